@@ -1,0 +1,46 @@
+# Quillfen's two everyday commands: `make run` and `make test`.
+# Both install missing Debian packages, configure CMake into build/ and build.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps configure build run test test-asan fuzz bench clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run-window $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+# The core's tests once more, under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLFEN_SANITIZE=ON \
+	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+
+fuzz: deps
+	@bash scripts/fuzz $(if $(FUZZ_SECONDS),$(FUZZ_SECONDS),300)
+
+bench: deps
+	@bash bench/run
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

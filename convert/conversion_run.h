@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "convert/message_readers.h"
+#include "convert/path_helpers.h"
+#include "scan/keyed_list.h"
+
+namespace quillfen {
+
+enum class MessageIcon { Information, Warning };
+
+// What a conversion run needs from whoever drives it: the window, the
+// command line, or a test's recorder.
+class ConversionHost {
+ public:
+  using WindowHandle = std::uintptr_t;
+
+  virtual ~ConversionHost() = default;
+
+  // The owner window for the folder chooser (0 when there is none).
+  virtual WindowHandle OwnerWindow() = 0;
+  // Asks for a folder; the empty string when the user cancels.
+  virtual std::string BrowseForFolder(WindowHandle owner, const std::string& title) = 0;
+
+  // The queue of the last scan (may be null when nothing was scanned) and the
+  // count the walker reported for it.
+  virtual QueueListRef Queue() = 0;
+  virtual std::int32_t QueueCount() = 0;
+
+  virtual void SetBarMinimum(float value) = 0;
+  virtual void SetBarMaximum(float value) = 0;
+  virtual void SetBarValue(float value) = 0;
+  virtual void SetUpdateCaption(const std::string& text) = 0;    // LblUpdate
+  virtual void SetProgressCaption(const std::string& text) = 0;  // LblProgessCurrent
+
+  // Processes pending events and returns.
+  virtual void Yield() = 0;
+
+  // A modal message box with an OK button. details is empty for the usual
+  // final message; after failures it lists each failed file and its reason,
+  // one per line.
+  virtual void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                           const std::string& details) = 0;
+};
+
+struct FailedMessage {
+  std::string file;
+  std::string reason;
+};
+
+// What a run did, for front ends that report more than the final message.
+struct RunReport {
+  bool cancelled = false;              // the destination choice was cancelled
+  std::string destinationRoot;         // ends with the separator
+  std::int32_t messages = 0;           // queued names that passed the .eml filter
+  std::int32_t converted = 0;          // records appended
+  std::vector<std::string> mailboxes;  // .mbox files written, in first-written order
+  std::vector<FailedMessage> failures;
+};
+
+// The whole convert command: asks the host for a destination, converts every
+// queued .eml file into a record of its folder's .mbox file, keeps the bar and
+// the two captions current, and ends with one message box. A message that
+// fails is recorded and the run goes on with the next one.
+RunReport ConversionRun(ConversionHost& host, ReaderState& readers,
+                        PathStyle style = PathStyle::Native());
+
+}  // namespace quillfen

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// A message's date and time as the message gives it, in its own local time.
+struct MessageDateTime {
+  int year = 1970;
+  int month = 1;  // 1 to 12
+  int day = 1;    // 1 to 31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Reads the header block of one message (never its body) and answers its
+// character set, date and sender. GMime lives behind this class only.
+class MessageReader {
+ public:
+  MessageReader();
+  ~MessageReader();
+  MessageReader(const MessageReader&) = delete;
+  MessageReader& operator=(const MessageReader&) = delete;
+
+  // Loads the header block of the file at path. Returns false when the file
+  // cannot be read; the answers then fall back to their defaults.
+  bool OpenMessageFile(const std::string& path);
+  // Loads the header block from message bytes held in memory;
+  // fallbackTime (seconds since the epoch) stands in for a missing date.
+  bool OpenMessageBytes(std::string_view bytes, long long fallbackTime);
+
+  // The charset parameter of the top-level Content-Type; "us-ascii" if none.
+  std::string MessageCharset() const;
+  // Date, else the newest Received date, else the file's modification time.
+  MessageDateTime MessageDate() const;
+  // The bare address of Return-Path, else From, else Sender; "MAILER-DAEMON"
+  // when none gives one. Never holds white space or control characters.
+  std::string SenderAddress() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Reads a whole file as the record's text: the file's exact bytes, whatever
+// charset is named (the message's own headers tell the importer its charset).
+class TextFileReader {
+ public:
+  // Throws MessageFailure when the file cannot be read.
+  std::string ReadTextFile(const std::string& path, const std::string& charset);
+};
+
+// The reader objects a front end keeps for its whole life and hands to every
+// run: the MessageReader slot (emptied after each message's three values are
+// read), the TextFileReader (created on first use, then kept) and the
+// character set name of the last message read.
+struct ReaderState {
+  std::unique_ptr<MessageReader> messageReader;
+  std::unique_ptr<TextFileReader> textFileReader;
+  std::string charsetName;
+};
+
+}  // namespace quillfen

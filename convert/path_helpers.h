@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// How paths are spelled: the one separator character, and how many leading
+// characters form the root prefix that a mirror folder drops ("C:\" on
+// Windows, the leading "/" elsewhere). The helpers are pure string functions
+// over a style, so Windows-style paths can be checked on any platform.
+struct PathStyle {
+  char separator;
+  std::size_t rootPrefixLength;
+
+  static constexpr PathStyle Windows() { return {'\\', 3}; }
+  static constexpr PathStyle Posix() { return {'/', 1}; }
+  static constexpr PathStyle Native() {
+#ifdef _WIN32
+    return Windows();
+#else
+    return Posix();
+#endif
+  }
+};
+
+// The text after the last separator of path; the whole path when it holds
+// none; empty when path ends with a separator. Throws std::out_of_range for
+// an empty path.
+std::string ExtractFileName(std::string_view path, PathStyle style = PathStyle::Native());
+
+// path up to and including its last separator; empty when it holds none.
+// Throws std::out_of_range for an empty path.
+std::string ExtractParentPath(std::string_view path, PathStyle style = PathStyle::Native());
+
+// path with the separator appended unless it already ends with one; an empty
+// path gives the separator alone.
+std::string AddTrailingSeparator(std::string path, PathStyle style = PathStyle::Native());
+
+// Creates the folder and every missing folder above it. True when they all
+// exist afterwards; false (never an exception) when one cannot be created: a
+// file in the way, no permission, an invalid name.
+bool EnsureDirectory(const std::string& path, PathStyle style = PathStyle::Native()) noexcept;
+
+}  // namespace quillfen
