@@ -1,0 +1,81 @@
+#include "cli/convert_command.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/terminal_host.h"
+#include "convert/conversion_run.h"
+#include "convert/message_readers.h"
+#include "convert/path_helpers.h"
+#include "scan/file_system.h"
+#include "scan/path_logger.h"
+
+namespace quillfen::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Relative paths are taken from the working folder. The mirror tree repeats
+// the source path below the destination, so "." and ".." are resolved by
+// spelling alone (links are kept as the user named them).
+fs::path AbsolutePath(const std::string& given) {
+  return fs::absolute(fs::path(given)).lexically_normal();
+}
+
+void PrintSummary(const RunReport& report, std::ostream& out) {
+  out << "Messages converted: " << report.converted << " of " << report.messages << '\n'
+      << "Mailboxes written: " << report.mailboxes.size() << '\n'
+      << "Destination: " << report.destinationRoot << '\n';
+  for (const FailedMessage& failure : report.failures)
+    out << "Not converted: " << failure.file << ": " << failure.reason << '\n';
+  out.flush();
+}
+
+}  // namespace
+
+int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  const fs::path source = AbsolutePath(options.source);
+  if (!fs::is_directory(source, ec)) {
+    err << "quillfen-cli: " << source.string() << ": not a folder\n";
+    return kExitCannotStart;
+  }
+
+  const fs::path destination = AbsolutePath(options.destination);
+  fs::create_directories(destination, ec);
+  if (!fs::is_directory(destination, ec)) {
+    err << "quillfen-cli: " << destination.string() << ": cannot create the destination folder"
+        << (ec ? ": " + ec.message() : "") << '\n';
+    return kExitCannotStart;
+  }
+
+  TerminalHost host(destination.string(), err, options.showProgress);
+
+  pathLogger walker(&host);
+  try {
+    walker.PathLogInit();
+    walker.fullFileNamesOnly(true);
+    walker.LogPath(AddTrailingSeparator(source.string()));
+  } catch (const FileSystemError& e) {
+    host.FinishProgress();
+    err << "quillfen-cli: cannot read folder " << e.folder() << ": " << e.reason() << '\n';
+    return kExitCannotStart;
+  } catch (const std::exception& e) {
+    host.FinishProgress();
+    err << "quillfen-cli: cannot scan " << source.string() << ": " << e.what() << '\n';
+    return kExitCannotStart;
+  }
+  host.SetQueue(walker.fullFileNames(), walker.Count());
+  walker.Terminate();
+
+  ReaderState readers;
+  const RunReport report = ConversionRun(host, readers);
+  host.FinishProgress();
+
+  PrintSummary(report, out);
+  return report.failures.empty() ? kExitConverted : kExitSomeFailed;
+}
+
+}  // namespace quillfen::cli

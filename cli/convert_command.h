@@ -1,0 +1,27 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace quillfen::cli {
+
+// Exit statuses of quillfen-cli.
+enum ExitStatus : int {
+  kExitConverted = 0,    // every message was converted
+  kExitSomeFailed = 1,   // the run finished, but some messages were not converted
+  kExitCannotStart = 2,  // bad usage, a source that is no folder, a failed walk
+};
+
+struct ConvertOptions {
+  std::string source;       // the extracted export folder, as given
+  std::string destination;  // the destination root, as given; created when missing
+  bool showProgress = false;
+};
+
+// Walks the source folder and converts every message found into mailboxes
+// below the destination, exactly as the window does. The summary goes to
+// out; the progress line and reasons why nothing could be done go to err.
+// Returns the exit status.
+int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace quillfen::cli

@@ -1,0 +1,78 @@
+#include "cli/terminal_host.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace quillfen::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+TerminalHost::TerminalHost(std::string destination, std::ostream& progress, bool showProgress)
+    : destination_(std::move(destination)), progress_(progress), showProgress_(showProgress) {}
+
+void TerminalHost::SetQueue(QueueListRef queue, std::int32_t count) {
+  queue_ = std::move(queue);
+  count_ = count;
+}
+
+std::string TerminalHost::BrowseForFolder(WindowHandle, const std::string&) {
+  return destination_;
+}
+
+void TerminalHost::SetCountLabel(const std::string& text) {
+  if (!showProgress_ || !DueForRedraw(lastPercent_, false)) return;
+  Draw("Scanning: " + text);
+}
+
+void TerminalHost::SetProgressCaption(const std::string& text) {
+  if (!showProgress_) return;
+  const float span = barMaximum_ - barMinimum_;
+  const float fraction = span > 0.0f ? (barValue_ - barMinimum_) / span : 0.0f;
+  const float clamped = std::clamp(fraction, 0.0f, 1.0f);
+  const int percent = static_cast<int>(std::floor(clamped * 100.0f));
+  if (!DueForRedraw(percent, clamped >= 1.0f)) return;
+  lastPercent_ = percent;
+
+  const int filled = static_cast<int>(std::floor(clamped * kBarWidth));
+  std::string line = "[";
+  line.append(static_cast<std::size_t>(filled), '#');
+  line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+  line += "] ";
+  const std::string percentText = std::to_string(percent);
+  line.append(3 - std::min<std::size_t>(3, percentText.size()), ' ');
+  line += percentText + "%  " + text;
+  Draw(line);
+}
+
+void TerminalHost::FinishProgress() {
+  if (!lineOpen_) return;
+  progress_ << '\n' << std::flush;
+  lineOpen_ = false;
+  lastLineLength_ = 0;
+}
+
+bool TerminalHost::DueForRedraw(int percent, bool final) {
+  const Clock::time_point now = Clock::now();
+  if (final || percent != lastPercent_ || now - lastDraw_ >= kRedrawInterval) {
+    lastDraw_ = now;
+    return true;
+  }
+  return false;
+}
+
+void TerminalHost::Draw(const std::string& line) {
+  // Blanks cover whatever was left of a longer earlier line.
+  std::string padded = "\r" + line;
+  if (line.size() < lastLineLength_) padded.append(lastLineLength_ - line.size(), ' ');
+  progress_ << padded << std::flush;
+  lastLineLength_ = line.size();
+  lineOpen_ = true;
+}
+
+}  // namespace quillfen::cli
