@@ -1,11 +1,14 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quillfen {
@@ -13,16 +16,41 @@ namespace quillfen {
 // An ordered, append-only list of values, each with a text key that is unique
 // within the list. Positions count from 1 in the order of addition. Lists are
 // shared by reference (see KeyedListRef): whoever holds one keeps it alive.
+//
+// A scan queues hundreds of thousands of files, so the list is built to stay
+// light and fast at a million entries. Values sit in a deque, which grows in
+// fixed blocks instead of doubling and copying. Keys are stored once, packed
+// into one character buffer, and an open-addressing hash table of positions
+// finds them without a second copy of each key and without a linear search.
 template <typename T>
 class KeyedList {
  public:
   // Appends value under key. Returns false and leaves the list unchanged when
-  // key is already present.
+  // key is already present. Throws std::length_error when the list would
+  // hold more entries than a position can count.
   bool Add(std::string key, T value) {
-    auto [it, inserted] =
-        index_.try_emplace(std::move(key), static_cast<std::int32_t>(values_.size()));
-    if (!inserted) return false;
+    if (values_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+      throw std::length_error("KeyedList is full");
+    const std::size_t hash = Hash(key);
+    if (FindSlot(key, hash) != kNotFound) return false;
+    if (keyBytes_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
+      throw std::length_error("KeyedList keys are too long");
+
+    // Grow the table before anything is appended, so that a failed
+    // allocation leaves the list as it was.
+    if ((values_.size() + 1) * kMaxLoadDenominator > slots_.size() * kMaxLoadNumerator)
+      Rehash(slots_.empty() ? kInitialSlots : slots_.size() * 2);
+
+    // Capacity doubles explicitly: reserve alone may grow to the exact size
+    // asked for, which would copy the whole buffer on every Add.
+    if (keyEnds_.size() == keyEnds_.capacity())
+      keyEnds_.reserve(std::max<std::size_t>(kInitialSlots, keyEnds_.capacity() * 2));
+    if (keyBytes_.size() + key.size() > keyBytes_.capacity())
+      keyBytes_.reserve(std::max(keyBytes_.size() + key.size(), keyBytes_.capacity() * 2));
     values_.push_back(std::move(value));
+    keyBytes_.append(key);
+    keyEnds_.push_back(static_cast<std::uint32_t>(keyBytes_.size()));
+    slots_[FreeSlot(hash)] = static_cast<std::uint32_t>(values_.size());
     return true;
   }
 
@@ -38,20 +66,77 @@ class KeyedList {
 
   // The value stored under key. Throws std::out_of_range when key is absent.
   const T& Item(const std::string& key) const {
-    auto it = index_.find(key);
-    if (it == index_.end()) throw std::out_of_range("KeyedList key not found: " + key);
-    return values_[static_cast<std::size_t>(it->second)];
+    const std::uint32_t position = FindPosition(key);
+    if (position == 0) throw std::out_of_range("KeyedList key not found: " + key);
+    return values_[position - 1];
   }
 
-  bool Exists(const std::string& key) const { return index_.find(key) != index_.end(); }
+  bool Exists(const std::string& key) const { return FindPosition(key) != 0; }
+
+  // The key of the entry at position (1 to Count()). Throws
+  // std::out_of_range otherwise.
+  std::string_view Key(std::int32_t position) const {
+    if (position < 1 || position > Count())
+      throw std::out_of_range("KeyedList position out of range");
+    return KeyAt(static_cast<std::uint32_t>(position));
+  }
 
   // The values in order of addition.
   auto begin() const { return values_.begin(); }
   auto end() const { return values_.end(); }
 
  private:
-  std::vector<T> values_;
-  std::unordered_map<std::string, std::int32_t> index_;
+  static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kInitialSlots = 16;  // a power of two
+  // The table is kept at most 70% full, so probe runs stay short.
+  static constexpr std::size_t kMaxLoadNumerator = 7;
+  static constexpr std::size_t kMaxLoadDenominator = 10;
+
+  static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+  std::string_view KeyAt(std::uint32_t position) const {
+    const std::uint32_t begin = position == 1 ? 0 : keyEnds_[position - 2];
+    const std::uint32_t end = keyEnds_[position - 1];
+    return std::string_view(keyBytes_).substr(begin, end - begin);
+  }
+
+  // The slot that holds key, or kNotFound.
+  std::size_t FindSlot(std::string_view key, std::size_t hash) const {
+    if (slots_.empty()) return kNotFound;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const std::uint32_t position = slots_[slot];
+      if (position == 0) return kNotFound;
+      if (KeyAt(position) == key) return slot;
+    }
+  }
+
+  std::uint32_t FindPosition(std::string_view key) const {
+    const std::size_t slot = FindSlot(key, Hash(key));
+    return slot == kNotFound ? 0 : slots_[slot];
+  }
+
+  // The first empty slot on hash's probe run; the table always has one.
+  std::size_t FreeSlot(std::size_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = hash & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    return slot;
+  }
+
+  void Rehash(std::size_t slotCount) {
+    std::vector<std::uint32_t> old(slotCount, 0);
+    old.swap(slots_);
+    for (std::uint32_t position = 1; position <= values_.size(); ++position)
+      slots_[FreeSlot(Hash(KeyAt(position)))] = position;
+  }
+
+  std::deque<T> values_;
+  // All keys back to back; entry k's key ends at keyEnds_[k - 1].
+  std::string keyBytes_;
+  std::vector<std::uint32_t> keyEnds_;
+  // Positions (1-based) by key hash; 0 marks an empty slot.
+  std::vector<std::uint32_t> slots_;
 };
 
 template <typename T>

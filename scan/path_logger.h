@@ -68,7 +68,7 @@ class pathLogger {  // NOLINT(readability-identifier-naming): the walker's own n
  private:
   ScanObserver* observer_;
   FileSystemFactory fileSystemFactory_;
-  std::unique_ptr<FileSystem> fileSystem_;
+  std::shared_ptr<FileSystem> fileSystem_;
   std::int32_t count_ = 0;
   bool fullFileNamesOnly_ = false;
   KeyedListRef<std::string> fileNames_;
