@@ -1,0 +1,293 @@
+#include "convert/archive_conversion.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#include "convert/archive_entry_names.h"
+#include "convert/mbox_record.h"
+#include "convert/message_failure.h"
+
+namespace quillfen {
+
+namespace {
+
+// The read size for the archive file; large blocks keep system calls few.
+constexpr std::size_t kReadBlockSize = 256 * 1024;
+// A header may claim any size; memory for a message is set aside up front
+// only up to this much, beyond it the buffer grows as data really arrives.
+constexpr la_int64_t kMaxReserve = 64 * 1024 * 1024;
+
+struct ArchiveReadFree {
+  void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchiveReader = std::unique_ptr<archive, ArchiveReadFree>;
+
+std::string ErrorText(archive* a) {
+  const char* text = archive_error_string(a);
+  return text != nullptr && *text != '\0' ? text : "unknown error";
+}
+
+ArchiveReader OpenArchive(const std::string& path, const RunReport& report) {
+  ArchiveReader reader(archive_read_new());
+  if (!reader) throw ArchiveError(path, "out of memory", report);
+  archive_read_support_filter_all(reader.get());
+  archive_read_support_format_tar(reader.get());
+  if (archive_read_open_filename(reader.get(), path.c_str(), kReadBlockSize) < ARCHIVE_WARN)
+    throw ArchiveError(path, ErrorText(reader.get()), report);
+  return reader;
+}
+
+// The next entry's header, or null at the end of the archive. Warnings (an
+// unknown extended header, a name not in the locale's character set) are no
+// reason to stop; anything worse is.
+archive_entry* NextEntry(archive* reader, const std::string& path, const RunReport& report) {
+  archive_entry* entry = nullptr;
+  const int status = archive_read_next_header(reader, &entry);
+  if (status == ARCHIVE_EOF) return nullptr;
+  if (status < ARCHIVE_WARN) throw ArchiveError(path, ErrorText(reader), report);
+  return entry;
+}
+
+std::string EntryName(archive_entry* entry) {
+  // The name as stored where the locale allows it, as UTF-8 otherwise, so
+  // that extended headers with names outside the locale still convert.
+  if (const char* name = archive_entry_pathname(entry)) return name;
+  if (const char* name = archive_entry_pathname_utf8(entry)) return name;
+  return {};
+}
+
+bool IsLinkEntry(archive_entry* entry) {
+  return archive_entry_hardlink(entry) != nullptr || archive_entry_filetype(entry) == AE_IFLNK;
+}
+
+// The entry's whole data. Holes of a sparse entry read as zero bytes, as
+// they would from the extracted file.
+std::string ReadEntryData(archive* reader, archive_entry* entry, const std::string& path,
+                          const RunReport& report) {
+  std::string bytes;
+  if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
+    bytes.reserve(static_cast<std::size_t>(std::min(archive_entry_size(entry), kMaxReserve)));
+  for (;;) {
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(reader, &block, &size, &offset);
+    if (status == ARCHIVE_EOF) break;
+    if (status < ARCHIVE_WARN) throw ArchiveError(path, ErrorText(reader), report);
+    if (offset < 0) throw ArchiveError(path, "an entry's data has a negative offset", report);
+    const auto at = static_cast<std::size_t>(offset);
+    if (at > bytes.size()) bytes.resize(at, '\0');
+    bytes.replace(at, std::min(size, bytes.size() - at), static_cast<const char*>(block), size);
+  }
+  if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0 &&
+      bytes.size() < static_cast<std::size_t>(archive_entry_size(entry)))
+    bytes.resize(static_cast<std::size_t>(archive_entry_size(entry)), '\0');
+  return bytes;
+}
+
+// The record of a message held in memory, read in the same order and with
+// the same reader objects as a message file: the header reader answers
+// charset, date and sender and is released, then the text is the bytes.
+MboxRecord RecordFromBytes(std::string bytes, long long modificationTime, ReaderState& readers,
+                           const YieldFunction& yield) {
+  if (!readers.messageReader) readers.messageReader = std::make_unique<MessageReader>();
+  readers.messageReader->OpenMessageBytes(bytes, modificationTime);
+  readers.charsetName = readers.messageReader->MessageCharset();
+  const MessageDateTime date = readers.messageReader->MessageDate();
+  const std::string sender = readers.messageReader->SenderAddress();
+  MboxRecord record{FormatFromLine(sender, date), {}};
+  readers.messageReader.reset();
+  yield();
+  record.text = std::move(bytes);
+  return record;
+}
+
+// The folders the extracted archive would hold, as paths relative to the
+// extraction folder without a trailing separator; "" is that folder itself.
+// Folders come from folder entries and from the names of all other entries,
+// since an archive need not list a folder before (or at all besides) its
+// files.
+class ArchiveFolders {
+ public:
+  void AddFolder(const std::string& relative) {
+    std::string folder = relative;
+    while (!folder.empty() && folders_.insert(folder).second) {
+      const std::size_t last = folder.rfind(separator_);
+      folder.resize(last == std::string::npos ? 0 : last);
+    }
+  }
+  void AddParentsOf(const std::string& relative) {
+    const std::size_t last = relative.rfind(separator_);
+    if (last != std::string::npos) AddFolder(relative.substr(0, last));
+  }
+
+  // Whether folder (with or without a trailing separator) exists once the
+  // archive is extracted into root. Folders outside root are looked up on
+  // disk, where they would be looked up after a real extraction too.
+  bool Exists(std::string folder, const std::string& root) const {
+    const std::string rootFolder = root.substr(0, root.size() - 1);
+    while (folder.size() > 1 && folder.back() == separator_) folder.pop_back();
+    if (folder == rootFolder) return true;
+    if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0)
+      return folders_.count(folder.substr(root.size())) != 0;
+    std::error_code ignored;
+    return std::filesystem::is_directory(folder, ignored);
+  }
+
+ private:
+  char separator_ = PathStyle::Native().separator;
+  std::unordered_set<std::string> folders_;
+};
+
+struct ArchiveSurvey {
+  std::int32_t items = 0;  // entries other than folders
+  ArchiveFolders folders;
+};
+
+// The first pass: headers only, data skipped.
+ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) {
+  const RunReport nothingWritten;
+  ArchiveReader reader = OpenArchive(path, nothingWritten);
+  ArchiveSurvey survey;
+  std::int32_t entries = 0;
+  while (archive_entry* entry = NextEntry(reader.get(), path, nothingWritten)) {
+    ++entries;
+    const ArchiveEntryPath name = ParseArchiveEntryName(EntryName(entry));
+    const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
+    if (!isFolder && survey.items < INT32_MAX) ++survey.items;
+    if (name.problem.empty()) {
+      if (isFolder)
+        survey.folders.AddFolder(name.relative);
+      else
+        survey.folders.AddParentsOf(name.relative);
+    }
+    if (progress != nullptr) {
+      progress->Counting(entries);
+      progress->Yield();
+    }
+  }
+  return survey;
+}
+
+// The length of path's archive extension (".tgz", ".tar.gz" or ".tar" in any
+// letter case), 0 when it has none.
+std::size_t ArchiveExtensionLength(std::string_view path) {
+  for (std::string_view extension : {".tgz", ".tar.gz", ".tar"}) {
+    if (path.size() < extension.size()) continue;
+    const std::string_view tail = path.substr(path.size() - extension.size());
+    if (std::equal(tail.begin(), tail.end(), extension.begin(),
+                   [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; }))
+      return extension.size();
+  }
+  return 0;
+}
+
+void AddMailbox(RunReport& report, std::unordered_set<std::string>& known,
+                const std::string& mboxFile) {
+  if (known.insert(mboxFile).second) report.mailboxes.push_back(mboxFile);
+}
+
+}  // namespace
+
+ArchiveError::ArchiveError(std::string archivePath, std::string reason, RunReport report)
+    : std::runtime_error("cannot read the archive " + archivePath + ": " + reason),
+      archivePath_(std::move(archivePath)),
+      reason_(std::move(reason)),
+      report_(std::move(report)) {}
+
+bool IsArchivePath(const std::string& path) {
+  return ArchiveExtensionLength(path) != 0;
+}
+
+std::string ArchiveExtractionFolder(const std::string& archivePath) {
+  std::string path = archivePath;
+  if (!path.empty() && std::filesystem::path(path).is_relative()) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    if (!ec) path = absolute.lexically_normal().string();
+  }
+  path.resize(path.size() - ArchiveExtensionLength(path));
+  return AddTrailingSeparator(path);
+}
+
+RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
+                         ArchiveProgress* progress, ReaderState& readers) {
+  ArchiveProgress quiet;
+  if (progress == nullptr) progress = &quiet;
+  const YieldFunction yield = [progress] { progress->Yield(); };
+
+  RunReport report;
+  report.destinationRoot = AddTrailingSeparator(destinationRoot);
+  const std::string root = ArchiveExtractionFolder(archivePath);
+
+  ArchiveSurvey survey = SurveyArchive(archivePath, progress);
+  const FolderExistsFunction folderExists = [&survey, &root](const std::string& folder) {
+    return survey.folders.Exists(folder, root);
+  };
+
+  std::int32_t total = survey.items;
+  std::int32_t done = 0;
+  progress->SetProgress(done, total);
+
+  std::unordered_set<std::string> knownMailboxes;
+  ArchiveReader reader = OpenArchive(archivePath, report);
+  while (archive_entry* entry = NextEntry(reader.get(), archivePath, report)) {
+    const bool isLink = IsLinkEntry(entry);
+    if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
+
+    const std::string name = EntryName(entry);
+    if (IsMessageName(name)) {
+      ++report.messages;
+      const ArchiveEntryPath path = ParseArchiveEntryName(name);
+      std::string problem = path.problem;
+      if (problem.empty() && isLink)
+        problem = "the entry is a link, not a message; links are not followed";
+      else if (problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
+        problem = "the entry is not a regular file";
+
+      if (!problem.empty()) {
+        report.failures.push_back({name, problem});
+      } else {
+        // The data is read before any folder is made, so that an archive
+        // that breaks here leaves no empty mirror folder behind.
+        std::string bytes = ReadEntryData(reader.get(), entry, archivePath, report);
+        const std::string sourceFile = root + path.relative;
+        try {
+          const std::string mirrorFolder = MirrorFolderFor(sourceFile, report.destinationRoot,
+                                                           PathStyle::Native(), folderExists);
+          EnsureDirectory(mirrorFolder);
+          progress->SetCurrentFolder(ExtractParentPath(sourceFile));
+          yield();
+          const std::string mboxFile = MboxFileFor(mirrorFolder);
+          yield();
+          const MboxRecord record = RecordFromBytes(
+              std::move(bytes), static_cast<long long>(archive_entry_mtime(entry)), readers, yield);
+          AppendMboxRecord(mboxFile, record, yield);
+          ++report.converted;
+          AddMailbox(report, knownMailboxes, mboxFile);
+        } catch (const std::bad_alloc&) {
+          report.failures.push_back({name, "not enough memory for the message"});
+        } catch (const std::exception& failure) {
+          report.failures.push_back({name, failure.what()});
+        }
+      }
+    }
+
+    ++done;
+    total = std::max(total, done);
+    progress->SetProgress(done, total);
+    yield();
+  }
+  return report;
+}
+
+}  // namespace quillfen
