@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_runner.h"
+#include "tests/support/mbox_reader.h"
+#include "tests/support/message_tree.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Mailboxes = std::map<std::string, std::multiset<std::string>>;
+
+bool IsMessageFile(const fs::path& file) {
+  std::string name = file.filename().string();
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (name.size() < 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".eml";
+}
+
+// Where a message belongs, worked out independently of the converter: the
+// message's folder path below the destination, a batch folder "<name>!N"
+// joining its sibling "<name>" when that exists, and one mailbox per folder
+// named after it.
+fs::path ExpectedMailbox(const fs::path& message, const fs::path& destination) {
+  fs::path folder = message.parent_path();
+  static const std::regex kBatch("(.+)!\\d+");
+  std::smatch match;
+  const std::string name = folder.filename().string();
+  if (std::regex_match(name, match, kBatch) &&
+      fs::is_directory(folder.parent_path() / match[1].str()))
+    folder = folder.parent_path() / match[1].str();
+  return destination / folder.relative_path() / (folder.filename().string() + ".mbox");
+}
+
+// Every message below source, as its mailbox should hold it.
+Mailboxes ExpectedMailboxes(const fs::path& source, const fs::path& destination) {
+  Mailboxes expected;
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    if (entry.is_regular_file() && IsMessageFile(entry.path()))
+      expected[ExpectedMailbox(entry.path(), destination).string()].insert(
+          WithoutEnvelopeLine(ReadFile(entry.path())));
+  }
+  return expected;
+}
+
+// Every mailbox below destination, read back with an independent reader.
+Mailboxes StoredMailboxes(const fs::path& destination) {
+  Mailboxes stored;
+  for (const auto& entry : fs::recursive_directory_iterator(destination)) {
+    if (!entry.is_regular_file()) continue;
+    EXPECT_EQ(entry.path().extension(), ".mbox") << entry.path();
+    auto& texts = stored[entry.path().string()];
+    for (const StoredRecord& record : ReadMbox(entry.path()))
+      texts.insert(UnquoteMboxrd(record.text));
+  }
+  return stored;
+}
+
+// Each message is in its own folder's mailbox exactly once, byte for byte.
+void ExpectEveryMessageOnce(const fs::path& source, const fs::path& destination) {
+  const Mailboxes expected = ExpectedMailboxes(source, destination);
+  const Mailboxes stored = StoredMailboxes(destination);
+  std::set<std::string> names;
+  for (const auto& [name, texts] : expected) names.insert(name);
+  for (const auto& [name, texts] : stored) names.insert(name);
+  for (const std::string& name : names) {
+    const auto want = expected.find(name);
+    const auto have = stored.find(name);
+    ASSERT_NE(want, expected.end()) << "unexpected mailbox " << name;
+    ASSERT_NE(have, stored.end()) << "missing mailbox " << name;
+    EXPECT_EQ(have->second.size(), want->second.size()) << name;
+    EXPECT_TRUE(have->second == want->second) << "records differ in " << name;
+  }
+}
+
+std::size_t MessageCount(const Mailboxes& mailboxes) {
+  std::size_t count = 0;
+  for (const auto& [name, texts] : mailboxes) count += texts.size();
+  return count;
+}
+
+TEST(Cli, ConvertsAGeneratedTreeGivenByRelativePaths) {
+  TempDir work;
+  const auto messages = GenerateMessageTree(work.path() / "export", 60, 6, 20130305);
+
+  const CliResult result = RunCli({"export", "out/new"}, work.path());
+
+  EXPECT_EQ(result.status, 0) << result.err;
+  // Without a terminal there is no progress line and nothing else on stderr.
+  EXPECT_EQ(result.err, "");
+  const fs::path destination = work.path() / "out" / "new";
+  const Mailboxes expected = ExpectedMailboxes(work.path() / "export", destination);
+  EXPECT_EQ(result.out,
+            "Messages converted: 60 of 60\nMailboxes written: " + std::to_string(expected.size()) +
+                "\nDestination: " + destination.string() + "/\n");
+  EXPECT_EQ(messages.size(), 60u);
+  ExpectEveryMessageOnce(work.path() / "export", destination);
+}
+
+TEST(Cli, ConvertsTheSharedCorpus) {
+  const fs::path corpus = CorpusRoot();
+  if (corpus.empty()) GTEST_SKIP() << "the shared corpus ../shared/corpus/zimbra-export is absent";
+  TempDir destination;
+
+  const CliResult result = RunCli({"-q", corpus.string(), destination.path().string()});
+
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  const Mailboxes expected = ExpectedMailboxes(corpus, destination.path());
+  EXPECT_EQ(MessageCount(expected), 381u);
+  EXPECT_NE(result.out.find("Messages converted: 381 of 381\n"), std::string::npos) << result.out;
+  ExpectEveryMessageOnce(corpus, destination.path());
+}
+
+TEST(Cli, MessageThatCannotBeReadGivesStatusOneAndIsNamed) {
+  TempDir work;
+  WriteFile(work.path() / "export/Inbox/1.eml",
+            "From: a@example.org\r\nSubject: one\r\n\r\nhi\r\n");
+  const fs::path dangling = work.path() / "export/Inbox/2.eml";
+  fs::create_symlink(work.path() / "nowhere.eml", dangling);
+  WriteFile(work.path() / "export/Inbox/3.eml",
+            "From: b@example.org\r\nSubject: three\r\n\r\nho\r\n");
+
+  const CliResult result = RunCli({"-q", "export", "out"}, work.path());
+
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_NE(result.out.find("Messages converted: 2 of 3\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Not converted: " + dangling.string() + ": "), std::string::npos)
+      << result.out;
+  const fs::path mailbox = ExpectedMailbox(work.path() / "export/Inbox/1.eml", work.path() / "out");
+  EXPECT_EQ(ReadMbox(mailbox).size(), 2u);
+}
+
+TEST(Cli, BadUsageOrSourceGivesStatusTwo) {
+  TempDir work;
+  WriteFile(work.path() / "file.eml", "From: a@example.org\r\n\r\n");
+
+  const std::vector<std::vector<std::string>> usages = {
+      {},
+      {"only-one"},
+      {"a", "b", "c"},
+      {"--no-such-option", "a", "b"},
+      {"missing", "out"},
+      {"file.eml", "out"},
+  };
+  for (const auto& args : usages) {
+    const CliResult result = RunCli(args, work.path());
+    std::string shown;
+    for (const auto& arg : args) shown += " " + arg;
+    EXPECT_EQ(result.status, 2) << shown;
+    EXPECT_NE(result.err, "") << shown;
+    EXPECT_EQ(result.out, "") << shown;
+  }
+  // Nothing was created for a run that could not start.
+  EXPECT_FALSE(fs::exists(work.path() / "out"));
+}
+
+TEST(Cli, HelpAndVersionSucceed) {
+  const CliResult help = RunCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("SOURCE"), std::string::npos);
+  EXPECT_NE(help.out.find("--quiet"), std::string::npos);
+
+  const CliResult version = RunCli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_search(version.out, std::regex("\\d+\\.\\d+\\.\\d+"))) << version.out;
+}
+
+TEST(Cli, ShowsProgressOnATerminalUnlessQuiet) {
+  TempDir work;
+  GenerateMessageTree(work.path() / "export", 12, 2, 7);
+
+  const CliResult shown = RunCli({"export", "out"}, work.path(), true);
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("\r["), std::string::npos);
+  // Every queued file counts, the companion and other files included; the
+  // last item is always drawn.
+  EXPECT_TRUE(std::regex_search(shown.out, std::regex("Message (\\d+) \\(of \\1\\)"))) << shown.out;
+
+  const CliResult quiet = RunCli({"--quiet", "export", "out"}, work.path(), true);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out.find("Message 1 (of"), std::string::npos) << quiet.out;
+  EXPECT_NE(quiet.out.find("Messages converted: 12 of 12"), std::string::npos) << quiet.out;
+}
+
+}  // namespace
+}  // namespace quillfen::test
