@@ -50,8 +50,9 @@ std::vector<StoredRecord> ReadMbox(const std::filesystem::path& mboxFile) {
   while (!g_mime_parser_eos(parser.get())) {
     GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
     if (!message) {
-      throw std::runtime_error(mboxFile.string() + ": the mbox parser stopped after record " +
-                               std::to_string(records.size()));
+      throw std::runtime_error(mboxFile.string() + ": the mbox parser could not read record " +
+                               std::to_string(records.size()) +
+                               " (counted from 0; does its text begin with a header?)");
     }
     std::unique_ptr<char, GFreeDeleter> marker(g_mime_parser_get_mbox_marker(parser.get()));
     const auto begin = static_cast<std::size_t>(g_mime_parser_get_headers_begin(parser.get()));

@@ -25,7 +25,8 @@ struct StoredRecord {
 // Reads every record of mboxFile with GMime's own mbox parser. Throws
 // std::runtime_error when the file cannot be read, does not start with a
 // "From " line, or a record is not closed by CR LF. An empty file has no
-// records.
+// records. GMime gives up on a record whose text does not begin with a
+// header line (or an empty line), so such records also make it throw.
 std::vector<StoredRecord> ReadMbox(const std::filesystem::path& mboxFile);
 
 // Undoes mboxrd quoting: every line that begins with one or more ">" followed

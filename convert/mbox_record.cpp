@@ -1,0 +1,237 @@
+#include "convert/mbox_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "convert/message_failure.h"
+
+namespace quillfen {
+namespace {
+
+std::string Reason(const char* what, int error) {
+  return std::string(what) + ": " + std::strerror(error);
+}
+
+// True for "<folder>!N" with a non-empty folder and N a positive decimal
+// number written without a leading zero; folder receives the part before "!".
+bool SplitBatchName(std::string_view name, std::string_view& folder) {
+  const std::size_t bang = name.rfind('!');
+  if (bang == std::string_view::npos || bang == 0) return false;
+  const std::string_view number = name.substr(bang + 1);
+  if (number.empty() || number.front() == '0') return false;
+  for (const char c : number)
+    if (c < '0' || c > '9') return false;
+  folder = name.substr(0, bang);
+  return true;
+}
+
+bool IsDirectory(const std::string& folder) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(folder, ignored);
+}
+
+// The source folder a message's mailbox stands for: its own folder, or for a
+// batch folder the sibling it was split from, when that sibling exists.
+std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
+                         const FolderExistsFunction& folderExists) {
+  const std::string withoutSeparator = sourceFolder.substr(0, sourceFolder.size() - 1);
+  if (withoutSeparator.empty()) return sourceFolder;
+  const std::string name = ExtractFileName(withoutSeparator, style);
+  std::string_view folder;
+  if (!SplitBatchName(name, folder)) return sourceFolder;
+  const std::string sibling =
+      ExtractParentPath(withoutSeparator, style) + std::string(folder) + style.separator;
+  const bool exists = folderExists ? folderExists(sibling) : IsDirectory(sibling);
+  return exists ? sibling : sourceFolder;
+}
+
+// Appends text to out with every line that begins with zero or more ">" and
+// then "From " given one more ">" (mboxrd quoting). Mail readers would
+// otherwise take such a line for the start of the next message.
+void AppendQuoted(std::string& out, std::string_view text) {
+  // Searching for "From " and looking back keeps the common case, a text
+  // with no such line, to one scan and one copy.
+  std::size_t copied = 0;
+  for (std::size_t hit = text.find("From "); hit != std::string_view::npos;
+       hit = text.find("From ", hit + 5)) {
+    std::size_t lineStart = hit;
+    while (lineStart > 0 && text[lineStart - 1] == '>') --lineStart;
+    if (lineStart != 0 && text[lineStart - 1] != '\n') continue;
+    out.append(text.substr(copied, lineStart - copied));
+    out.push_back('>');
+    copied = lineStart;
+  }
+  out.append(text.substr(copied));
+}
+
+// The text without a first line that already is an mbox "From " line (an old
+// envelope line); the record's own From line takes its place.
+std::string_view WithoutEnvelopeLine(std::string_view text) {
+  if (!text.starts_with("From ")) return text;
+  const std::size_t lineEnd = text.find('\n');
+  return lineEnd == std::string_view::npos ? std::string_view() : text.substr(lineEnd + 1);
+}
+
+class AppendFile {
+ public:
+  explicit AppendFile(const std::string& path) {
+    do {
+      fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw MessageFailure(Reason("cannot open", errno));
+  }
+  ~AppendFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  off_t Size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) throw MessageFailure(Reason("cannot write", errno));
+    return info.st_size;
+  }
+
+  // Writes all of bytes; returns 0, or the errno of the write that failed.
+  int WriteAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (written == 0) return EIO;
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+  }
+
+  int CutBack(off_t size) { return ::ftruncate(fd_, size) == 0 ? 0 : errno; }
+
+  // Closes the file; returns 0 or the errno of the failed close.
+  int Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::string MirrorFolderFor(const std::string& sourceFile, const std::string& destinationRoot,
+                            PathStyle style, const FolderExistsFunction& folderExists) {
+  if (sourceFile.empty()) throw MessageFailure("no mirror folder: the file name is empty");
+  // An empty root would place the mailbox relative to whatever the current
+  // folder happens to be.
+  if (destinationRoot.empty()) throw MessageFailure("no mirror folder: no destination folder");
+  const std::string sourceFolder = ExtractParentPath(sourceFile, style);
+  if (sourceFolder.empty())
+    throw MessageFailure("no mirror folder: the file name has no folder: " + sourceFile);
+  const std::string mailFolder = MailFolderOf(sourceFolder, style, folderExists);
+  const std::string below =
+      mailFolder.size() > style.rootPrefixLength ? mailFolder.substr(style.rootPrefixLength) : "";
+  return AddTrailingSeparator(destinationRoot, style) + below;
+}
+
+std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style) {
+  if (mirrorFolder.empty()) throw MessageFailure("no mailbox name: the mirror folder is empty");
+  const std::string folder = AddTrailingSeparator(mirrorFolder, style);
+  const std::string name = folder.size() > 1
+                               ? ExtractFileName(folder.substr(0, folder.size() - 1), style)
+                               : std::string();
+  if (name.empty())
+    throw MessageFailure("no mailbox name: the mirror folder has no name: " + mirrorFolder);
+  return folder + name + ".mbox";
+}
+
+std::string FormatFromLine(const std::string& sender, const MessageDateTime& date) {
+  using namespace std::chrono;
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                       "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // The names are fixed English ones whatever the locale: every mbox reader
+  // expects them. The weekday comes from the date itself.
+  const int month = date.month < 1 ? 1 : (date.month > 12 ? 12 : date.month);
+  const year_month_day ymd(year(date.year), std::chrono::month(static_cast<unsigned>(month)),
+                           day(static_cast<unsigned>(date.day < 1 ? 1 : date.day)));
+  const weekday wd{sys_days(ymd)};
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDays[wd.c_encoding()],
+                kMonths[month - 1], date.day, date.hour, date.minute, date.second, date.year);
+  return "From " + sender + " " + text;
+}
+
+MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
+                             const YieldFunction& yield) {
+  if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
+  // A file that cannot be opened here fails below, when its text is read,
+  // with the reason; until then its answers are the readers' defaults.
+  state.messageReader->OpenMessageFile(sourceFile);
+  state.charsetName = state.messageReader->MessageCharset();
+  const MessageDateTime date = state.messageReader->MessageDate();
+  const std::string sender = state.messageReader->SenderAddress();
+  MboxRecord record;
+  record.fromLine = FormatFromLine(sender, date);
+  state.messageReader.reset();
+
+  if (yield) yield();
+
+  if (!state.textFileReader) state.textFileReader = std::make_unique<TextFileReader>();
+  record.text = state.textFileReader->ReadTextFile(sourceFile, state.charsetName);
+  return record;
+}
+
+void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
+                      const YieldFunction& yield) {
+  // A line break inside the From line would split the record in two.
+  if (record.fromLine.find_first_of("\r\n") != std::string::npos)
+    throw MessageFailure("the From line holds a line break");
+
+  // The whole record goes out in one write, so a failure can be undone by
+  // cutting the file back and no reader ever sees half a record.
+  const std::string_view text = WithoutEnvelopeLine(record.text);
+  std::string bytes;
+  bytes.reserve(record.fromLine.size() + text.size() + text.size() / 64 + 8);
+  bytes.append(record.fromLine);
+  bytes.append("\r\n");
+  AppendQuoted(bytes, text);
+  bytes.append("\r\n");
+
+  AppendFile file(mboxFile);
+  if (yield) yield();
+
+  // The size is taken after the yield, right before writing, so that a cut
+  // back never removes what was appended while this record waited.
+  const off_t before = file.Size();
+  if (const int error = file.WriteAll(bytes)) {
+    std::string reason = Reason("cannot write", error);
+    if (const int cutError = file.CutBack(before))
+      reason += "; the mailbox could not be cut back: " + std::string(std::strerror(cutError));
+    file.Close();
+    throw MessageFailure(reason);
+  }
+  if (const int error = file.Close()) {
+    // A failed close can mean that the data never reached the disk in full;
+    // cutting back by name keeps the mailbox at a record boundary.
+    std::string reason = Reason("cannot close", error);
+    if (::truncate(mboxFile.c_str(), before) != 0)
+      reason += "; the mailbox could not be cut back: " + std::string(std::strerror(errno));
+    throw MessageFailure(reason);
+  }
+}
+
+}  // namespace quillfen

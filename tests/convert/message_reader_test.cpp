@@ -1,0 +1,143 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+
+#include "convert/message_failure.h"
+#include "convert/message_readers.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen {
+namespace {
+
+struct Answers {
+  std::string charset;
+  MessageDateTime date;
+  std::string sender;
+};
+
+Answers Read(std::string_view bytes, long long fallbackTime = 0) {
+  MessageReader reader;
+  EXPECT_TRUE(reader.OpenMessageBytes(bytes, fallbackTime));
+  return {reader.MessageCharset(), reader.MessageDate(), reader.SenderAddress()};
+}
+
+void ExpectDate(const MessageDateTime& d, int y, int mo, int day, int h, int mi, int s) {
+  EXPECT_EQ(d.year, y);
+  EXPECT_EQ(d.month, mo);
+  EXPECT_EQ(d.day, day);
+  EXPECT_EQ(d.hour, h);
+  EXPECT_EQ(d.minute, mi);
+  EXPECT_EQ(d.second, s);
+}
+
+TEST(MessageReader, CharsetOfTheTopLevelContentType) {
+  EXPECT_EQ(Read("Content-Type: text/plain;\n charset=\"ISO-8859-1\"\n\nbody\n").charset,
+            "ISO-8859-1");
+  EXPECT_EQ(Read("Content-Type: text/plain\r\n\r\nbody").charset, "us-ascii");
+  EXPECT_EQ(Read("Subject: none\n\n").charset, "us-ascii");
+  // A part's charset further down is not the message's.
+  EXPECT_EQ(Read("Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+                 "Content-Type: text/plain; charset=utf-8\n\nx\n--b--\n")
+                .charset,
+            "us-ascii");
+}
+
+TEST(MessageReader, SenderFallsBackFromReturnPathToFromToSender) {
+  struct Case {
+    const char* headers;
+    const char* sender;
+  };
+  const Case cases[] = {
+      {"Return-Path: <bounce@a.org>\nFrom: Ann <ann@a.org>\n", "bounce@a.org"},
+      {"Return-Path: <>\nFrom: \"Ann Smith\" <ann@a.org>\n", "ann@a.org"},
+      {"From: Ann <ann@a.org>, bob@b.org\nSender: list@l.org\n", "ann@a.org"},
+      {"From: Team: ann@a.org, bob@b.org;\n", "ann@a.org"},
+      {"From: undisclosed-recipients:;\nSender: list@l.org\n", "list@l.org"},
+      {"Subject: nobody\n", "MAILER-DAEMON"},
+      {"Return-Path: <>\nFrom: \nSender: <>\n", "MAILER-DAEMON"},
+      // Line breaks, a bare CR, TAB and 8-bit bytes never reach the From line.
+      {"Return-Path: <\"a\rb\"@x.org>\n", "\"ab\"@x.org"},
+      {"From: \"c\td e\"@x.org\n", "\"cde\"@x.org"},
+      {"From: =?utf-8?q?A=0D=0AFrom_x?= <ann@a.org>\n", "ann@a.org"},
+      {"From: J\xF6rg <j\xF6rg@x.org>\n", "j\xC3\xB6rg@x.org"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.headers);
+    const std::string sender = Read(std::string(c.headers) + "\nbody\n").sender;
+    EXPECT_EQ(sender, c.sender);
+    for (const unsigned char ch : sender) EXPECT_GT(ch, 0x20);
+  }
+}
+
+TEST(MessageReader, DateInTheMessagesOwnZoneThenReceivedThenFallback) {
+  ExpectDate(Read("Date: Mon, 1 Jul 2013 00:05:09 +0930\n\n").date, 2013, 7, 1, 0, 5, 9);
+  // The topmost Received header is the newest; its date follows the last ";".
+  ExpectDate(Read("Received: from a (x; y) by b; Tue, 5 Mar 2013 14:07:09 -0500\n"
+                  "Received: from c by a; Mon, 4 Mar 2013 10:00:00 -0500\n\n")
+                 .date,
+             2013, 3, 5, 14, 7, 9);
+  ExpectDate(Read("Date: not a date\nReceived: by b;\n Sun, 21 Apr 2019 21:30:00 +0000\n\n").date,
+             2019, 4, 21, 21, 30, 0);
+
+  std::tm local{};
+  const std::time_t fallback = 1372636800;  // 2013-07-01 00:00:00 UTC
+  localtime_r(&fallback, &local);
+  const MessageDateTime d = Read("Subject: undated\n\n", fallback).date;
+  ExpectDate(d, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+             local.tm_sec);
+}
+
+TEST(MessageReader, ReadsOnlyTheHeaderBlockOfAFile) {
+  test::TempDir dir;
+  const auto path = dir.path() / "1.eml";
+  // An old envelope line is skipped; a "Date:" in the body is not a header.
+  test::WriteFile(path,
+                  "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\r\n"
+                  "Return-Path: <ret@a.org>\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+                  "Date: Mon, 1 Jul 2013 00:05:09 +0000\r\n" +
+                      std::string(20000, 'x') + "\r\n");
+  // A known modification time stands in for the missing date.
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  std::tm local{};
+  const std::time_t mtime = 1000000000;
+  localtime_r(&mtime, &local);
+
+  MessageReader reader;
+  ASSERT_TRUE(reader.OpenMessageFile(path.string()));
+  EXPECT_EQ(reader.MessageCharset(), "utf-8");
+  EXPECT_EQ(reader.SenderAddress(), "ret@a.org");
+  ExpectDate(reader.MessageDate(), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+             local.tm_hour, local.tm_min, local.tm_sec);
+
+  // A missing file reports false and leaves the defaults, not the last answers.
+  EXPECT_FALSE(reader.OpenMessageFile((dir.path() / "missing.eml").string()));
+  EXPECT_EQ(reader.MessageCharset(), "us-ascii");
+  EXPECT_EQ(reader.SenderAddress(), "MAILER-DAEMON");
+}
+
+TEST(TextFileReader, GivesTheExactBytesWhateverTheCharset) {
+  test::TempDir dir;
+  std::string bytes = "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nCaf\xE9\r\n";
+  bytes += std::string(1, '\0') + "\x80\xFF" + std::string(300000, 'z');
+  test::WriteFile(dir.path() / "1.eml", bytes);
+  TextFileReader reader;
+  EXPECT_EQ(reader.ReadTextFile((dir.path() / "1.eml").string(), "iso-8859-1"), bytes);
+  EXPECT_EQ(reader.ReadTextFile((dir.path() / "1.eml").string(), "no-such-charset"), bytes);
+  test::WriteFile(dir.path() / "empty.eml", "");
+  EXPECT_EQ(reader.ReadTextFile((dir.path() / "empty.eml").string(), ""), "");
+
+  try {
+    reader.ReadTextFile((dir.path() / "missing.eml").string(), "us-ascii");
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const MessageFailure& failure) {
+    EXPECT_STREQ(failure.what(), "cannot open: No such file or directory");
+  }
+  EXPECT_THROW(reader.ReadTextFile(dir.str(), "us-ascii"), MessageFailure);
+}
+
+}  // namespace
+}  // namespace quillfen
