@@ -65,6 +65,19 @@ struct RunReport {
 // queued .eml file into a record of its folder's .mbox file, keeps the bar and
 // the two captions current, and ends with one message box. A message that
 // fails is recorded and the run goes on with the next one.
+// - Cancelled choice: returns at once with report.cancelled; nothing else is
+//   called and nothing is written.
+// - Messages are read by their exact queued names; surrounding spaces are
+//   ignored only when telling messages from other files.
+// - A message whose mirror folder or mailbox name cannot be derived fails by
+//   itself; nothing of it is written anywhere.
+// - No failure: the information message. Some failures: a warning
+//   "N of M messages could not be converted." with "file: reason" lines as
+//   its details.
+// - A count from the host below the queue's length (0 included) is replaced
+//   by the length, so the bar never divides by zero or passes 100.
+// - An exception thrown by the host's own calls (its Yield included) leaves
+//   the run; it is never taken for a failed message.
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers,
                         PathStyle style = PathStyle::Native());
 
