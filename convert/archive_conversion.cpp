@@ -2,15 +2,19 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "convert/archive_entry_names.h"
 #include "convert/mbox_record.h"
@@ -29,21 +33,77 @@ constexpr la_int64_t kMaxReserve = 64 * 1024 * 1024;
 struct ArchiveReadFree {
   void operator()(archive* a) const { archive_read_free(a); }
 };
-using ArchiveReader = std::unique_ptr<archive, ArchiveReadFree>;
+
+struct GzipClose {
+  void operator()(gzFile_s* file) const { gzclose(file); }
+};
+
+// An open archive: the file, decompressed by zlib, under libarchive's tar
+// reader. zlib, not libarchive, undoes the gzip compression because zlib
+// checks every gzip member's CRC and length, and libarchive does not: a .tgz
+// damaged inside a message's data would otherwise convert without a word.
+// A file that is not gzip-compressed passes through zlib unchanged.
+struct ArchiveStream {
+  std::unique_ptr<gzFile_s, GzipClose> file;
+  std::vector<char> buffer;
+  std::unique_ptr<archive, ArchiveReadFree> reader;  // released before file
+};
+
+la_ssize_t ReadBlock(archive* reader, void* data, const void** block) {
+  auto* stream = static_cast<ArchiveStream*>(data);
+  const int got = gzread(stream->file.get(), stream->buffer.data(),
+                         static_cast<unsigned>(stream->buffer.size()));
+  int code = Z_OK;
+  const char* text = got <= 0 ? gzerror(stream->file.get(), &code) : nullptr;
+  // At the end of the file, Z_BUF_ERROR means the gzip data stopped in the
+  // middle of a member: the file was cut short.
+  if (got < 0 || (got == 0 && code != Z_OK)) {
+    archive_set_error(reader, EIO, "%s",
+                      code == Z_BUF_ERROR ? "the compressed data ends too early"
+                      : code == Z_ERRNO   ? std::strerror(errno)
+                                          : text);
+    return ARCHIVE_FATAL;
+  }
+  *block = stream->buffer.data();
+  return got;
+}
+
+std::string ErrorText(archive* a);
+
+// The tar reader stops at the archive's end marker and never asks for the
+// bytes after it, so the last gzip member's CRC, length and very end would
+// go unchecked. Reading the rest of the stream checks them.
+void ReadToEnd(ArchiveStream& stream, const std::string& path, const RunReport& report) {
+  const void* block = nullptr;
+  la_ssize_t got = 0;
+  do {
+    got = ReadBlock(stream.reader.get(), &stream, &block);
+  } while (got > 0);
+  if (got < 0) throw ArchiveError(path, ErrorText(stream.reader.get()), report);
+}
 
 std::string ErrorText(archive* a) {
   const char* text = archive_error_string(a);
   return text != nullptr && *text != '\0' ? text : "unknown error";
 }
 
-ArchiveReader OpenArchive(const std::string& path, const RunReport& report) {
-  ArchiveReader reader(archive_read_new());
-  if (!reader) throw ArchiveError(path, "out of memory", report);
-  archive_read_support_filter_all(reader.get());
-  archive_read_support_format_tar(reader.get());
-  if (archive_read_open_filename(reader.get(), path.c_str(), kReadBlockSize) < ARCHIVE_WARN)
-    throw ArchiveError(path, ErrorText(reader.get()), report);
-  return reader;
+std::unique_ptr<ArchiveStream> OpenArchive(const std::string& path, const RunReport& report) {
+  auto stream = std::make_unique<ArchiveStream>();
+  errno = 0;
+  stream->file.reset(gzopen(path.c_str(), "rb"));
+  if (!stream->file)
+    throw ArchiveError(path, errno != 0 ? std::strerror(errno) : "cannot open the file", report);
+  gzbuffer(stream->file.get(), kReadBlockSize);
+  stream->buffer.resize(kReadBlockSize);
+
+  stream->reader.reset(archive_read_new());
+  archive* reader = stream->reader.get();
+  if (reader == nullptr) throw ArchiveError(path, "out of memory", report);
+  archive_read_support_filter_all(reader);
+  archive_read_support_format_tar(reader);
+  if (archive_read_open(reader, stream.get(), nullptr, ReadBlock, nullptr) < ARCHIVE_WARN)
+    throw ArchiveError(path, ErrorText(reader), report);
+  return stream;
 }
 
 // The next entry's header, or null at the end of the archive. Warnings (an
@@ -156,10 +216,11 @@ struct ArchiveSurvey {
 // The first pass: headers only, data skipped.
 ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) {
   const RunReport nothingWritten;
-  ArchiveReader reader = OpenArchive(path, nothingWritten);
+  const auto stream = OpenArchive(path, nothingWritten);
+  archive* reader = stream->reader.get();
   ArchiveSurvey survey;
   std::int32_t entries = 0;
-  while (archive_entry* entry = NextEntry(reader.get(), path, nothingWritten)) {
+  while (archive_entry* entry = NextEntry(reader, path, nothingWritten)) {
     ++entries;
     const ArchiveEntryPath name = ParseArchiveEntryName(EntryName(entry));
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
@@ -175,6 +236,7 @@ ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) 
       progress->Yield();
     }
   }
+  ReadToEnd(*stream, path, nothingWritten);
   return survey;
 }
 
@@ -209,8 +271,10 @@ bool IsArchivePath(const std::string& path) {
 }
 
 std::string ArchiveExtractionFolder(const std::string& archivePath) {
+  // The mirror tree repeats this path below the destination, so it is made
+  // absolute and "." and ".." are resolved by spelling, as for a folder.
   std::string path = archivePath;
-  if (!path.empty() && std::filesystem::path(path).is_relative()) {
+  if (!path.empty()) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     if (!ec) path = absolute.lexically_normal().string();
@@ -223,7 +287,18 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
                          ArchiveProgress* progress, ReaderState& readers) {
   ArchiveProgress quiet;
   if (progress == nullptr) progress = &quiet;
-  const YieldFunction yield = [progress] { progress->Yield(); };
+  // A front end may throw from its Yield to stop the conversion. Such an
+  // exception must leave the conversion, not be taken for a failure of the
+  // message at hand, so it is kept and thrown again past the handler.
+  std::exception_ptr stopRequest;
+  const YieldFunction yield = [progress, &stopRequest] {
+    try {
+      progress->Yield();
+    } catch (...) {
+      stopRequest = std::current_exception();
+      throw;
+    }
+  };
 
   RunReport report;
   report.destinationRoot = AddTrailingSeparator(destinationRoot);
@@ -239,8 +314,9 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
   progress->SetProgress(done, total);
 
   std::unordered_set<std::string> knownMailboxes;
-  ArchiveReader reader = OpenArchive(archivePath, report);
-  while (archive_entry* entry = NextEntry(reader.get(), archivePath, report)) {
+  const auto stream = OpenArchive(archivePath, report);
+  archive* reader = stream->reader.get();
+  while (archive_entry* entry = NextEntry(reader, archivePath, report)) {
     const bool isLink = IsLinkEntry(entry);
     if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
 
@@ -259,7 +335,7 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
       } else {
         // The data is read before any folder is made, so that an archive
         // that breaks here leaves no empty mirror folder behind.
-        std::string bytes = ReadEntryData(reader.get(), entry, archivePath, report);
+        std::string bytes = ReadEntryData(reader, entry, archivePath, report);
         const std::string sourceFile = root + path.relative;
         try {
           const std::string mirrorFolder = MirrorFolderFor(sourceFile, report.destinationRoot,
@@ -275,9 +351,14 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
           ++report.converted;
           AddMailbox(report, knownMailboxes, mboxFile);
         } catch (const std::bad_alloc&) {
+          if (stopRequest) std::rethrow_exception(stopRequest);
           report.failures.push_back({name, "not enough memory for the message"});
         } catch (const std::exception& failure) {
+          if (stopRequest) std::rethrow_exception(stopRequest);
           report.failures.push_back({name, failure.what()});
+        } catch (...) {
+          if (stopRequest) std::rethrow_exception(stopRequest);
+          report.failures.push_back({name, "unknown failure"});
         }
       }
     }
@@ -287,6 +368,7 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
     progress->SetProgress(done, total);
     yield();
   }
+  ReadToEnd(*stream, archivePath, report);
   return report;
 }
 

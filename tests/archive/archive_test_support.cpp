@@ -1,0 +1,188 @@
+#include "tests/archive/archive_test_support.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include "convert/message_readers.h"
+#include "scan/path_logger.h"
+#include "tests/support/mbox_reader.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct WriterFree {
+  void operator()(archive* a) const { archive_write_free(a); }
+};
+struct EntryFree {
+  void operator()(archive_entry* e) const { archive_entry_free(e); }
+};
+using Writer = std::unique_ptr<archive, WriterFree>;
+using Entry = std::unique_ptr<archive_entry, EntryFree>;
+
+void Check(archive* writer, int status, const std::string& what) {
+  if (status < ARCHIVE_WARN) {
+    const char* text = archive_error_string(writer);
+    throw std::runtime_error(what + ": " + (text != nullptr ? text : "unknown error"));
+  }
+}
+
+Writer OpenWriter(const fs::path& path, bool gzip, bool pax) {
+  Writer writer(archive_write_new());
+  Check(writer.get(),
+        gzip ? archive_write_add_filter_gzip(writer.get())
+             : archive_write_add_filter_none(writer.get()),
+        "filter");
+  Check(writer.get(),
+        pax ? archive_write_set_format_pax_restricted(writer.get())
+            : archive_write_set_format_ustar(writer.get()),
+        "format");
+  Check(writer.get(), archive_write_open_filename(writer.get(), path.c_str()), "open");
+  return writer;
+}
+
+void WriteEntry(archive* writer, const TarEntry& spec) {
+  Entry entry(archive_entry_new());
+  archive_entry_set_pathname(entry.get(), spec.name.c_str());
+  archive_entry_set_mtime(entry.get(), static_cast<time_t>(spec.mtime), 0);
+  switch (spec.kind) {
+    case TarEntry::Kind::File:
+      archive_entry_set_filetype(entry.get(), AE_IFREG);
+      archive_entry_set_perm(entry.get(), 0644);
+      archive_entry_set_size(entry.get(), static_cast<la_int64_t>(spec.data.size()));
+      break;
+    case TarEntry::Kind::Folder:
+      archive_entry_set_filetype(entry.get(), AE_IFDIR);
+      archive_entry_set_perm(entry.get(), 0755);
+      break;
+    case TarEntry::Kind::Symlink:
+      archive_entry_set_filetype(entry.get(), AE_IFLNK);
+      archive_entry_set_perm(entry.get(), 0777);
+      archive_entry_set_symlink(entry.get(), spec.target.c_str());
+      break;
+    case TarEntry::Kind::Hardlink:
+      archive_entry_set_filetype(entry.get(), AE_IFREG);
+      archive_entry_set_perm(entry.get(), 0644);
+      archive_entry_set_hardlink(entry.get(), spec.target.c_str());
+      break;
+    case TarEntry::Kind::Fifo:
+      archive_entry_set_filetype(entry.get(), AE_IFIFO);
+      archive_entry_set_perm(entry.get(), 0644);
+      break;
+  }
+  Check(writer, archive_write_header(writer, entry.get()), "header of " + spec.name);
+  if (spec.kind == TarEntry::Kind::File && !spec.data.empty() &&
+      archive_write_data(writer, spec.data.data(), spec.data.size()) < 0)
+    Check(writer, ARCHIVE_FATAL, "data of " + spec.name);
+}
+
+void Close(archive* writer) {
+  Check(writer, archive_write_close(writer), "close");
+}
+
+// A host that converts into a fixed destination and shows nothing.
+class QuietHost : public ConversionHost {
+ public:
+  QuietHost(std::string destination, QueueListRef queue, std::int32_t count)
+      : destination_(std::move(destination)), queue_(std::move(queue)), count_(count) {}
+  WindowHandle OwnerWindow() override { return 0; }
+  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
+  QueueListRef Queue() override { return queue_; }
+  std::int32_t QueueCount() override { return count_; }
+  void SetBarMinimum(float) override {}
+  void SetBarMaximum(float) override {}
+  void SetBarValue(float) override {}
+  void SetUpdateCaption(const std::string&) override {}
+  void SetProgressCaption(const std::string&) override {}
+  void Yield() override {}
+  void ShowMessage(MessageIcon, const std::string&, const std::string&,
+                   const std::string&) override {}
+
+ private:
+  std::string destination_;
+  QueueListRef queue_;
+  std::int32_t count_;
+};
+
+}  // namespace
+
+void PackFolder(const fs::path& folder, const fs::path& archive, const TarOptions& options) {
+  std::vector<fs::path> paths;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) paths.push_back(item.path());
+  std::sort(paths.begin(), paths.end());
+
+  Writer writer = OpenWriter(archive, options.gzip, options.pax);
+  for (const fs::path& path : paths) {
+    TarEntry spec;
+    spec.name = path.lexically_relative(folder).generic_string();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) throw std::runtime_error("cannot stat " + path.string());
+    spec.mtime = static_cast<long long>(info.st_mtime);
+    if (fs::is_directory(path)) {
+      if (!options.folderEntries) continue;
+      spec.kind = TarEntry::Kind::Folder;
+    } else {
+      spec.data = ReadFile(path);
+    }
+    WriteEntry(writer.get(), spec);
+  }
+  Close(writer.get());
+}
+
+void WriteTar(const fs::path& archive, const std::vector<TarEntry>& entries, bool gzip) {
+  Writer writer = OpenWriter(archive, gzip, true);
+  for (const TarEntry& entry : entries) WriteEntry(writer.get(), entry);
+  Close(writer.get());
+}
+
+RunReport ConvertFolder(const std::string& source, const std::string& destination) {
+  pathLogger walker;
+  walker.PathLogInit();
+  walker.fullFileNamesOnly(true);
+  walker.LogPath(source);
+  QuietHost host(destination, walker.fullFileNames(), walker.Count());
+  walker.Terminate();
+  ReaderState readers;
+  return ConversionRun(host, readers);
+}
+
+fs::path MirrorOf(const std::string& destination, const std::string& sourceFolder) {
+  return fs::path(destination) / fs::path(sourceFolder).relative_path();
+}
+
+std::map<std::string, std::vector<std::string>> MailboxRecordSets(const fs::path& mirrorRoot) {
+  std::map<std::string, std::vector<std::string>> sets;
+  if (!fs::exists(mirrorRoot)) return sets;
+  for (const auto& item : fs::recursive_directory_iterator(mirrorRoot)) {
+    if (!item.is_regular_file()) continue;
+    const std::string relative = item.path().lexically_relative(mirrorRoot).generic_string();
+    std::vector<std::string>& records = sets[relative];
+    if (item.path().extension() != ".mbox") {
+      records.push_back("not an mbox file");
+      continue;
+    }
+    for (const StoredRecord& record : ReadMbox(item.path()))
+      records.push_back(record.fromLine + "\n" + record.text);
+    std::sort(records.begin(), records.end());
+  }
+  return sets;
+}
+
+std::vector<std::string> FilesBelow(const fs::path& folder) {
+  std::vector<std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& item : fs::recursive_directory_iterator(folder))
+    if (!item.is_directory()) files.push_back(item.path().lexically_relative(folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace quillfen::test
