@@ -1,0 +1,47 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "scan/file_system.h"
+#include "scan/path_logger.h"
+
+namespace quillfen::test {
+
+// An in-memory folder tree for the walker. Folders are full paths ending
+// with "/"; a folder can be set to fail when it is listed.
+class FakeTree {
+ public:
+  void AddFolder(const std::string& folder) { folders_[folder]; }
+  void AddFile(const std::string& folder, const std::string& name) {
+    folders_[folder].files.push_back(name);
+  }
+  void AddSubFolder(const std::string& folder, const std::string& name) {
+    folders_[folder].subFolders.push_back(name);
+    folders_[folder + name + "/"];
+  }
+  void FailListing(const std::string& folder, const std::string& reason) {
+    folders_[folder].failure = reason;
+  }
+
+  // Every path the walker asked about, in order.
+  const std::vector<std::string>& asked() const { return asked_; }
+
+  // A factory for pathLogger; the services it makes share this tree.
+  pathLogger::FileSystemFactory Factory();
+
+ private:
+  friend class FakeFileSystem;
+  struct Folder {
+    std::vector<std::string> subFolders;
+    std::vector<std::string> files;
+    std::string failure;
+  };
+  std::map<std::string, Folder> folders_;
+  std::vector<std::string> asked_;
+};
+
+}  // namespace quillfen::test

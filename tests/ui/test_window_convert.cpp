@@ -1,0 +1,243 @@
+// The convert command through the window, the exit question and ending the
+// program: real files in temporary folders, scripted dialogs.
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+#include "tests/support/mbox_reader.h"
+#include "tests/support/message_tree.h"
+#include "tests/support/temp_dir.h"
+#include "window_harness.h"
+
+using quillfen::test::Folder;
+using quillfen::test::ReadMbox;
+using quillfen::test::TempDir;
+using quillfen::test::WindowHarness;
+using quillfen::test::WriteFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kDone = QStringLiteral(
+    "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
+    "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
+    "from File Menu.");
+
+std::string Message(const std::string& subject) {
+  return "Return-Path: <ann@example.org>\r\nDate: Tue, 4 Mar 2014 09:05:01 +0100\r\n"
+         "Subject: " +
+         subject + "\r\n\r\nFrom the desk of Ann\r\n";
+}
+
+// The mirror of a source folder below a destination: the folder's whole
+// path without its leading separator.
+fs::path Mirror(const fs::path& destination, const fs::path& source) {
+  return destination / source.relative_path();
+}
+
+// Scans root into the window, answering the chooser with root.
+void Scan(WindowHarness& h, const fs::path& root) {
+  h.shell.QueueFolder(Folder(root));
+  h.button("CmdAddFolder")->click();
+}
+
+}  // namespace
+
+class WindowConvertTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void convertsTheQueueIntoMailboxes();
+  void cancellingTheDestinationChangesNothing();
+  void failedMessagesAreReported();
+  void secondCommandsDuringARunAreIgnored();
+  void exitQuestionAndClosing();
+  void convertsTheCorpus();
+};
+
+void WindowConvertTest::convertsTheQueueIntoMailboxes() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  WriteFile(source / "notes.txt", "not a message\n");
+  WriteFile(source / "Inbox" / "1.eml", Message("one"));
+  WriteFile(source / "Inbox" / "2.EML", Message("two"));
+  WriteFile(source / "Sent" / "3.eml", Message("three"));
+  WindowHarness h;
+  Scan(h, source);
+
+  h.shell.QueueFolder(Folder(temp.path() / "out"));
+  h.button("CmdConvert2PDF")->click();
+
+  QCOMPARE(h.shell.folderRequests().size(), 2);
+  QCOMPARE(h.shell.folderRequests()[1].title, QStringLiteral("Choose Folder to Save..."));
+  QCOMPARE(h.shell.folderRequests()[1].owner, h.window.get());
+  QCOMPARE(h.shell.messageBoxes().size(), 2);
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.icon, QMessageBox::Information);
+  QCOMPARE(box.title, QStringLiteral("Quillfen"));
+  QCOMPARE(box.text, kDone);
+  QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  QVERIFY(box.details.isEmpty());
+
+  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
+  QCOMPARE(h.bar()->value(), h.bar()->maximum());
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 4 (of 4)"));
+  QCOMPARE(h.text("LblUpdate"),
+           "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
+
+  const fs::path out = temp.path() / "out";
+  const auto inbox = ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox");
+  const auto sent = ReadMbox(Mirror(out, source / "Sent") / "Sent.mbox");
+  QCOMPARE(inbox.size(), std::size_t{2});
+  QCOMPARE(sent.size(), std::size_t{1});
+  QCOMPARE(sent[0].text, Message("three"));
+  QVERIFY(!fs::exists(Mirror(out, source) / "export.mbox"));
+
+  // Nothing is reset: the same queue can be converted again, and appends.
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(!h.window->busy());
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+  h.shell.QueueFolder(Folder(temp.path() / "out"));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{4});
+}
+
+void WindowConvertTest::cancellingTheDestinationChangesNothing() {
+  TempDir temp;
+  WriteFile(temp.path() / "export" / "Inbox" / "1.eml", Message("one"));
+  WindowHarness h;
+  Scan(h, temp.path() / "export");
+  h.window->SetBarValue(42.5f);
+
+  h.button("CmdConvert2PDF")->click();  // the chooser answers as if cancelled
+  QCOMPARE(h.shell.folderRequests().size(), 2);
+  QCOMPARE(h.shell.messageBoxes().size(), 1);
+  QCOMPARE(h.bar()->fractionalValue(), 42.5f);
+  QCOMPARE(h.text("LblUpdate"), QStringLiteral("Converting Messages..."));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 0 (of 0)"));
+  QVERIFY(!h.window->busy());
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void WindowConvertTest::failedMessagesAreReported() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  WriteFile(source / "Inbox" / "1.eml", Message("one"));
+  WriteFile(source / "Inbox" / "2.eml", Message("two"));
+  WriteFile(source / "Sent" / "3.eml", Message("three"));
+  // A file stands where the Sent mirror folder must go, so its message
+  // cannot be written.
+  const fs::path out = temp.path() / "out";
+  WriteFile(Mirror(out, source / "Sent"), "in the way");
+  WindowHarness h;
+  Scan(h, source);
+
+  h.shell.QueueFolder(Folder(out));
+  h.button("CmdConvert2PDF")->click();
+
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.icon, QMessageBox::Warning);
+  QCOMPARE(box.title, QStringLiteral("Quillfen"));
+  QCOMPARE(box.text, QStringLiteral("1 of 3 messages could not be converted."));
+  QVERIFY2(box.details.contains(Folder(source) + "Sent/3.eml"), qPrintable(box.details));
+  QVERIFY(!box.details.contains("1.eml"));
+  QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{2});
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void WindowConvertTest::secondCommandsDuringARunAreIgnored() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  quillfen::test::GenerateMessageTree(source, 20, 3, 7);
+  WindowHarness h;
+  Scan(h, source);
+  const quillfen::QueueListRef queue = h.window->queue();
+  const int count = h.window->queuedCount();
+
+  bool sawBusy = false;
+  bool sawWaitCursor = false;
+  QTimer::singleShot(0, h.window.get(), [&] {
+    sawBusy = h.window->busy();
+    sawWaitCursor = QApplication::overrideCursor() != nullptr &&
+                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    h.button("CmdConvert2PDF")->click();
+    h.button("CmdAddFolder")->click();
+  });
+  h.shell.QueueFolder(Folder(temp.path() / "out"));
+  h.shell.QueueFolder(Folder(temp.path() / "elsewhere"));  // would feed a second command
+  h.button("CmdConvert2PDF")->click();
+
+  QVERIFY(sawBusy);
+  QVERIFY(sawWaitCursor);
+  QCOMPARE(h.shell.folderRequests().size(), 2);  // the scan's and the run's
+  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.window->queue(), queue);
+  QCOMPARE(h.window->queuedCount(), count);
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message %1 (of %1)").arg(count));
+  QVERIFY(!fs::exists(temp.path() / "elsewhere"));
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void WindowConvertTest::exitQuestionAndClosing() {
+  TempDir temp;
+  WriteFile(temp.path() / "export" / "Inbox" / "1.eml", Message("one"));
+  WindowHarness h;
+  h.window->show();
+  Scan(h, temp.path() / "export");
+
+  // No keeps the window and everything in it.
+  h.shell.QueueAnswer(QMessageBox::No);
+  h.button("cmdEnd")->click();
+  const quillfen::MessageBoxRequest& question = h.lastBox();
+  QCOMPARE(question.text, QStringLiteral("Are you sure you want to exit now?"));
+  QCOMPARE(question.title, QStringLiteral("Quillfen"));
+  QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(question.defaultButton, QMessageBox::Yes);
+  QCOMPARE(question.icon, QMessageBox::Question);
+  QCOMPARE(h.programEnds, 0);
+  QVERIFY(h.window->isVisible());
+  QCOMPARE(h.window->queuedCount(), 1);
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+
+  // Closing the window in the middle of a run ends the program there.
+  QTimer::singleShot(0, h.window.get(), [&] { h.window->close(); });
+  h.shell.QueueFolder(Folder(temp.path() / "out"));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.programEnds, 1);
+  QVERIFY(h.busyWhenEnded);
+
+  // Yes (the default answer) closes the window and ends the program.
+  WindowHarness second;
+  second.window->show();
+  second.button("cmdEnd")->click();
+  QCOMPARE(second.programEnds, 1);
+  QVERIFY(!second.window->isVisible());
+}
+
+void WindowConvertTest::convertsTheCorpus() {
+  const fs::path corpus = quillfen::test::CorpusRoot();
+  if (corpus.empty()) QSKIP("the shared test corpus is not present");
+  std::size_t messages = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(corpus))
+    if (entry.is_regular_file() && entry.path().extension() == ".eml") ++messages;
+
+  TempDir temp;
+  WindowHarness h;
+  Scan(h, corpus);
+  QVERIFY(h.window->queuedCount() > 0);
+  h.shell.QueueFolder(Folder(temp.path()));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.lastBox().icon, QMessageBox::Information);
+  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
+
+  std::size_t records = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(temp.path()))
+    if (entry.path().extension() == ".mbox") records += ReadMbox(entry.path()).size();
+  QCOMPARE(records, messages);
+}
+
+QTEST_MAIN(WindowConvertTest)
+#include "test_window_convert.moc"

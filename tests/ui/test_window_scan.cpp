@@ -1,0 +1,204 @@
+// The choose-folder command: the scan with its count message, cancelling,
+// empty and root folders, walk failures and the busy guard.
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+#include "fake_file_system.h"
+#include "tests/support/temp_dir.h"
+#include "window_harness.h"
+
+using quillfen::test::FakeTree;
+using quillfen::test::Folder;
+using quillfen::test::TempDir;
+using quillfen::test::WindowHarness;
+using quillfen::test::WriteFile;
+
+namespace {
+
+// An export-like tree: a note at the top, two mail folders.
+void WriteExport(const std::filesystem::path& root) {
+  WriteFile(root / "notes.txt", "not a message\n");
+  WriteFile(root / "Inbox" / "1.eml", "Subject: one\r\n\r\nbody\r\n");
+  WriteFile(root / "Inbox" / "2.eml", "Subject: two\r\n\r\nbody\r\n");
+  WriteFile(root / "Sent" / "3.eml", "Subject: three\r\n\r\nbody\r\n");
+}
+
+QStringList QueueOf(const quillfen::frmStep1& window) {
+  QStringList names;
+  if (window.queue())
+    for (const std::string& name : *window.queue()) names << QString::fromStdString(name);
+  return names;
+}
+
+}  // namespace
+
+class WindowScanTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void scanQueuesEveryFileAndReportsTheCount();
+  void cancelAndEmptyFolder();
+  void rootFolderKeepsOneSeparator();
+  void walkFailureKeepsWhatWasQueued();
+  void secondCommandsDuringAScanAreIgnored();
+};
+
+void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
+  TempDir temp;
+  WriteExport(temp.path() / "export");
+  WindowHarness h;
+  QString chosen = Folder(temp.path() / "export");
+  chosen.chop(1);  // the chooser gives an ordinary folder without its separator
+  h.shell.QueueFolder(chosen);
+
+  h.button("CmdAddFolder")->click();
+
+  QCOMPARE(h.shell.folderRequests().size(), 1);
+  QCOMPARE(h.shell.folderRequests()[0].title, QStringLiteral("Choose Zimbra Mail Folder..."));
+  QCOMPARE(h.shell.folderRequests()[0].owner, h.window.get());
+  QCOMPARE(h.window->sourceFolder(), chosen + "/");
+
+  QCOMPARE(h.shell.messageBoxes().size(), 1);
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.text, QStringLiteral("4 Files(s) Queued For Conversion."));
+  QCOMPARE(box.title, QStringLiteral("Quillfen"));
+  QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  QCOMPARE(box.icon, QMessageBox::NoIcon);
+  QVERIFY(box.details.isEmpty());
+
+  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QCOMPARE(h.window->queuedCount(), 4);
+  const QString root = chosen + "/";
+  QCOMPARE(QueueOf(*h.window), QStringList({root + "notes.txt", root + "Inbox/1.eml",
+                                            root + "Inbox/2.eml", root + "Sent/3.eml"}));
+  QVERIFY(!h.window->busy());
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void WindowScanTest::cancelAndEmptyFolder() {
+  TempDir temp;
+  WriteExport(temp.path() / "export");
+  std::filesystem::create_directories(temp.path() / "empty");
+  WindowHarness h;
+  h.shell.QueueFolder(Folder(temp.path() / "export"));
+  h.button("CmdAddFolder")->click();
+  const quillfen::QueueListRef firstQueue = h.window->queue();
+  QVERIFY(firstQueue);
+
+  // Cancelled: queue, count, label and the convert button stay; no message.
+  h.button("CmdAddFolder")->click();
+  QCOMPARE(h.shell.folderRequests().size(), 2);
+  QCOMPARE(h.shell.messageBoxes().size(), 1);
+  QCOMPARE(h.window->queue(), firstQueue);
+  QCOMPARE(h.window->queuedCount(), 4);
+  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+
+  // An empty folder: the count 0 is reported, convert is disabled, and the
+  // label keeps the earlier scan's text.
+  h.shell.QueueFolder(Folder(temp.path() / "empty"));
+  h.button("CmdAddFolder")->click();
+  QCOMPARE(h.lastBox().text, QStringLiteral("0 Files(s) Queued For Conversion."));
+  QCOMPARE(h.window->queuedCount(), 0);
+  QVERIFY(h.window->queue() != firstQueue);
+  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
+}
+
+void WindowScanTest::rootFolderKeepsOneSeparator() {
+  FakeTree tree;
+  tree.AddFile("/", "a.eml");
+  tree.AddSubFolder("/", "Inbox");
+  tree.AddFile("/Inbox/", "b.eml");
+  WindowHarness h(tree.Factory());
+  h.shell.QueueFolder("/");
+  h.button("CmdAddFolder")->click();
+
+  QCOMPARE(h.window->sourceFolder(), QStringLiteral("/"));
+  QVERIFY(!tree.asked().empty());
+  for (const std::string& asked : tree.asked()) QVERIFY2(asked.rfind("//", 0) != 0, asked.c_str());
+  QCOMPARE(QueueOf(*h.window), QStringList({"/a.eml", "/Inbox/b.eml"}));
+  QCOMPARE(h.lastBox().text, QStringLiteral("2 Files(s) Queued For Conversion."));
+}
+
+void WindowScanTest::walkFailureKeepsWhatWasQueued() {
+  FakeTree tree;
+  tree.AddFile("/export/", "a.eml");
+  tree.AddFile("/export/", "b.eml");
+  tree.AddSubFolder("/export/", "Locked");
+  tree.AddFile("/export/Locked/", "c.eml");
+  tree.FailListing("/export/Locked/", "Permission denied");
+  tree.AddFolder("/broken/");
+  tree.FailListing("/broken/", "Input/output error");
+  WindowHarness h(tree.Factory());
+
+  h.shell.QueueFolder("/export");
+  h.button("CmdAddFolder")->click();
+  QCOMPARE(h.shell.messageBoxes().size(), 1);
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.icon, QMessageBox::Warning);
+  QCOMPARE(box.title, QStringLiteral("Quillfen"));
+  QVERIFY2(box.text.contains("/export/Locked/"), qPrintable(box.text));
+  QVERIFY2(box.text.contains("Permission denied"), qPrintable(box.text));
+  QVERIFY2(box.text.endsWith("2 Files(s) Queued For Conversion."), qPrintable(box.text));
+  QCOMPARE(h.window->queuedCount(), 2);
+  QCOMPARE(QueueOf(*h.window), QStringList({"/export/a.eml", "/export/b.eml"}));
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(!h.window->busy());
+
+  // Failing before anything is queued leaves nothing to convert, and the
+  // window still works for the next scan.
+  h.shell.QueueFolder("/broken");
+  h.button("CmdAddFolder")->click();
+  QVERIFY(h.lastBox().text.contains("Input/output error"));
+  QCOMPARE(h.window->queuedCount(), 0);
+  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+  h.shell.QueueFolder("/export/Locked");
+  tree.FailListing("/export/Locked/", "");
+  h.button("CmdAddFolder")->click();
+  QCOMPARE(h.lastBox().text, QStringLiteral("1 Files(s) Queued For Conversion."));
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+}
+
+void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
+  TempDir temp;
+  WriteExport(temp.path() / "export");
+  WindowHarness h;
+  h.shell.QueueFolder(Folder(temp.path() / "export"));
+  h.button("CmdAddFolder")->click();  // enables convert
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+
+  // Clicks that arrive while the scan yields must not start a second scan or
+  // a run; the busy cursor shows meanwhile.
+  bool sawBusy = false;
+  bool sawWaitCursor = false;
+  QTimer::singleShot(0, h.window.get(), [&] {
+    sawBusy = h.window->busy();
+    sawWaitCursor = QApplication::overrideCursor() != nullptr &&
+                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    h.button("CmdAddFolder")->click();
+    h.button("CmdConvert2PDF")->click();
+  });
+  h.shell.QueueFolder(Folder(temp.path() / "export"));
+  h.shell.QueueFolder(Folder(temp.path() / "export"));  // would feed a second scan
+  h.button("CmdAddFolder")->click();
+
+  QVERIFY(sawBusy);
+  QVERIFY(sawWaitCursor);
+  QCOMPARE(h.shell.folderRequests().size(), 2);
+  QCOMPARE(h.shell.messageBoxes().size(), 2);
+  for (const auto& request : h.shell.folderRequests())
+    QCOMPARE(request.title, QStringLiteral("Choose Zimbra Mail Folder..."));
+  QCOMPARE(h.window->queuedCount(), 4);
+  QVERIFY(!h.window->busy());
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+  // Once the scan is over, the commands work again.
+  h.button("CmdAddFolder")->click();
+  QCOMPARE(h.shell.folderRequests().size(), 3);
+}
+
+QTEST_MAIN(WindowScanTest)
+#include "test_window_scan.moc"

@@ -1,0 +1,467 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <cstdlib>
+#include <exception>
+
+#include "convert/path_helpers.h"
+#include "ui/fractional_progress_bar.h"
+#include "ui/link_label.h"
+#include "ui/shape_rect.h"
+
+#ifndef QUILLFEN_SITE_HOST
+#define QUILLFEN_SITE_HOST "www.example.com"
+#endif
+
+// Pictures compiled into a static library are registered by hand: nothing
+// else would pull their object file into the program. This must sit outside
+// any namespace.
+static void InitQuillfenResources() {
+  Q_INIT_RESOURCE(quillfen);
+}
+
+namespace quillfen {
+namespace {
+
+const QString kAppTitle = QStringLiteral("Quillfen");
+
+// Window geometry is laid out in twips; fifteen make one pixel at 96 dots
+// per inch.
+constexpr int Px(int twips) {
+  return twips / 15;
+}
+
+void Place(QWidget* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+// The window's typeface: Tahoma where it is installed, else the desktop's
+// sans serif, at the same size and weight.
+QFont WindowFont(double points, bool bold) {
+  QFont font;
+  if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+    font.setFamily(QStringLiteral("Tahoma"));
+  } else {
+    font.setFamily(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+  }
+  font.setPointSizeF(points);
+  font.setBold(bold);
+  return font;
+}
+
+// Paths and texts from the core are in the platform's file-name encoding.
+QString ToQt(const std::string& text) {
+  return QFile::decodeName(QByteArray::fromStdString(text));
+}
+std::string FromQt(const QString& text) {
+  return QFile::encodeName(text).toStdString();
+}
+
+// A plain-text label with its text at the top left (plain, so that a path
+// holding "<" shows as it is). background, when valid, is painted behind the
+// text; otherwise the label is transparent. Only labels two or more lines
+// high wrap at word boundaries: a one-line label in a wider fallback font is
+// cut at its right edge rather than showing the top of a second line.
+QLabel* MakeLabel(QLabel* label, const QString& text, QColor foreground, QColor background,
+                  bool wrap = false) {
+  label->setTextFormat(Qt::PlainText);
+  label->setText(text);
+  label->setWordWrap(wrap);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText,
+                   foreground.isValid() ? foreground : palette.color(QPalette::ButtonText));
+  if (background.isValid()) {
+    palette.setColor(QPalette::Window, background);
+    label->setAutoFillBackground(true);
+  }
+  label->setPalette(palette);
+  return label;
+}
+
+QLabel* MakePicture(QWidget* parent, const QString& resource) {
+  auto* picture = new QLabel(parent);
+  picture->setPixmap(QPixmap(resource));
+  picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return picture;
+}
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Warning:
+      return QMessageBox::Warning;
+    case MessageIcon::Information:
+      break;
+  }
+  return QMessageBox::Information;
+}
+
+}  // namespace
+
+// Marks the window busy for one command. The busy cursor is shown separately,
+// once the command's chooser has closed, and is taken away before its final
+// message box or when the command ends, whichever comes first.
+class frmStep1::BusyScope {
+ public:
+  explicit BusyScope(frmStep1& window) : window_(window) { window_.busy_ = true; }
+  ~BusyScope() {
+    window_.HideBusyCursor();
+    window_.busy_ = false;
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  frmStep1& window_;
+};
+
+frmStep1::frmStep1(ShellServices& shell, pathLogger::FileSystemFactory fileSystems, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      shell_(shell),
+      fileSystems_(std::move(fileSystems)),
+      endProgram_([] { std::_Exit(EXIT_SUCCESS); }) {
+  Form_Initialize();
+  Load();
+  CentreOnScreen();
+}
+
+frmStep1::~frmStep1() {
+  HideBusyCursor();
+}
+
+QString frmStep1::ProductPageUrl() {
+  return QStringLiteral("http://" QUILLFEN_SITE_HOST "/quillfen/");
+}
+
+QString frmStep1::HowToPageUrl() {
+  return QStringLiteral("http://" QUILLFEN_SITE_HOST "/how-to-export-zimbra-contacts-to-tgz.html");
+}
+
+void frmStep1::Form_Initialize() {
+  // The standard controls draw in the platform's own style, which is Qt's
+  // default; the window sets no style of its own. What remains to prepare
+  // before the elements exist is the pictures.
+  InitQuillfenResources();
+}
+
+// Builds every element. They are created from the bottom of the stack to the
+// top, so each one lies above those created before it.
+void frmStep1::Load() {
+  setObjectName(QStringLiteral("frmStep1"));
+  setWindowTitle(QStringLiteral("Quillfen v2.0"));
+  QIcon icon;
+  for (int size : {16, 24, 32, 48})
+    icon.addFile(QStringLiteral(":/quillfen/icons/quillfen-%1.png").arg(size), QSize(size, size));
+  setWindowIcon(icon);
+  setFont(WindowFont(8.25, false));
+  resize(Px(8970), Px(5775));
+
+  const QColor white(255, 255, 255);
+  const QColor pale(255, 255, 192);
+  const QColor darkRed(192, 0, 0);
+  const QColor blue(0, 0, 255);
+  const QColor silver(192, 192, 192);
+  const QColor face = palette().color(QPalette::Window);
+  const QColor none;
+
+  Shape4 = new ShapeRect(white, silver, this);
+  Place(Shape4, "Shape4", 0, 0, 9015, 945);
+
+  lblTitle = MakeLabel(new QLabel(this), kAppTitle, darkRed, white);
+  lblTitle->setFont(WindowFont(14.25, true));
+  Place(lblTitle, "lblTitle", 240, 165, 6255, 375);
+
+  lblCopyright = MakeLabel(new QLabel(this),
+                           QStringLiteral("Copyright \u00A9 2026 Quillfen. All rights reserved."),
+                           QColor(0, 0, 0), white);
+  Place(lblCopyright, "lblCopyright", 240, 525, 6135, 255);
+
+  lblCount1 = MakeLabel(new QLabel(this), QStringLiteral("0 files"), none, face);
+  Place(lblCount1, "lblCount1", 270, 2760, 8535, 255);
+
+  Shape1 = new ShapeRect(white, silver, this);
+  Place(Shape1, "Shape1", 0, 5160, 9015, 855);
+
+  LblUpdate =
+      MakeLabel(new QLabel(this), QStringLiteral("Converting Messages..."), none, none, true);
+  Place(LblUpdate, "LblUpdate", 240, 3120, 8535, 615);
+
+  LblProgessCurrent =
+      MakeLabel(new QLabel(this), QStringLiteral("Message 0 (of 0)"), QColor(0, 0, 0), none);
+  Place(LblProgessCurrent, "LblProgessCurrent", 720, 3720, 8055, 255);
+
+  Image1 = MakePicture(this, QStringLiteral(":/quillfen/icons/progress-picture.png"));
+  Place(Image1, "Image1", 240, 3675, 330, 330);
+
+  Shape2 = new ShapeRect(pale, QColor(), this);
+  Place(Shape2, "Shape2", 240, 1080, 8535, 615);
+
+  Label1 = MakeLabel(
+      new QLabel(this),
+      QStringLiteral("First Export all your Zimbra Mails from Zimbra Desktop as .tgz file  : "),
+      none, pale, true);
+  Place(Label1, "Label1", 840, 1200, 5655, 465);
+
+  Shape3 = new ShapeRect(darkRed, QColor(128, 128, 128), this);
+  Place(Shape3, "Shape3", 5760, 1200, 2895, 375);
+
+  Label2 = new LinkLabel(this);
+  MakeLabel(Label2, QStringLiteral("How to Export Zimbra Mails"), white, darkRed);
+  Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  Label2->setFont(WindowFont(9, true));
+  Label2->setCursor(Qt::PointingHandCursor);
+  Place(Label2, "Label2", 5880, 1275, 2655, 255);
+
+  Label3 = MakeLabel(
+      new QLabel(this),
+      QStringLiteral("(Extract exported .tgz file with the help of WinZip or WinRAR)"), blue, pale);
+  Place(Label3, "Label3", 840, 1425, 4815, 255);
+
+  Image3 = MakePicture(this, QStringLiteral(":/quillfen/icons/instruction-bullet.png"));
+  Place(Image3, "Image3", 390, 1260, 240, 240);
+
+  Label5 = MakeLabel(new QLabel(this),
+                     QStringLiteral("Once you have extracted .tgz file, now choose extracted "
+                                    "folder using below button"),
+                     blue, face);
+  Place(Label5, "Label5", 240, 1920, 6375, 255);
+
+  // Above every label, picture and rectangle: the bar, the buttons and the
+  // box that holds the bottom two.
+  ProgressBar1 = new FractionalProgressBar(this);
+  Place(ProgressBar1, "ProgressBar1", 240, 4080, 8535, 255);
+
+  CmdAddFolder = new QPushButton(QStringLiteral("Choose Zimbra Mail Folder..."), this);
+  Place(CmdAddFolder, "CmdAddFolder", 240, 2280, 2775, 375);
+
+  CmdConvert2PDF = new QPushButton(QStringLiteral("Convert Messages to Mac Mail"), this);
+  Place(CmdConvert2PDF, "CmdConvert2PDF", 3120, 4560, 2775, 435);
+  CmdConvert2PDF->setEnabled(false);
+
+  Picture3 = new QWidget(this);
+  Place(Picture3, "Picture3", 240, 5280, 8655, 495);
+  QPalette boxPalette = Picture3->palette();
+  boxPalette.setColor(QPalette::Window, white);
+  Picture3->setPalette(boxPalette);
+  Picture3->setAutoFillBackground(true);
+  Picture3->setFocusPolicy(Qt::StrongFocus);
+
+  CmdHelp = new QPushButton(QStringLiteral("&Help Manual"), Picture3);
+  Place(CmdHelp, "CmdHelp", 0, 0, 1695, 375);
+
+  cmdEnd = new QPushButton(QStringLiteral("E&xit"), Picture3);
+  Place(cmdEnd, "cmdEnd", 7200, 0, 1335, 375);
+
+  // Lies beyond the right edge at the window's first size and does nothing.
+  cmdClear1 = new QPushButton(QStringLiteral("Clear File(s)..."), this);
+  Place(cmdClear1, "cmdClear1", 9360, 3240, 1695, 375);
+
+  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1})
+    button->setFocusPolicy(Qt::StrongFocus);
+
+  // Keyboard focus follows the elements' tab indexes: cmdClear1 (1),
+  // CmdAddFolder (2), CmdConvert2PDF (4), Picture3 (5), cmdEnd (6),
+  // CmdHelp (11); the labels and the bar take no focus.
+  setTabOrder(cmdClear1, CmdAddFolder);
+  setTabOrder(CmdAddFolder, CmdConvert2PDF);
+  setTabOrder(CmdConvert2PDF, Picture3);
+  setTabOrder(Picture3, cmdEnd);
+  setTabOrder(cmdEnd, CmdHelp);
+  cmdClear1->setFocus();
+
+  connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
+  connect(CmdConvert2PDF, &QPushButton::clicked, this, &frmStep1::CmdConvert2PDF_Click);
+  connect(CmdHelp, &QPushButton::clicked, this, &frmStep1::CmdHelp_Click);
+  connect(Label2, &LinkLabel::clicked, this, &frmStep1::Label2_Click);
+  connect(cmdEnd, &QPushButton::clicked, this, &frmStep1::cmdEnd_Click);
+}
+
+void frmStep1::CentreOnScreen() {
+  QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  setGeometry(
+      QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+}
+
+void frmStep1::ShowBusyCursor() {
+  if (busyCursor_) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  busyCursor_ = true;
+}
+
+void frmStep1::HideBusyCursor() {
+  if (!busyCursor_) return;
+  QApplication::restoreOverrideCursor();
+  busyCursor_ = false;
+}
+
+void frmStep1::CmdAddFolder_Click() {
+  // A second scan or a run started during one of this command's yields would
+  // replace the queue under it; such clicks are refused.
+  if (busy_) return;
+  BusyScope busy(*this);
+
+  sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
+  if (sourceFolder_.isEmpty()) return;
+  sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
+
+  if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
+  ShowBusyCursor();
+  // Repaint once now that the chooser has closed.
+  QCoreApplication::processEvents();
+  ScanFolder(FromQt(sourceFolder_));
+}
+
+void frmStep1::ScanFolder(const std::string& folder) {
+  QString failure;
+  try {
+    walker_->PathLogInit();
+    walker_->fullFileNamesOnly(true);
+    walker_->LogPath(folder);
+  } catch (const FileSystemError& error) {
+    failure = QStringLiteral("The folder %1 could not be read: %2")
+                  .arg(ToQt(error.folder()), ToQt(error.reason()));
+  } catch (const std::exception& error) {
+    failure = QStringLiteral("The scan of %1 stopped: %2").arg(ToQt(folder), ToQt(error.what()));
+  }
+
+  // After a failure the files queued before it stay queued, so the user can
+  // still convert what was found.
+  queuedCount_ = walker_->Count();
+  queue_ = walker_->fullFileNames();
+  walker_->Terminate();
+  CmdConvert2PDF->setEnabled(queuedCount_ >= 1);
+  HideBusyCursor();
+
+  const QString counted =
+      QString::number(queuedCount_) + QStringLiteral(" Files(s) Queued For Conversion.");
+  MessageBoxRequest request;
+  request.title = kAppTitle;
+  request.buttons = QMessageBox::Ok;
+  if (failure.isEmpty()) {
+    request.text = counted;
+    request.icon = QMessageBox::NoIcon;
+  } else {
+    request.text = failure + QStringLiteral("\n\n") + counted;
+    request.icon = QMessageBox::Warning;
+  }
+  shell_.ShowMessageBox(this, request);
+}
+
+void frmStep1::CmdConvert2PDF_Click() {
+  if (busy_ || !CmdConvert2PDF->isEnabled()) return;
+  BusyScope busy(*this);
+  try {
+    ConversionRun(*this, readers_);
+  } catch (const std::exception& error) {
+    // The run reports every failed message itself; this is for a failure
+    // outside any message, which must not take the window down.
+    HideBusyCursor();
+    MessageBoxRequest request;
+    request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
+    request.title = kAppTitle;
+    request.icon = QMessageBox::Warning;
+    shell_.ShowMessageBox(this, request);
+  }
+}
+
+void frmStep1::CmdHelp_Click() {
+  shell_.ShellOpenUrl(ProductPageUrl());
+}
+
+void frmStep1::Label2_Click() {
+  shell_.ShellOpenUrl(HowToPageUrl());
+}
+
+void frmStep1::cmdEnd_Click() {
+  MessageBoxRequest request;
+  request.text = QStringLiteral("Are you sure you want to exit now?");
+  request.title = kAppTitle;
+  request.buttons = QMessageBox::Yes | QMessageBox::No;
+  request.defaultButton = QMessageBox::Yes;
+  request.icon = QMessageBox::Question;
+  if (shell_.ShowMessageBox(this, request) == QMessageBox::Yes) close();
+}
+
+void frmStep1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  Form_Unload();
+}
+
+void frmStep1::Form_Unload() {
+  // The program ends here, also in the middle of a scan or a run: no further
+  // event runs. Nothing is lost by stopping between two events, because a
+  // record reaches its .mbox file in one write, and the system closes every
+  // open file.
+  endProgram_();
+}
+
+void frmStep1::SetCountLabel(const std::string& text) {
+  lblCount1->setText(ToQt(text));
+}
+
+void frmStep1::Yield() {
+  QCoreApplication::processEvents();
+}
+
+ConversionHost::WindowHandle frmStep1::OwnerWindow() {
+  return static_cast<WindowHandle>(winId());
+}
+
+std::string frmStep1::BrowseForFolder(WindowHandle, const std::string& title) {
+  // The run names its owner by native handle; the chooser is always owned by
+  // this window.
+  const QString chosen = shell_.BrowseForFolder(this, ToQt(title));
+  if (!chosen.isEmpty()) ShowBusyCursor();
+  return FromQt(chosen);
+}
+
+void frmStep1::SetBarMinimum(float value) {
+  ProgressBar1->setFractionalMinimum(value);
+}
+void frmStep1::SetBarMaximum(float value) {
+  ProgressBar1->setFractionalMaximum(value);
+}
+void frmStep1::SetBarValue(float value) {
+  ProgressBar1->setFractionalValue(value);
+}
+
+void frmStep1::SetUpdateCaption(const std::string& text) {
+  LblUpdate->setText(ToQt(text));
+}
+
+void frmStep1::SetProgressCaption(const std::string& text) {
+  LblProgessCurrent->setText(ToQt(text));
+}
+
+void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                           const std::string& details) {
+  HideBusyCursor();
+  MessageBoxRequest request;
+  // The run ends its lines with CR LF, as the message boxes of the platform
+  // it was first written for expect; Qt wants a bare line feed.
+  request.text = ToQt(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  request.title = ToQt(title);
+  request.buttons = QMessageBox::Ok;
+  request.defaultButton = QMessageBox::Ok;
+  request.icon = ToQtIcon(icon);
+  request.details = ToQt(details);
+  shell_.ShowMessageBox(this, request);
+}
+
+}  // namespace quillfen

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "convert/conversion_run.h"
+#include "convert/message_readers.h"
+#include "scan/path_logger.h"
+#include "scan/scan_observer.h"
+#include "ui/shell_services.h"
+
+class QLabel;
+class QPushButton;
+
+namespace quillfen {
+
+class FractionalProgressBar;
+class LinkLabel;
+class ShapeRect;
+
+// Quillfen's only window. It leads the user through the two steps written on
+// its face: choose the extracted export and scan it, then convert the queued
+// messages into .mbox files. It owns the walker, the queue of the last scan
+// and the reader objects that every run shares.
+//
+// The window is both the walker's observer (it shows the running count) and
+// the conversion run's host (chooser, bar, captions, final message). Both
+// yield by processing the window's pending events, so the window repaints
+// and stays responsive; while a scan or a run is in progress the two
+// commands that start one are refused and the busy cursor is shown, but
+// exit and close still work and end the program at once.
+class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
+                 public ScanObserver,
+                 public ConversionHost {
+  Q_OBJECT
+
+ public:
+  // shell provides the chooser, web pages and message boxes and must outlive
+  // the window. fileSystems gives the walker its file-system service.
+  explicit frmStep1(ShellServices& shell,
+                    pathLogger::FileSystemFactory fileSystems = MakeDefaultFileSystem,
+                    QWidget* parent = nullptr);
+  ~frmStep1() override;
+
+  // The web pages of the help command and of the how-to label.
+  static QString ProductPageUrl();
+  static QString HowToPageUrl();
+
+  // What ending the program means. By default the process ends at once,
+  // without running any further event; tests put a recorder in its place.
+  void SetEndProgram(std::function<void()> endProgram) { endProgram_ = std::move(endProgram); }
+
+  // State for tests and front ends.
+  std::int32_t queuedCount() const { return queuedCount_; }
+  QueueListRef queue() const { return queue_; }
+  const QString& sourceFolder() const { return sourceFolder_; }
+  bool busy() const { return busy_; }
+  const ReaderState& readers() const { return readers_; }
+
+  // The walker's observer.
+  void SetCountLabel(const std::string& text) override;
+  // Shared by the walker and the run: processes the pending window events.
+  void Yield() override;
+
+  // The conversion run's host.
+  WindowHandle OwnerWindow() override;
+  std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
+  QueueListRef Queue() override { return queue_; }
+  std::int32_t QueueCount() override { return queuedCount_; }
+  void SetBarMinimum(float value) override;
+  void SetBarMaximum(float value) override;
+  void SetBarValue(float value) override;
+  void SetUpdateCaption(const std::string& text) override;
+  void SetProgressCaption(const std::string& text) override;
+  void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                   const std::string& details) override;
+
+ public slots:
+  void Form_Initialize();
+  void CmdAddFolder_Click();
+  void CmdConvert2PDF_Click();
+  void CmdHelp_Click();
+  void Label2_Click();
+  void cmdEnd_Click();
+  void Form_Unload();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class BusyScope;
+
+  void Load();
+  void CentreOnScreen();
+  void ShowBusyCursor();
+  void HideBusyCursor();
+  void ScanFolder(const std::string& folder);
+
+  ShellServices& shell_;
+  pathLogger::FileSystemFactory fileSystems_;
+  std::function<void()> endProgram_;
+
+  QString sourceFolder_;
+  std::unique_ptr<pathLogger> walker_;
+  std::int32_t queuedCount_ = 0;
+  QueueListRef queue_;
+  ReaderState readers_;
+
+  bool busy_ = false;
+  bool busyCursor_ = false;
+
+  // The elements, under their names; each also carries its name as its
+  // object name.
+  ShapeRect* Shape4 = nullptr;
+  QLabel* lblTitle = nullptr;
+  QLabel* lblCopyright = nullptr;
+  ShapeRect* Shape2 = nullptr;
+  QLabel* Image3 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label3 = nullptr;
+  ShapeRect* Shape3 = nullptr;
+  LinkLabel* Label2 = nullptr;
+  QLabel* Label5 = nullptr;
+  QPushButton* CmdAddFolder = nullptr;
+  QLabel* lblCount1 = nullptr;
+  QLabel* LblUpdate = nullptr;
+  QLabel* Image1 = nullptr;
+  QLabel* LblProgessCurrent = nullptr;
+  FractionalProgressBar* ProgressBar1 = nullptr;
+  QPushButton* CmdConvert2PDF = nullptr;
+  ShapeRect* Shape1 = nullptr;
+  QWidget* Picture3 = nullptr;
+  QPushButton* CmdHelp = nullptr;
+  QPushButton* cmdEnd = nullptr;
+  QPushButton* cmdClear1 = nullptr;
+};
+
+}  // namespace quillfen

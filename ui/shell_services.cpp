@@ -1,0 +1,34 @@
+#include "ui/shell_services.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QUrl>
+
+namespace quillfen {
+
+QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& title) {
+  const QString chosen =
+      QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+  // Qt hands back "/" separators on every platform; the core expects the
+  // platform's own separator.
+  return QDir::toNativeSeparators(chosen);
+}
+
+void PlatformShellServices::ShellOpenUrl(const QString& url) {
+  if (url.isEmpty()) return;
+  // The result is deliberately ignored: a page that cannot be opened gives no
+  // feedback.
+  (void)QDesktopServices::openUrl(QUrl(url));
+}
+
+QMessageBox::StandardButton PlatformShellServices::ShowMessageBox(
+    QWidget* owner, const MessageBoxRequest& request) {
+  QMessageBox box(request.icon, request.title, request.text, request.buttons, owner);
+  if (request.defaultButton != QMessageBox::NoButton) box.setDefaultButton(request.defaultButton);
+  if (!request.details.isEmpty()) box.setDetailedText(request.details);
+  const int answer = box.exec();
+  return static_cast<QMessageBox::StandardButton>(answer);
+}
+
+}  // namespace quillfen
