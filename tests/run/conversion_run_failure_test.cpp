@@ -48,17 +48,21 @@ TEST_F(RunTest, MessageWithoutDerivableMailboxFailsAloneInsteadOfJoiningThePrevi
   const std::string first = WriteMessage("Inbox/1.eml", "one");
   WriteMessage("Sent/2.eml", "two");
   const std::string nameless = source.str() + "Sent//2.eml";
-  host.SetQueue({first, nameless});
+  // A name without any folder has no mirror folder at all.
+  const std::string folderless = "3.eml";
+  host.SetQueue({first, nameless, folderless});
 
   const RunReport report = Run();
 
   EXPECT_EQ(Tags(MailboxFor("Inbox")), std::vector<std::string>{"one"});
   EXPECT_EQ(report.mailboxes, std::vector<std::string>{MailboxFor("Inbox").string()});
   EXPECT_EQ(report.converted, 1);
-  ASSERT_EQ(report.failures.size(), 1u);
+  ASSERT_EQ(report.failures.size(), 2u);
   EXPECT_EQ(report.failures[0].file, nameless);
+  EXPECT_EQ(report.failures[1].file, folderless);
   EXPECT_EQ(host.messages.at(0).icon, MessageIcon::Warning);
-  EXPECT_EQ(host.messages.at(0).text, "1 of 2 messages could not be converted.");
+  EXPECT_EQ(host.messages.at(0).text, "2 of 3 messages could not be converted.");
+  EXPECT_EQ(host.progressCaptions.back(), "Message 3 (of 3)");
 }
 
 TEST_F(RunTest, MessageIsReadByItsExactNameTrailingSpacesIncluded) {
