@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -59,6 +60,7 @@ void AddAwkwardMessages(const fs::path& root) {
 struct Flavour {
   const char* archiveName;
   test::TarOptions options;
+  friend void PrintTo(const Flavour& flavour, std::ostream* out) { *out << flavour.archiveName; }
 };
 
 class ArchiveMatchesFolder : public ::testing::TestWithParam<Flavour> {};
@@ -315,6 +317,44 @@ TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesOnlyWholeRecords) {
       }
     }
     EXPECT_EQ(recordCount, static_cast<std::size_t>(partial.converted));
+  }
+}
+
+struct StopRequested {};
+
+// A front end stops the conversion by throwing from its Yield. Until
+// stopAt is set, it counts the yields of the counting pass.
+class StopAfterYields : public ArchiveProgress {
+ public:
+  void SetProgress(std::int32_t done, std::int32_t) override {
+    if (done == 0 && countingYields == 0) countingYields = yields;
+  }
+  void Yield() override {
+    if (++yields == stopAt) throw StopRequested{};
+  }
+  int yields = 0;
+  int countingYields = 0;
+  int stopAt = -1;
+};
+
+TEST(ArchiveConversion, AStopFromTheFrontEndEndsTheConversionAndIsNotAMessageFailure) {
+  PackedExport packed;
+  StopAfterYields counter;
+  ReaderState readers;
+  ConvertArchive(packed.tgz.string(), (packed.temp.path() / "counted").string() + "/", &counter,
+                 readers);
+  ASSERT_GT(counter.countingYields, 0);
+
+  // Each stop lands at a different yield of the converting pass: between
+  // entries, and inside the reading and the appending of a message.
+  for (int later = 1; later <= 24; ++later) {
+    SCOPED_TRACE(later);
+    StopAfterYields progress;
+    progress.stopAt = counter.countingYields + later;
+    EXPECT_THROW(
+        ConvertArchive(packed.tgz.string(), (packed.temp.path() / "stopped").string() + "/",
+                       &progress, readers),
+        StopRequested);
   }
 }
 
