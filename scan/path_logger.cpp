@@ -1,5 +1,6 @@
 #include "scan/path_logger.h"
 
+#include <charconv>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -32,8 +33,13 @@ std::int32_t Increment(std::int32_t value, const char* what) {
   return value + 1;
 }
 
+// "K" followed by number in plain decimal.
 std::string Key(std::int32_t number) {
-  return "K" + std::to_string(number);
+  char digits[16];
+  const char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  std::string key(1, 'K');
+  key.append(digits, static_cast<std::size_t>(end - digits));
+  return key;
 }
 
 // A duplicate key means the list was filled by someone else meanwhile; the
