@@ -115,7 +115,10 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 // message box or when the command ends, whichever comes first.
 class frmStep1::BusyScope {
  public:
-  explicit BusyScope(frmStep1& window) : window_(window) { window_.busy_ = true; }
+  explicit BusyScope(frmStep1& window) : window_(window) {
+    window_.busy_ = true;
+    window_.yieldClock_.invalidate();
+  }
   ~BusyScope() {
     window_.HideBusyCursor();
     window_.busy_ = false;
@@ -416,7 +419,15 @@ void frmStep1::SetCountLabel(const std::string& text) {
 }
 
 void frmStep1::Yield() {
+  // The walker and the run yield several times per file. Processing events
+  // (and repainting the changed label) every single time would cost far more
+  // than the work itself on a large export, so a yield that comes within
+  // kYieldIntervalMs of the last one returns at once. Input and repaints are
+  // still handled many times a second, and the first yield of every command
+  // always processes.
+  if (yieldClock_.isValid() && yieldClock_.elapsed() < kYieldIntervalMs) return;
   QCoreApplication::processEvents();
+  yieldClock_.start();
 }
 
 ConversionHost::WindowHandle frmStep1::OwnerWindow() {

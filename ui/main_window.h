@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -111,6 +112,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
   bool busy_ = false;
   bool busyCursor_ = false;
+
+  static constexpr qint64 kYieldIntervalMs = 10;
+  QElapsedTimer yieldClock_;
 
   // The elements, under their names; each also carries its name as its
   // object name.
