@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -46,11 +47,15 @@ void Place(QWidget* widget, const char* name, int left, int top, int width, int 
   widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
 }
 
+bool HasTahoma() {
+  return QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
+}
+
 // The window's typeface: Tahoma where it is installed, else the desktop's
 // sans serif, at the same size and weight.
 QFont WindowFont(double points, bool bold) {
   QFont font;
-  if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+  if (HasTahoma()) {
     font.setFamily(QStringLiteral("Tahoma"));
   } else {
     font.setFamily(QStringLiteral("Sans Serif"));
@@ -59,6 +64,19 @@ QFont WindowFont(double points, bool bold) {
   font.setPointSizeF(points);
   font.setBold(bold);
   return font;
+}
+
+// The fallback sans serif runs wider than Tahoma, so a one-line label whose
+// fixed text no longer fits its width gets a slightly smaller size (never
+// below 6.75 pt) instead of losing its ends. With Tahoma nothing changes.
+void FitFallbackFont(QLabel* label) {
+  if (HasTahoma()) return;
+  QFont font = label->font();
+  while (font.pointSizeF() > 6.75 &&
+         QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+    font.setPointSizeF(font.pointSizeF() - 0.25);
+  }
+  label->setFont(font);
 }
 
 // Paths and texts from the core are in the platform's file-name encoding.
@@ -242,6 +260,9 @@ void frmStep1::Load() {
                                     "folder using below button"),
                      blue, face);
   Place(Label5, "Label5", 240, 1920, 6375, 255);
+
+  for (QLabel* label : {lblTitle, lblCopyright, static_cast<QLabel*>(Label2), Label3, Label5})
+    FitFallbackFont(label);
 
   // Above every label, picture and rectangle: the bar, the buttons and the
   // box that holds the bottom two.
