@@ -1,0 +1,331 @@
+// Awkward messages and awkward trees: each message must give a whole record
+// or a failure reported for its file, and the source tree must not change.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "convert/mbox_record.h"
+#include "convert/path_helpers.h"
+#include "scan/path_logger.h"
+#include "tests/robust/robust_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const std::string& line : lines) joined += line + "\n";
+  return joined;
+}
+
+// Bytes of every value, NULs included, with a few lines that a careless
+// writer would take for record separators.
+std::string BinaryBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+  for (std::size_t at = 1000; at + 20 < size; at += 7919) bytes.replace(at, 6, "\nFrom ");
+  return bytes;
+}
+
+class BadInput : public ::testing::Test {
+ protected:
+  TempDir source;
+  TempDir destination;
+
+  fs::path Write(const std::string& relative, const std::string& bytes) {
+    const fs::path path = source.path() / relative;
+    WriteFile(path, bytes);
+    return path;
+  }
+
+  // Walks and converts the source, checking that the source tree is left as
+  // it was and that every mailbox holds exactly the messages that did not
+  // fail, each whole.
+  TreeConversion ConvertChecked(const fs::path& into = {}) {
+    const fs::path target = into.empty() ? destination.path() : into;
+    fs::create_directories(target);
+    const auto before = SnapshotTree(source.path(), target);
+    TreeConversion result = ConvertTree(source.path(), target);
+    EXPECT_EQ(SnapshotTree(source.path(), target), before) << "the source tree changed";
+    EXPECT_EQ(Joined(CheckMailboxes(target, result.queue, &result.report)), "");
+    return result;
+  }
+
+  static std::map<std::string, std::string> Failures(const RunReport& report) {
+    std::map<std::string, std::string> failures;
+    for (const FailedMessage& failure : report.failures)
+      failures[fs::path(failure.file).filename().string()] = failure.reason;
+    return failures;
+  }
+
+  // The From line of the one record in the mailbox of message's folder.
+  std::string FromLineOf(const fs::path& message) {
+    const std::string mailbox =
+        MboxFileFor(MirrorFolderFor(message.string(), destination.str(), PathStyle::Posix()),
+                    PathStyle::Posix());
+    std::vector<SplitRecord> records;
+    std::string reason;
+    if (!SplitMbox(ReadFile(mailbox), records, reason) || records.size() != 1) {
+      ADD_FAILURE() << mailbox << ": " << reason << " (" << records.size() << " records)";
+      return {};
+    }
+    return records[0].fromLine;
+  }
+};
+
+TEST_F(BadInput, MalformedMessagesBecomeWholeRecords) {
+  Write("Mail/Inbox/01-empty.eml", "");
+  Write("Mail/Inbox/02-only-headers.eml", "From: ann@example.org\r\nSubject: only headers");
+  Write("Mail/Inbox/03-no-empty-line.eml",
+        "From: ann@example.org\nSubject: x\nno blank line before this body\nFrom here on\n");
+  Write("Mail/Inbox/04-binary.eml", BinaryBytes(64 * 1024, 7));
+  Write(
+      "Mail/Inbox/05-nul-bytes.eml",
+      std::string("From: ann\0x@example.org\r\nSubject: a\0b\r\n\r\nbody\0\0\r\nFrom \0\r\n", 54));
+  Write("Mail/Inbox/06-bare-cr.eml", "From: ann@example.org\rSubject: x\r\rbody\rFrom oops\r");
+  Write("Mail/Envelope/07-envelope.eml",
+        "From old@example.org Tue Mar  5 14:07:09 2013\nReturn-Path: <env@example.org>\n"
+        "Date: Tue, 5 Mar 2013 14:07:09 +0000\nSubject: envelope\n\nFrom the envelope\n>From "
+        "quoted\n>>From twice\n");
+  Write("Mail/Inbox/08-envelope-only.eml", "From old@example.org Tue Mar  5 14:07:09 2013");
+  Write("Mail/Inbox/09-quoting.eml",
+        "Subject: q\n\nFrom \n>From \n>>>>From x\nFrom:\n>From:x\n From x\nFrom");
+  Write("Mail/Inbox/10-only-line-ends.eml", "\r\n\r\n\n\n");
+
+  const TreeConversion result = ConvertChecked();
+  EXPECT_EQ(result.report.messages, 10);
+  EXPECT_EQ(result.report.converted, 10) << "failures: " << result.report.failures.size();
+  // The envelope line gives way to the record's own From line, and the
+  // sender comes from the headers below it.
+  EXPECT_TRUE(FromLineOf(source.path() / "Mail/Envelope/07-envelope.eml")
+                  .starts_with("From env@example.org Tue Mar 05 14:07:09 2013"));
+}
+
+TEST_F(BadInput, BrokenSenderAndDateHeadersGiveOneLineWithASaneSenderAndDate) {
+  // A fixed modification time stands in for a message without a usable date.
+  const std::time_t mtime = 1301713445;  // early April 2011
+  std::tm local{};
+  localtime_r(&mtime, &local);
+  char expectedDate[64];
+  std::strftime(expectedDate, sizeof expectedDate, "%a %b %d %H:%M:%S %Y", &local);
+
+  struct Case {
+    std::string name;
+    std::string headers;
+    std::string sender;  // expected sender, or empty to check the shape only
+    bool mtimeDate = false;
+  };
+  const std::vector<Case> cases = {
+      {"no-date", "From: ann@example.org\r\n", "ann@example.org", true},
+      {"bad-date", "From: ann@example.org\r\nDate: the day after tomorrow\r\n", "ann@example.org",
+       true},
+      {"impossible-date", "From: ann@example.org\r\nDate: Mon, 45 Foo 2013 99:99:99 +0000\r\n", "",
+       false},
+      {"no-address", "From: Undisclosed recipients\r\nDate: Tue, 5 Mar 2013 14:07:09 +0000\r\n", "",
+       false},
+      {"empty-from", "From:\r\nSender: <>\r\n", "MAILER-DAEMON", true},
+      {"cr-in-return-path", "Return-Path: <ev\ril@example.org>\r\nFrom: ann@example.org\r\n", "",
+       true},
+      {"folded-return-path", "Return-Path: <evil\r\n @example.org>\r\n", "", true},
+      {"lf-in-from", "From: \"Ann\" <ann\n@example.org>\r\n", "", true},
+      {"spaces-in-from", "From: \"x\" <a b\tc@example.org>\r\n", "", true},
+      {"controls-in-from",
+       "From: <a\x01\x0b\x0c\x7f"
+       "b@example.org>\r\n",
+       "", true},
+      {"unicode-spaces",
+       "From: <a\xc2\xa0"
+       "b\xe2\x80\xa8"
+       "c\xc2\x85@example.org>\r\n",
+       "", true},
+      {"eight-bit", "From: <\xe9t\xe9@example.org>\r\n", "", true},
+      {"null-return-path", "Return-Path: <>\r\nFrom: ann@example.org\r\n", "ann@example.org", true},
+  };
+  std::vector<fs::path> files;
+  for (const Case& c : cases) {
+    const fs::path file = Write("Mail/" + c.name + "/m.eml", c.headers + "\r\nbody\r\n");
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    files.push_back(file);
+  }
+
+  const TreeConversion result = ConvertChecked();
+  EXPECT_EQ(result.report.converted, static_cast<int>(cases.size()));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const std::string line = FromLineOf(files[i]);
+    EXPECT_TRUE(IsWellFormedFromLine(line)) << line;
+    if (!cases[i].sender.empty()) {
+      EXPECT_EQ(line.substr(5, line.find(' ', 5) - 5), cases[i].sender);
+    }
+    if (cases[i].mtimeDate) {
+      EXPECT_TRUE(line.ends_with(expectedDate)) << line;
+    }
+  }
+}
+
+TEST_F(BadInput, HugeHeaderLineAndHugeMessageArriveWhole) {
+  // A 10 MiB header line hides the Date behind it; a 50 MiB message is
+  // full of lines that need quoting.
+  std::string longLine = "From: ann@example.org\r\nX-Long: " + std::string(10 << 20, 'x') +
+                         "\r\nDate: Tue, 5 Mar 2013 14:07:09 +0000\r\n\r\nbody\r\n";
+  Write("Mail/Long/long-header.eml", longLine);
+  longLine.clear();
+
+  std::string huge = "From: bob@example.org\r\nSubject: big\r\n\r\n";
+  const std::string line = "From the body, a line that must be quoted, and some more text.\r\n";
+  while (huge.size() < (50u << 20)) huge += line;
+  Write("Mail/Huge/huge.eml", huge);
+  huge.clear();
+
+  const TreeConversion result = ConvertChecked();
+  EXPECT_EQ(result.report.converted, 2);
+  EXPECT_EQ(FromLineOf(source.path() / "Mail/Huge/huge.eml").substr(0, 19), "From bob@example.or");
+}
+
+TEST_F(BadInput, AwkwardNamesAndTreeShapes) {
+  const std::string message = "From: ann@example.org\r\nSubject: s\r\n\r\nbody\r\n";
+  // Names that are not valid UTF-8, for a folder and a file.
+  Write("Mail/caf\xe9/\xff\xfe.eml", message);
+  // A dangling link named like a message: a failure for that file only.
+  fs::create_directories(source.path() / "Mail/Links");
+  fs::create_symlink(source.path() / "nowhere", source.path() / "Mail/Links/x.eml");
+  Write("Mail/Links/ok.eml", message);
+  // A folder named like a message is a folder: its messages are converted,
+  // the folder itself is never read as a message.
+  Write("Mail/y.eml/inner.eml", message);
+  // A link back up the tree: the folders below are converted once.
+  fs::create_directory_symlink(source.path() / "Mail", source.path() / "Mail/Links/loop");
+  // Forty levels of folders.
+  std::string deep = "Mail";
+  for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
+  Write(deep + "/deep.eml", message);
+  // A name with a trailing space is read by that exact name.
+  Write("Mail/Space/trailing.eml ", message);
+
+  const TreeConversion result = ConvertChecked();
+  const auto failures = Failures(result.report);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_TRUE(failures.count("x.eml")) << failures.begin()->first;
+  EXPECT_EQ(result.report.messages, 6);
+  EXPECT_EQ(result.report.converted, 5);
+  EXPECT_TRUE(fs::exists(fs::path(destination.str() + source.str().substr(1)) / "Mail/y.eml" /
+                         "y.eml.mbox"));
+}
+
+TEST_F(BadInput, DestinationInsideTheSourceFolder) {
+  Write("Mail/Inbox/a.eml", "From: ann@example.org\r\nSubject: a\r\n\r\nFrom here\r\n");
+  Write("Mail/Inbox/b.eml", "From: bob@example.org\r\nSubject: b\r\n\r\nbody\r\n");
+  const fs::path inside = source.path() / "Converted";
+  const TreeConversion first = ConvertChecked(inside);
+  EXPECT_EQ(first.report.converted, 2);
+  // A second run walks the first run's output too; its mailboxes are not
+  // messages, so only the two messages are converted again.
+  const TreeConversion second = ConvertTree(source.path(), inside);
+  EXPECT_EQ(second.report.messages, 2);
+  EXPECT_EQ(second.report.converted, 2);
+  EXPECT_TRUE(second.report.failures.empty());
+}
+
+// A file that disappears between the walk and its conversion fails by
+// itself; a folder that vanishes or cannot be listed during the walk ends
+// the walk with a failure that names it, before anything is written.
+TEST_F(BadInput, FilesAndFoldersThatVanishOrCannotBeListed) {
+  const std::string message = "From: ann@example.org\r\n\r\nbody\r\n";
+  Write("Mail/A/1.eml", message);
+  Write("Mail/A/2.eml", message);
+  Write("Mail/A/3.eml", message);
+  Write("Mail/B/4.eml", message);
+
+  {
+    // The run's first yields come before any message is read.
+    QuietHost host(destination.str());
+    int yields = 0;
+    host.onYield = [&] {
+      if (++yields == 3) fs::remove(source.path() / "Mail/A/2.eml");
+    };
+    pathLogger walker;
+    walker.PathLogInit();
+    walker.LogPath(source.str());
+    host.SetQueue(walker.fullFileNames(), walker.Count());
+    ReaderState readers;
+    const RunReport report = ConversionRun(host, readers, PathStyle::Posix());
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].file.ends_with("/2.eml"));
+    EXPECT_NE(report.failures[0].reason.find("No such file"), std::string::npos);
+    std::vector<std::string> queue;
+    for (std::int32_t i = 1; i <= walker.fullFileNames()->Count(); ++i)
+      queue.push_back(walker.fullFileNames()->Item(i));
+    EXPECT_EQ(Joined(CheckMailboxes(destination.path(), queue, &report)), "");
+  }
+
+  // A folder removed while the walk is under way, on the real disk.
+  {
+    TempDir other;
+    WriteFile(other.path() / "Mail/A/1.eml", message);
+    WriteFile(other.path() / "Mail/B/2.eml", message);
+    QuietHost host(destination.str());
+    pathLogger walker(&host);
+    // Once B has been recorded (root, Mail, A, B), it goes before its turn.
+    host.onYield = [&] {
+      if (walker.pathNames()->Count() == 4) fs::remove_all(other.path() / "Mail/B");
+    };
+    walker.PathLogInit();
+    try {
+      walker.LogPath(other.str());
+      ADD_FAILURE() << "the walk did not notice the vanished folder";
+    } catch (const FileSystemError& e) {
+      EXPECT_TRUE(e.folder().ends_with("/Mail/B/")) << e.folder();
+    }
+  }
+
+  // A folder that cannot be listed, injected below the platform's listing.
+  class Refusing : public FileSystem {
+   public:
+    explicit Refusing(std::string refused) : refused_(std::move(refused)) {}
+    bool FolderExists(const std::string& path) override { return real_->FolderExists(path); }
+    std::vector<std::string> SubFolders(const std::string& path) override {
+      Check(path);
+      return real_->SubFolders(path);
+    }
+    std::vector<std::string> Files(const std::string& path) override {
+      Check(path);
+      return real_->Files(path);
+    }
+    std::optional<FolderIdentity> Identity(const std::string& path) override {
+      return real_->Identity(path);
+    }
+
+   private:
+    void Check(const std::string& path) {
+      if (path.ends_with(refused_)) throw FileSystemError(path, "Permission denied");
+    }
+    std::unique_ptr<FileSystem> real_ = MakeDefaultFileSystem();
+    std::string refused_;
+  };
+  try {
+    ConvertTree(source.path(), destination.path(),
+                [] { return std::make_unique<Refusing>("/Mail/B/"); });
+    ADD_FAILURE() << "a folder that cannot be listed went unnoticed";
+  } catch (const FileSystemError& e) {
+    EXPECT_EQ(e.reason(), "Permission denied");
+  }
+}
+
+}  // namespace
+}  // namespace quillfen::test

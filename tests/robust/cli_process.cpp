@@ -1,0 +1,97 @@
+#include "tests/robust/cli_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+
+CliProcess::CliProcess(const std::vector<std::string>& args,
+                       std::optional<std::size_t> fileSizeLimit) {
+  char pattern[] = "/tmp/quillfen-cli-capture-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot create a capture folder");
+  capture_ = pattern;
+  const std::string program = std::string(QUILLFEN_BUILD_DIR) + "/quillfen-cli";
+  const std::string outPath = (capture_ / "out").string();
+  const std::string errPath = (capture_ / "err").string();
+
+  // Everything the child needs is prepared before fork: after it, only
+  // async-signal-safe calls are allowed.
+  std::vector<std::string> argv{program, "--quiet"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("cannot fork");
+  if (pid_ == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (fileSizeLimit) {
+      // An ignored signal stays ignored across exec.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit {};
+      limit.rlim_cur = limit.rlim_max = *fileSizeLimit;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    execv(program.c_str(), pointers.data());
+    _exit(127);
+  }
+}
+
+CliProcess::~CliProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(capture_, ignored);
+}
+
+int CliProcess::Wait() {
+  while (!reaped_) {
+    if (waitpid(pid_, &status_, 0) == pid_) {
+      reaped_ = true;
+    } else if (errno != EINTR) {
+      throw std::runtime_error("waitpid failed");
+    }
+  }
+  return status_;
+}
+
+bool CliProcess::Ended() {
+  if (reaped_) return true;
+  if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  return reaped_;
+}
+
+void CliProcess::Kill() {
+  if (!reaped_) kill(pid_, SIGKILL);
+}
+
+std::string CliProcess::out() const {
+  return ReadFile(capture_ / "out");
+}
+std::string CliProcess::err() const {
+  return ReadFile(capture_ / "err");
+}
+
+int ExitStatus(int waitStatus) {
+  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+}
+
+}  // namespace quillfen::test

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillfen::test {
+
+// The built quillfen-cli, started as a child process with its output in
+// files, so that a test can limit it, wait for it or kill it.
+class CliProcess {
+ public:
+  // Starts quillfen-cli with args. With fileSizeLimit, no file the child
+  // writes may grow past that many bytes, and the signal for going past it
+  // is ignored, so the write fails instead (as on a full quota).
+  explicit CliProcess(const std::vector<std::string>& args,
+                      std::optional<std::size_t> fileSizeLimit = std::nullopt);
+  ~CliProcess();
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Waits for the child; returns its raw wait status.
+  int Wait();
+  // Whether the child has ended (reaping it when it has).
+  bool Ended();
+  void Kill();
+
+  std::string out() const;
+  std::string err() const;
+
+ private:
+  std::filesystem::path capture_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
+// The exit status of a wait status, or -1 when the child did not exit.
+int ExitStatus(int waitStatus);
+
+}  // namespace quillfen::test

@@ -1,0 +1,283 @@
+#include "tests/robust/robust_support.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <exception>
+#include <regex>
+#include <set>
+#include <system_error>
+
+#include "convert/mbox_record.h"
+#include "convert/message_failure.h"
+#include "convert/path_helpers.h"
+#include "scan/path_logger.h"
+#include "tests/support/mbox_reader.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uint64_t Fnv1a(std::string_view bytes) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (const unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+std::string Fingerprint(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "gone";
+  std::string print = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
+                      std::to_string(info.st_mtim.tv_sec) + "." +
+                      std::to_string(info.st_mtim.tv_nsec);
+  if (S_ISREG(info.st_mode)) {
+    print += " " + std::to_string(Fnv1a(ReadFile(path)));
+  } else if (S_ISLNK(info.st_mode)) {
+    std::error_code ec;
+    print += " -> " + fs::read_symlink(path, ec).string();
+  }
+  return print;
+}
+
+bool StartsWithHeaderLine(std::string_view text) {
+  if (text.starts_with("\n") || text.starts_with("\r\n")) return true;
+  const std::size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string_view::npos) return false;
+  return std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon),
+                     [](char c) { return c > ' ' && c < 127; });
+}
+
+std::string ExpectedMailboxOf(const std::string& sourceFile, const std::string& destinationRoot) {
+  try {
+    return MboxFileFor(MirrorFolderFor(sourceFile, destinationRoot, PathStyle::Posix()),
+                       PathStyle::Posix());
+  } catch (const MessageFailure&) {
+    return {};
+  }
+}
+
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (const unsigned char c : text.substr(0, 80)) {
+    if (c >= 0x20 && c < 0x7F) {
+      shown.push_back(static_cast<char>(c));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
+bool IsMessageName(const std::string& name) {
+  std::string trimmed = name;
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  if (trimmed.size() < 4) return false;
+  std::string tail = trimmed.substr(trimmed.size() - 4);
+  for (char& c : tail)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return tail == ".eml";
+}
+
+}  // namespace
+
+std::map<std::string, std::string> SnapshotTree(const fs::path& root, const fs::path& skip) {
+  std::map<std::string, std::string> snapshot;
+  snapshot["."] = Fingerprint(root);
+  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::none);
+       it != fs::recursive_directory_iterator(); ++it) {
+    if (!skip.empty() && it->path() == skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    snapshot[it->path().lexically_relative(root).string()] = Fingerprint(it->path());
+  }
+  return snapshot;
+}
+
+bool SplitMbox(std::string_view bytes, std::vector<SplitRecord>& records, std::string& reason) {
+  records.clear();
+  if (bytes.empty()) return true;
+  if (!bytes.starts_with("From ")) {
+    reason = "does not start with a From line";
+    return false;
+  }
+  // Record starts: the file's start and every line that begins "From ".
+  std::vector<std::size_t> starts{0};
+  for (std::size_t at = bytes.find("\nFrom "); at != std::string_view::npos;
+       at = bytes.find("\nFrom ", at + 1))
+    starts.push_back(at + 1);
+  starts.push_back(bytes.size());
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+    const std::string_view record = bytes.substr(starts[i], starts[i + 1] - starts[i]);
+    const std::size_t lineEnd = record.find("\r\n");
+    if (lineEnd == std::string_view::npos || record.find('\n') != lineEnd + 1) {
+      reason = "record " + std::to_string(i) + ": From line not ended by CR LF";
+      return false;
+    }
+    if (!record.ends_with("\r\n") || record.size() < lineEnd + 4) {
+      reason = "record " + std::to_string(i) + " is not closed by CR LF (cut short?)";
+      return false;
+    }
+    SplitRecord split;
+    split.fromLine = std::string(record.substr(0, lineEnd));
+    split.quotedText = std::string(record.substr(lineEnd + 2, record.size() - lineEnd - 4));
+    records.push_back(std::move(split));
+  }
+  return true;
+}
+
+bool IsWellFormedFromLine(const std::string& line) {
+  static const std::regex kPattern(
+      "From [\\x21-\\x7e\\x80-\\xff]+ (Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "(0[1-9]|[12][0-9]|3[01]) ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9] [0-9]{4}");
+  return std::regex_match(line, kPattern);
+}
+
+TreeConversion ConvertTree(const fs::path& source, const fs::path& destination,
+                           std::function<std::unique_ptr<FileSystem>()> fileSystem) {
+  QuietHost host(AddTrailingSeparator(destination.string()));
+  pathLogger walker(&host, fileSystem ? std::move(fileSystem) : MakeDefaultFileSystem);
+  walker.PathLogInit();
+  walker.fullFileNamesOnly(true);
+  walker.LogPath(AddTrailingSeparator(source.string()));
+  TreeConversion result;
+  const QueueListRef queue = walker.fullFileNames();
+  for (std::int32_t i = 1; i <= queue->Count(); ++i) result.queue.push_back(queue->Item(i));
+  host.SetQueue(queue, walker.Count());
+  walker.Terminate();
+  ReaderState readers;
+  result.report = ConversionRun(host, readers, PathStyle::Posix());
+  return result;
+}
+
+std::vector<std::string> WalkQueue(const fs::path& source) {
+  pathLogger walker;
+  walker.PathLogInit();
+  walker.LogPath(AddTrailingSeparator(source.string()));
+  std::vector<std::string> queue;
+  const QueueListRef list = walker.fullFileNames();
+  for (std::int32_t i = 1; i <= list->Count(); ++i) queue.push_back(list->Item(i));
+  return queue;
+}
+
+RunReport ReportFromCliOutput(const std::string& out) {
+  RunReport report;
+  constexpr std::string_view kPrefix = "Not converted: ";
+  std::size_t lineStart = 0;
+  while (lineStart < out.size()) {
+    std::size_t lineEnd = out.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = out.size();
+    const std::string_view line(out.data() + lineStart, lineEnd - lineStart);
+    // Message names end in ".eml", which tells where the file name stops.
+    const std::size_t split = line.find(".eml: ");
+    if (line.starts_with(kPrefix) && split != std::string_view::npos) {
+      report.failures.push_back(
+          {std::string(line.substr(kPrefix.size(), split + 4 - kPrefix.size())),
+           std::string(line.substr(split + 6))});
+    }
+    lineStart = lineEnd + 1;
+  }
+  return report;
+}
+
+std::vector<fs::path> FindMailboxes(const fs::path& folder) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file() && it->path().extension() == ".mbox") found.push_back(it->path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::vector<std::string> CheckMailboxes(const fs::path& destination,
+                                        const std::vector<std::string>& queue,
+                                        const RunReport* report, bool interrupted) {
+  std::vector<std::string> problems;
+  const std::string root = AddTrailingSeparator(destination.string());
+
+  std::set<std::string> failed;
+  if (report != nullptr)
+    for (const FailedMessage& failure : report->failures) failed.insert(failure.file);
+
+  // What each mailbox should hold, in queue order.
+  std::map<std::string, std::vector<std::string>> expected;
+  for (const std::string& name : queue) {
+    if (!IsMessageName(name) || failed.count(name) != 0) continue;
+    const std::string mailbox = ExpectedMailboxOf(name, root);
+    if (mailbox.empty()) {
+      problems.push_back(name + ": converted, but no mailbox can be derived for it");
+      continue;
+    }
+    expected[mailbox].push_back(name);
+  }
+
+  for (const fs::path& mailbox : FindMailboxes(destination)) {
+    const std::string bytes = ReadFile(mailbox);
+    std::vector<SplitRecord> records;
+    std::string reason;
+    if (!SplitMbox(bytes, records, reason)) {
+      problems.push_back(mailbox.string() + ": " + reason);
+      continue;
+    }
+    const std::vector<std::string>& sources = expected[mailbox.string()];
+    const bool countOk =
+        interrupted ? records.size() <= sources.size() : records.size() == sources.size();
+    if (!countOk) {
+      problems.push_back(mailbox.string() + ": holds " + std::to_string(records.size()) +
+                         " records, expected " + std::to_string(sources.size()));
+    }
+    bool allStartWithHeaders = true;
+    for (std::size_t i = 0; i < records.size() && i < sources.size(); ++i) {
+      const SplitRecord& record = records[i];
+      if (!IsWellFormedFromLine(record.fromLine))
+        problems.push_back(mailbox.string() + ": malformed From line " + Shown(record.fromLine));
+      const std::string want = WithoutEnvelopeLine(ReadFile(sources[i]));
+      if (UnquoteMboxrd(record.quotedText) != want) {
+        problems.push_back(mailbox.string() + ": record " + std::to_string(i) +
+                           " is not the whole of " + sources[i] + " (stored " +
+                           std::to_string(record.quotedText.size()) + " bytes, source " +
+                           std::to_string(want.size()) + ")");
+      }
+      allStartWithHeaders = allStartWithHeaders && StartsWithHeaderLine(record.quotedText);
+    }
+    // GMime's parser only reads records whose text begins with a header, so
+    // it is asked only when every record does.
+    if (allStartWithHeaders && !records.empty()) {
+      try {
+        const std::vector<StoredRecord> parsed = ReadMbox(mailbox);
+        if (parsed.size() != records.size()) {
+          problems.push_back(mailbox.string() + ": GMime reads " + std::to_string(parsed.size()) +
+                             " records, the splitter " + std::to_string(records.size()));
+        } else {
+          for (std::size_t i = 0; i < parsed.size(); ++i) {
+            if (parsed[i].text != records[i].quotedText ||
+                parsed[i].fromLine != records[i].fromLine)
+              problems.push_back(mailbox.string() + ": GMime and the splitter disagree on record " +
+                                 std::to_string(i));
+          }
+        }
+      } catch (const std::exception& e) {
+        problems.push_back(std::string("GMime cannot read it: ") + e.what());
+      }
+    }
+    expected.erase(mailbox.string());
+  }
+  if (!interrupted) {
+    for (const auto& [mailbox, sources] : expected)
+      problems.push_back(mailbox + ": missing, though " + std::to_string(sources.size()) +
+                         " messages belong in it");
+  }
+  return problems;
+}
+
+}  // namespace quillfen::test

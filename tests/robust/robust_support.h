@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "scan/file_system.h"
+#include "scan/scan_observer.h"
+
+namespace quillfen::test {
+
+// A fingerprint of every entry below root, links not followed: its kind,
+// size, permission bits, modification time and a hash of its content (or of
+// a link's target). Entries below `skip` (the destination, when it lies
+// inside the source) are left out. Two equal snapshots mean the tree was not
+// touched.
+std::map<std::string, std::string> SnapshotTree(const std::filesystem::path& root,
+                                                const std::filesystem::path& skip = {});
+
+// One record as cut out of an .mbox file by a strict mboxrd splitter that
+// knows only the framing: a line that begins with "From " starts a record,
+// and the record's bytes before the next one must end with CR LF.
+struct SplitRecord {
+  std::string fromLine;    // without its CR LF
+  std::string quotedText;  // the stored text, still quoted, without the closing CR LF
+};
+
+// Splits mbox bytes into records. Returns false with a reason when the bytes
+// do not start with a From line or a record is not closed by CR LF.
+bool SplitMbox(std::string_view bytes, std::vector<SplitRecord>& records, std::string& reason);
+
+// Whether line is "From <address> Ddd Mmm dd hh:mm:ss yyyy" with an address
+// that holds no white space or control character.
+bool IsWellFormedFromLine(const std::string& line);
+
+// Drives the walker and a conversion run in this process the way the
+// command line does, but silently: the chooser answers with the destination.
+class QuietHost : public ConversionHost, public ScanObserver {
+ public:
+  explicit QuietHost(std::string destination) : destination_(std::move(destination)) {}
+
+  // Called on every yield of the walk and of the run.
+  std::function<void()> onYield;
+
+  void SetQueue(QueueListRef queue, std::int32_t count) {
+    queue_ = std::move(queue);
+    count_ = count;
+  }
+
+  void SetCountLabel(const std::string&) override {}
+  void Yield() override {
+    if (onYield) onYield();
+  }
+  WindowHandle OwnerWindow() override { return 0; }
+  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
+  QueueListRef Queue() override { return queue_; }
+  std::int32_t QueueCount() override { return count_; }
+  void SetBarMinimum(float) override {}
+  void SetBarMaximum(float) override {}
+  void SetBarValue(float) override {}
+  void SetUpdateCaption(const std::string&) override {}
+  void SetProgressCaption(const std::string&) override {}
+  void ShowMessage(MessageIcon, const std::string&, const std::string&,
+                   const std::string&) override {}
+
+ private:
+  std::string destination_;
+  QueueListRef queue_;
+  std::int32_t count_ = 0;
+};
+
+// What walking and converting one tree gave.
+struct TreeConversion {
+  std::vector<std::string> queue;  // every queued name, in queue order
+  RunReport report;
+};
+
+// Walks source (with fileSystem when given, else the platform's) and
+// converts the queue into destination. Walk failures are thrown.
+TreeConversion ConvertTree(const std::filesystem::path& source,
+                           const std::filesystem::path& destination,
+                           std::function<std::unique_ptr<FileSystem>()> fileSystem = {});
+
+// Every name a walk of source queues, in queue order.
+std::vector<std::string> WalkQueue(const std::filesystem::path& source);
+
+// The failures quillfen-cli listed on its standard output ("Not converted:
+// <file>: <reason>" lines), as a report that CheckMailboxes understands.
+RunReport ReportFromCliOutput(const std::string& out);
+
+// Checks every .mbox file below destination against the source files the
+// queue names, and returns one line per problem found (none when all is
+// well):
+// - each file splits into whole records, each From line well formed, and
+//   GMime's mbox parser agrees on the record count where it can read them;
+// - each mailbox holds, in queue order, exactly the messages of its folder
+//   that did not fail (failed: the report's failures), each byte for byte
+//   (minus an envelope line) once unquoted;
+// - with interrupted set, a mailbox may instead hold any leading part of
+//   that sequence, and failures are not known.
+std::vector<std::string> CheckMailboxes(const std::filesystem::path& destination,
+                                        const std::vector<std::string>& queue,
+                                        const RunReport* report, bool interrupted = false);
+
+// The names of the .mbox files below folder, sorted.
+std::vector<std::filesystem::path> FindMailboxes(const std::filesystem::path& folder);
+
+}  // namespace quillfen::test

@@ -1,0 +1,141 @@
+// Failures while writing: every mailbox must still end at a record
+// boundary, and every message that could not be written must be reported.
+// The tests run as root, where permission bits stop nothing, so the
+// failures are made with a file size limit, a full file system and files
+// standing where folders should be.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "convert/path_helpers.h"
+#include "tests/robust/cli_process.h"
+#include "tests/robust/robust_support.h"
+#include "tests/support/message_tree.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const std::string& line : lines) joined += line + "\n";
+  return joined;
+}
+
+// Messages of 20 to 60 KB in three mailboxes (Inbox, its batch folder
+// Inbox!1 joining it, Sent, Drafts): a few MB each.
+void GenerateBigMessages(const fs::path& root, int count) {
+  GenerateMessageTree(root, count, 4, 11, MessageTreeSizes{20000, 60000});
+}
+
+TEST(WriteFailure, FileSizeLimitLeavesWholeRecordsAndReportsTheRest) {
+  TempDir source;
+  TempDir destination;
+  GenerateBigMessages(source.path(), 160);
+  const auto before = SnapshotTree(source.path());
+
+  constexpr std::size_t kLimit = 1 << 20;
+  CliProcess cli({source.str(), destination.str()}, kLimit);
+  const int status = cli.Wait();
+  ASSERT_EQ(ExitStatus(status), 1) << cli.out() << cli.err();
+
+  const RunReport report = ReportFromCliOutput(cli.out());
+  ASSERT_FALSE(report.failures.empty());
+  for (const FailedMessage& failure : report.failures)
+    EXPECT_NE(failure.reason.find("File too large"), std::string::npos) << failure.reason;
+  EXPECT_EQ(Joined(CheckMailboxes(destination.path(), WalkQueue(source.path()), &report)), "");
+  const std::vector<fs::path> mailboxes = FindMailboxes(destination.path());
+  EXPECT_EQ(mailboxes.size(), 3u);
+  for (const fs::path& mailbox : mailboxes) {
+    EXPECT_LE(fs::file_size(mailbox), kLimit);
+    EXPECT_GT(fs::file_size(mailbox), kLimit / 2) << "later, smaller messages should still fit";
+  }
+  EXPECT_EQ(SnapshotTree(source.path()), before);
+}
+
+// A small memory file system mounted for the test; skipped where mounting
+// is not allowed.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const fs::path& at) : at_(at) {
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+};
+
+TEST(WriteFailure, FullDiskLeavesWholeRecordsAndReportsTheRest) {
+  TempDir source;
+  TempDir destination;
+  GenerateBigMessages(source.path(), 120);
+  const SmallFileSystem small(destination.path());
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+
+  CliProcess cli({source.str(), destination.str()});
+  ASSERT_EQ(ExitStatus(cli.Wait()), 1) << cli.out() << cli.err();
+  const RunReport report = ReportFromCliOutput(cli.out());
+  ASSERT_FALSE(report.failures.empty());
+  EXPECT_NE(report.failures.back().reason.find("No space left"), std::string::npos)
+      << report.failures.back().reason;
+  EXPECT_EQ(Joined(CheckMailboxes(destination.path(), WalkQueue(source.path()), &report)), "");
+}
+
+TEST(WriteFailure, DestinationThatIsAFile) {
+  TempDir source;
+  TempDir work;
+  GenerateMessageTree(source.path(), 6, 2, 3);
+  const fs::path file = work.path() / "not-a-folder";
+  WriteFile(file, "keep me");
+
+  CliProcess cli({source.str(), file.string()});
+  EXPECT_EQ(ExitStatus(cli.Wait()), 2);
+  EXPECT_NE(cli.err().find("cannot create the destination folder"), std::string::npos) << cli.err();
+
+  // The run itself, handed the file as its destination, fails every message
+  // with a reason and writes nothing.
+  const TreeConversion result = ConvertTree(source.path(), file);
+  EXPECT_EQ(result.report.messages, 6);
+  EXPECT_EQ(result.report.failures.size(), 6u);
+  for (const FailedMessage& failure : result.report.failures)
+    EXPECT_NE(failure.reason.find("Not a directory"), std::string::npos) << failure.reason;
+  EXPECT_EQ(ReadFile(file), "keep me");
+}
+
+TEST(WriteFailure, FileWhereAFolderOrMailboxBelongs) {
+  TempDir source;
+  TempDir destination;
+  GenerateMessageTree(source.path(), 40, 4, 5);
+  const fs::path mirror = destination.path() / source.path().relative_path();
+  // A file stands where the mirror of Sent must be created, and a folder
+  // where the Drafts mailbox must be written.
+  WriteFile(mirror / "Sent", "blocking file");
+  fs::create_directories(mirror / "Drafts" / "Drafts.mbox");
+
+  const TreeConversion result = ConvertTree(source.path(), destination.path());
+  std::set<std::string> failedFolders;
+  for (const FailedMessage& failure : result.report.failures)
+    failedFolders.insert(fs::path(failure.file).parent_path().filename().string());
+  EXPECT_EQ(failedFolders, (std::set<std::string>{"Sent", "Drafts"}));
+  EXPECT_EQ(result.report.failures.size(), 20u);
+  EXPECT_EQ(result.report.converted, 20);
+  EXPECT_EQ(Joined(CheckMailboxes(destination.path(), result.queue, &result.report)), "");
+  EXPECT_EQ(ReadFile(mirror / "Sent"), "blocking file");
+  EXPECT_TRUE(fs::is_empty(mirror / "Drafts" / "Drafts.mbox"));
+}
+
+}  // namespace
+}  // namespace quillfen::test
