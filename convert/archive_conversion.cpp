@@ -46,74 +46,104 @@ struct GzipClose {
 struct ArchiveStream {
   std::unique_ptr<gzFile_s, GzipClose> file;
   std::vector<char> buffer;
+  // Why reading the file failed. Kept here because libarchive may replace
+  // the reason a read callback gives with a vaguer one of its own.
+  std::string readError;
   std::unique_ptr<archive, ArchiveReadFree> reader;  // released before file
 };
 
+// zlib's messages begin with the file's path, which the archive error names
+// already.
+std::string ZlibErrorText(gzFile_s* file, int code, const std::string& path) {
+  if (code == Z_BUF_ERROR) return "the compressed data ends too early";
+  if (code == Z_ERRNO) return std::strerror(errno);
+  int ignored = Z_OK;
+  std::string text = gzerror(file, &ignored);
+  if (text.compare(0, path.size() + 2, path + ": ") == 0) text.erase(0, path.size() + 2);
+  return text.empty() ? "the compressed data is damaged" : text;
+}
+
+struct ReadContext {
+  ArchiveStream* stream;
+  std::string path;
+};
+
 la_ssize_t ReadBlock(archive* reader, void* data, const void** block) {
-  auto* stream = static_cast<ArchiveStream*>(data);
-  const int got = gzread(stream->file.get(), stream->buffer.data(),
-                         static_cast<unsigned>(stream->buffer.size()));
+  auto* context = static_cast<ReadContext*>(data);
+  ArchiveStream& stream = *context->stream;
+  const int got =
+      gzread(stream.file.get(), stream.buffer.data(), static_cast<unsigned>(stream.buffer.size()));
   int code = Z_OK;
-  const char* text = got <= 0 ? gzerror(stream->file.get(), &code) : nullptr;
+  if (got <= 0) gzerror(stream.file.get(), &code);
   // At the end of the file, Z_BUF_ERROR means the gzip data stopped in the
   // middle of a member: the file was cut short.
   if (got < 0 || (got == 0 && code != Z_OK)) {
-    archive_set_error(reader, EIO, "%s",
-                      code == Z_BUF_ERROR ? "the compressed data ends too early"
-                      : code == Z_ERRNO   ? std::strerror(errno)
-                                          : text);
+    stream.readError = ZlibErrorText(stream.file.get(), code, context->path);
+    archive_set_error(reader, EIO, "%s", stream.readError.c_str());
     return ARCHIVE_FATAL;
   }
-  *block = stream->buffer.data();
+  *block = stream.buffer.data();
   return got;
 }
 
-std::string ErrorText(archive* a);
+std::string ErrorText(const ArchiveStream& stream) {
+  if (!stream.readError.empty()) return stream.readError;
+  const char* text = archive_error_string(stream.reader.get());
+  return text != nullptr && *text != '\0' ? text : "unknown error";
+}
 
 // The tar reader stops at the archive's end marker and never asks for the
 // bytes after it, so the last gzip member's CRC, length and very end would
 // go unchecked. Reading the rest of the stream checks them.
-void ReadToEnd(ArchiveStream& stream, const std::string& path, const RunReport& report) {
+struct OpenedArchive;
+void ReadToEnd(OpenedArchive& opened, const RunReport& report);
+
+// An open archive and what its read callback needs; neither moves while
+// libarchive holds a pointer to the context.
+struct OpenedArchive {
+  ArchiveStream stream;
+  ReadContext context{&stream, {}};
+};
+
+void ReadToEnd(OpenedArchive& opened, const RunReport& report) {
   const void* block = nullptr;
   la_ssize_t got = 0;
   do {
-    got = ReadBlock(stream.reader.get(), &stream, &block);
+    got = ReadBlock(opened.stream.reader.get(), &opened.context, &block);
   } while (got > 0);
-  if (got < 0) throw ArchiveError(path, ErrorText(stream.reader.get()), report);
+  if (got < 0) throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
 }
 
-std::string ErrorText(archive* a) {
-  const char* text = archive_error_string(a);
-  return text != nullptr && *text != '\0' ? text : "unknown error";
-}
-
-std::unique_ptr<ArchiveStream> OpenArchive(const std::string& path, const RunReport& report) {
-  auto stream = std::make_unique<ArchiveStream>();
+std::unique_ptr<OpenedArchive> OpenArchive(const std::string& path, const RunReport& report) {
+  auto opened = std::make_unique<OpenedArchive>();
+  opened->context.path = path;
+  ArchiveStream& stream = opened->stream;
   errno = 0;
-  stream->file.reset(gzopen(path.c_str(), "rb"));
-  if (!stream->file)
+  stream.file.reset(gzopen(path.c_str(), "rb"));
+  if (!stream.file)
     throw ArchiveError(path, errno != 0 ? std::strerror(errno) : "cannot open the file", report);
-  gzbuffer(stream->file.get(), kReadBlockSize);
-  stream->buffer.resize(kReadBlockSize);
+  gzbuffer(stream.file.get(), kReadBlockSize);
+  stream.buffer.resize(kReadBlockSize);
 
-  stream->reader.reset(archive_read_new());
-  archive* reader = stream->reader.get();
+  stream.reader.reset(archive_read_new());
+  archive* reader = stream.reader.get();
   if (reader == nullptr) throw ArchiveError(path, "out of memory", report);
   archive_read_support_filter_all(reader);
   archive_read_support_format_tar(reader);
-  if (archive_read_open(reader, stream.get(), nullptr, ReadBlock, nullptr) < ARCHIVE_WARN)
-    throw ArchiveError(path, ErrorText(reader), report);
-  return stream;
+  if (archive_read_open(reader, &opened->context, nullptr, ReadBlock, nullptr) < ARCHIVE_WARN)
+    throw ArchiveError(path, ErrorText(stream), report);
+  return opened;
 }
 
 // The next entry's header, or null at the end of the archive. Warnings (an
 // unknown extended header, a name not in the locale's character set) are no
 // reason to stop; anything worse is.
-archive_entry* NextEntry(archive* reader, const std::string& path, const RunReport& report) {
+archive_entry* NextEntry(OpenedArchive& opened, const RunReport& report) {
   archive_entry* entry = nullptr;
-  const int status = archive_read_next_header(reader, &entry);
+  const int status = archive_read_next_header(opened.stream.reader.get(), &entry);
   if (status == ARCHIVE_EOF) return nullptr;
-  if (status < ARCHIVE_WARN) throw ArchiveError(path, ErrorText(reader), report);
+  if (status < ARCHIVE_WARN)
+    throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
   return entry;
 }
 
@@ -131,8 +161,8 @@ bool IsLinkEntry(archive_entry* entry) {
 
 // The entry's whole data. Holes of a sparse entry read as zero bytes, as
 // they would from the extracted file.
-std::string ReadEntryData(archive* reader, archive_entry* entry, const std::string& path,
-                          const RunReport& report) {
+std::string ReadEntryData(OpenedArchive& opened, archive_entry* entry, const RunReport& report) {
+  archive* reader = opened.stream.reader.get();
   std::string bytes;
   if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
     bytes.reserve(static_cast<std::size_t>(std::min(archive_entry_size(entry), kMaxReserve)));
@@ -142,8 +172,10 @@ std::string ReadEntryData(archive* reader, archive_entry* entry, const std::stri
     la_int64_t offset = 0;
     const int status = archive_read_data_block(reader, &block, &size, &offset);
     if (status == ARCHIVE_EOF) break;
-    if (status < ARCHIVE_WARN) throw ArchiveError(path, ErrorText(reader), report);
-    if (offset < 0) throw ArchiveError(path, "an entry's data has a negative offset", report);
+    if (status < ARCHIVE_WARN)
+      throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
+    if (offset < 0)
+      throw ArchiveError(opened.context.path, "an entry's data has a negative offset", report);
     const auto at = static_cast<std::size_t>(offset);
     if (at > bytes.size()) bytes.resize(at, '\0');
     bytes.replace(at, std::min(size, bytes.size() - at), static_cast<const char*>(block), size);
@@ -216,11 +248,10 @@ struct ArchiveSurvey {
 // The first pass: headers only, data skipped.
 ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) {
   const RunReport nothingWritten;
-  const auto stream = OpenArchive(path, nothingWritten);
-  archive* reader = stream->reader.get();
+  const auto opened = OpenArchive(path, nothingWritten);
   ArchiveSurvey survey;
   std::int32_t entries = 0;
-  while (archive_entry* entry = NextEntry(reader, path, nothingWritten)) {
+  while (archive_entry* entry = NextEntry(*opened, nothingWritten)) {
     ++entries;
     const ArchiveEntryPath name = ParseArchiveEntryName(EntryName(entry));
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
@@ -236,7 +267,7 @@ ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) 
       progress->Yield();
     }
   }
-  ReadToEnd(*stream, path, nothingWritten);
+  ReadToEnd(*opened, nothingWritten);
   return survey;
 }
 
@@ -300,6 +331,9 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
     }
   };
 
+  // An empty destination would put the mirror tree below the file system's
+  // root; that is a caller's mistake, never a folder the user chose.
+  if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
   RunReport report;
   report.destinationRoot = AddTrailingSeparator(destinationRoot);
   const std::string root = ArchiveExtractionFolder(archivePath);
@@ -314,9 +348,8 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
   progress->SetProgress(done, total);
 
   std::unordered_set<std::string> knownMailboxes;
-  const auto stream = OpenArchive(archivePath, report);
-  archive* reader = stream->reader.get();
-  while (archive_entry* entry = NextEntry(reader, archivePath, report)) {
+  const auto opened = OpenArchive(archivePath, report);
+  while (archive_entry* entry = NextEntry(*opened, report)) {
     const bool isLink = IsLinkEntry(entry);
     if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
 
@@ -335,7 +368,7 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
       } else {
         // The data is read before any folder is made, so that an archive
         // that breaks here leaves no empty mirror folder behind.
-        std::string bytes = ReadEntryData(reader, entry, archivePath, report);
+        std::string bytes = ReadEntryData(*opened, entry, report);
         const std::string sourceFile = root + path.relative;
         try {
           const std::string mirrorFolder = MirrorFolderFor(sourceFile, report.destinationRoot,
@@ -368,7 +401,7 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
     progress->SetProgress(done, total);
     yield();
   }
-  ReadToEnd(*stream, archivePath, report);
+  ReadToEnd(*opened, report);
   return report;
 }
 

@@ -76,7 +76,9 @@ class ArchiveProgress {
 // destinationRoot. Entries that are not messages are passed over silently.
 //
 // Throws ArchiveError when the archive itself cannot be read; every record
-// written until then is whole.
+// written until then is whole. Throws std::invalid_argument, before reading
+// anything, when destinationRoot is empty. An exception thrown by progress
+// (a front end that wants to stop) leaves the conversion unchanged.
 RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
                          ArchiveProgress* progress, ReaderState& readers);
 
