@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -165,20 +166,98 @@ std::string FirstMailbox(InternetAddressList* list) {
   return {};
 }
 
-std::string AddressFromHeader(GMimeHeaderList* headers, const char* name) {
-  GMimeHeader* header = g_mime_header_list_get_header(headers, name);
-  if (header == nullptr) return {};
-  const char* raw = g_mime_header_get_raw_value(header);
-  if (raw == nullptr) return {};
-  // The address parser wants UTF-8; 8-bit bytes in another charset are
-  // converted first, the way GMime decodes such header text elsewhere.
-  std::unique_ptr<char, GFreeDeleter> converted;
-  if (!g_utf8_validate(raw, -1, nullptr)) {
-    converted.reset(g_mime_utils_decode_8bit(nullptr, raw, std::strlen(raw)));
-    if (converted) raw = converted.get();
-  }
-  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, raw));
+// Header text as UTF-8, which GMime's value parsers expect; 8-bit bytes in
+// another charset are converted the way GMime decodes such header text.
+std::string AsUtf8(std::string_view value) {
+  if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr))
+    return std::string(value);
+  std::unique_ptr<char, GFreeDeleter> converted(
+      g_mime_utils_decode_8bit(nullptr, value.data(), value.size()));
+  return converted ? std::string(converted.get()) : std::string();
+}
+
+std::string FirstAddress(std::string_view value) {
+  if (value.empty()) return {};
+  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value).c_str()));
   return FirstMailbox(list.get());
+}
+
+// The first occurrence of each header field the answers come from, unfolded.
+//
+// GMime's full parser builds an object for every header and every MIME part
+// and costs several times the copying of a typical message; the header block
+// is therefore only cut into fields here, and each value is then parsed by
+// GMime's own value parsers.
+struct HeaderFields {
+  std::string contentType, date, received, returnPath, from, sender;
+
+  explicit HeaderFields(std::string_view block) {
+    std::string* current = nullptr;
+    std::size_t lineStart = 0;
+    while (lineStart < block.size()) {
+      std::size_t lineEnd = block.find('\n', lineStart);
+      lineEnd = lineEnd == std::string_view::npos ? block.size() : lineEnd + 1;
+      std::string_view line = block.substr(lineStart, lineEnd - lineStart);
+      lineStart = lineEnd;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+      if (line.empty()) break;  // the empty line that ends the header block
+      if (line.front() == ' ' || line.front() == '\t') {
+        // A folded line continues the field before it; unfolding drops only
+        // the line break.
+        if (current != nullptr) current->append(line);
+        continue;
+      }
+      current = nullptr;
+      const std::size_t colon = line.find(':');
+      if (colon == std::string_view::npos) continue;  // not a field; skipped
+      std::string_view name = line.substr(0, colon);
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+      current = Slot(name);
+      if (current != nullptr) current->assign(line.substr(colon + 1));
+    }
+  }
+
+ private:
+  std::array<bool, 6> seen_{};
+
+  // Where the value of a field named name goes; null for fields that are
+  // not needed and for repeats, since the first occurrence counts.
+  std::string* Slot(std::string_view name) {
+    static constexpr std::array<std::string_view, 6> kNames = {"Content-Type", "Date", "Received",
+                                                               "Return-Path",  "From", "Sender"};
+    const std::array<std::string*, 6> slots = {&contentType, &date, &received,
+                                               &returnPath,  &from, &sender};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      if (name.size() == kNames[i].size() &&
+          g_ascii_strncasecmp(name.data(), kNames[i].data(), name.size()) == 0) {
+        if (seen_[i]) return nullptr;
+        seen_[i] = true;
+        return slots[i];
+      }
+    }
+    return nullptr;
+  }
+};
+
+std::string CharsetOf(const std::string& contentType) {
+  if (contentType.empty()) return {};
+  GObjectPtr<GMimeContentType> parsed(
+      g_mime_content_type_parse(nullptr, AsUtf8(contentType).c_str()));
+  if (!parsed) return {};
+  const char* charset = g_mime_content_type_get_parameter(parsed.get(), "charset");
+  return charset ? WithoutSpaceOrControls(charset) : std::string();
+}
+
+// The Date field, else the date after the last ";" of the topmost (newest)
+// Received field.
+std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
+  if (!fields.date.empty()) {
+    if (auto parsed = DecodeDate(AsUtf8(fields.date).c_str())) return parsed;
+  }
+  const std::size_t semicolon = fields.received.rfind(';');
+  if (semicolon != std::string::npos)
+    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)).c_str());
+  return std::nullopt;
 }
 
 }  // namespace
@@ -188,53 +267,22 @@ struct MessageReader::Impl {
   MessageDateTime date;
   std::string sender = "MAILER-DAEMON";
 
-  // Parses a header block (without an envelope line) and takes the three
-  // answers from it; fallbackTime stands in for a missing date.
+  // Takes the three answers from a header block (without an envelope line);
+  // fallbackTime stands in for a missing date.
   void Load(std::string_view headerBlock, long long fallbackTime) {
     *this = Impl();
     date = FromLocalTime(fallbackTime);
     EnsureGMime();
 
-    // The parser wants a complete header block; one cut short by the end of
-    // the file or by the size limit gets its empty line here.
-    std::string block(headerBlock);
-    if (HeaderBlockEnd(block, 0) == std::string::npos) {
-      if (!block.empty() && block.back() != '\n') block += '\n';
-      block += '\n';
-    }
-    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(block.data(), block.size()));
-    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    GObjectPtr<GMimeObject> part(g_mime_parser_construct_part(parser.get(), nullptr));
-    if (!part) return;
-
-    const char* named = g_mime_object_get_content_type_parameter(part.get(), "charset");
-    if (named != nullptr && *named != '\0') charset = WithoutSpaceOrControls(named);
-    if (charset.empty()) charset = "us-ascii";
-
-    GMimeHeaderList* headers = g_mime_object_get_header_list(part.get());
-    date = HeaderDate(headers).value_or(date);
-
-    for (const char* name : {"Return-Path", "From", "Sender"}) {
-      std::string address = AddressFromHeader(headers, name);
-      if (!address.empty()) {
+    const HeaderFields fields(headerBlock);
+    if (std::string named = CharsetOf(fields.contentType); !named.empty()) charset = named;
+    date = DateOf(fields).value_or(date);
+    for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
+      if (std::string address = FirstAddress(*value); !address.empty()) {
         sender = std::move(address);
         break;
       }
     }
-  }
-
-  // The Date header, else the date after the last ";" of the topmost (newest)
-  // Received header.
-  static std::optional<MessageDateTime> HeaderDate(GMimeHeaderList* headers) {
-    if (GMimeHeader* header = g_mime_header_list_get_header(headers, "Date")) {
-      if (auto parsed = DecodeDate(g_mime_header_get_value(header))) return parsed;
-    }
-    if (GMimeHeader* header = g_mime_header_list_get_header(headers, "Received")) {
-      const char* value = g_mime_header_get_value(header);
-      const char* semicolon = value ? std::strrchr(value, ';') : nullptr;
-      if (semicolon != nullptr) return DecodeDate(semicolon + 1);
-    }
-    return std::nullopt;
   }
 };
 

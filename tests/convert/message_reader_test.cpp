@@ -81,6 +81,18 @@ TEST(MessageReader, DateInTheMessagesOwnZoneThenReceivedThenFallback) {
              2013, 3, 5, 14, 7, 9);
   ExpectDate(Read("Date: not a date\nReceived: by b;\n Sun, 21 Apr 2019 21:30:00 +0000\n\n").date,
              2019, 4, 21, 21, 30, 0);
+  // Field names in any case, folded values, a stray line without a colon, and
+  // the first of two Date fields.
+  ExpectDate(Read("date :\r\n Fri, 3 May 2019\r\n 08:09:10 +0000\r\nDATE: Sat, 4 May 2019 "
+                  "01:01:01 +0000\r\n\r\n")
+                 .date,
+             2019, 5, 3, 8, 9, 10);
+  EXPECT_EQ(
+      Read("junk line\nfrom: a@b.org\ncontent-type: text/plain;\n\tcharset=koi8-r\n\n").sender,
+      "a@b.org");
+  EXPECT_EQ(
+      Read("junk line\nfrom: a@b.org\ncontent-type: text/plain;\n\tcharset=koi8-r\n\n").charset,
+      "koi8-r");
 
   std::tm local{};
   const std::time_t fallback = 1372636800;  // 2013-07-01 00:00:00 UTC
