@@ -19,12 +19,17 @@ struct MboxRecord {
 using YieldFunction = std::function<void()>;
 
 // Tells whether a folder exists in the source tree; used for batch folders.
+// The folder is given in the path style of the call, ending with its
+// separator.
 using FolderExistsFunction = std::function<bool(const std::string& folder)>;
 
 // The folder below destinationRoot that mirrors sourceFile's folder: the
 // source folder without its root prefix, appended to destinationRoot. A
-// batch folder "<name>!N" maps to its sibling "<name>" when folderExists says
-// that sibling is there. Throws MessageFailure when no mirror can be derived.
+// batch folder "<name>!N" (N a positive decimal number without a leading
+// zero) maps to its sibling "<name>" when folderExists says that sibling is
+// there; an empty folderExists asks the file system. Throws MessageFailure
+// when no mirror can be derived: an empty file name or destination root, or
+// a file name without a folder.
 std::string MirrorFolderFor(const std::string& sourceFile, const std::string& destinationRoot,
                             PathStyle style = PathStyle::Native(),
                             const FolderExistsFunction& folderExists = {});
@@ -43,9 +48,13 @@ MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
                              const YieldFunction& yield);
 
 // Appends record to mboxFile (created when missing) in one write: From line,
-// CR LF, the text with mboxrd quoting, CR LF. Yields once after opening.
-// Throws MessageFailure; on a failed write the file is cut back to its
-// length before the record, so it always ends at a record boundary.
+// CR LF, the text with mboxrd quoting, CR LF. A first line of the text that
+// already is an mbox "From " line (an old envelope line) is left out, and
+// every line that begins with zero or more ">" and then "From " gets one more
+// ">". Yields once after opening. Throws MessageFailure: when the file cannot
+// be opened (nothing written), when the From line holds a line break (nothing
+// written), and when a write or the close fails, after cutting the file back
+// to its length before the record, so it always ends at a record boundary.
 void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
                       const YieldFunction& yield);
 

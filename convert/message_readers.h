@@ -17,7 +17,8 @@ struct MessageDateTime {
 };
 
 // Reads the header block of one message (never its body) and answers its
-// character set, date and sender. GMime lives behind this class only.
+// character set, date and sender. A first line that is an old mbox envelope
+// line ("From ...") is skipped. GMime lives behind this class only.
 class MessageReader {
  public:
   MessageReader();
