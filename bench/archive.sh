@@ -6,8 +6,8 @@
 #   bench/archive.sh [messages]          (default 20000)
 #
 # BUILD names the build folder (default build). The export comes from
-# $BUILD/bench/gen_export when that program exists (its arguments:
-# FOLDER MESSAGES), else from $BUILD/bench/bench_archive generate. When the
+# $BUILD/bench/gen_export when that program exists, else from
+# $BUILD/bench/bench_archive generate. When the
 # command line does not take an archive yet, the archive is converted by
 # $BUILD/bench/bench_archive convert instead.
 set -euo pipefail
@@ -26,7 +26,7 @@ trap 'rm -rf "$work"' EXIT
 
 echo "generating $MESSAGES messages..."
 if [ -x "$BUILD/bench/gen_export" ]; then
-  "$BUILD/bench/gen_export" "$work/generated" "$MESSAGES" >/dev/null
+  "$BUILD/bench/gen_export" "$work/generated" --messages "$MESSAGES" >/dev/null
 else
   "$BENCH" generate "$work/generated" "$MESSAGES"
 fi
