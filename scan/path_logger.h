@@ -42,7 +42,8 @@ class pathLogger {  // NOLINT(readability-identifier-naming): the walker's own n
   //   the key "K0" is taken; nothing more is queued.
   // - A counter past 2,147,483,647: throws std::overflow_error.
   // A folder reached a second time through a symbolic link (same device and
-  // inode) is not walked again, so a link loop ends.
+  // inode) is neither recorded in pathNames nor walked again, so a link loop
+  // ends; the first name met in walking order is the one kept.
   void LogPath(const std::string& strPARENT);
 
   std::int32_t Count() const { return count_; }
