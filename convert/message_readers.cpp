@@ -271,12 +271,12 @@ struct MessageReader::Impl {
   // fallbackTime stands in for a missing date.
   void Load(std::string_view headerBlock, long long fallbackTime) {
     *this = Impl();
-    date = FromLocalTime(fallbackTime);
     EnsureGMime();
 
     const HeaderFields fields(headerBlock);
     if (std::string named = CharsetOf(fields.contentType); !named.empty()) charset = named;
-    date = DateOf(fields).value_or(date);
+    const std::optional<MessageDateTime> headerDate = DateOf(fields);
+    date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
     for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
       if (std::string address = FirstAddress(*value); !address.empty()) {
         sender = std::move(address);

@@ -125,6 +125,12 @@ TEST(MessageReader, ReadsOnlyTheHeaderBlockOfAFile) {
   ExpectDate(reader.MessageDate(), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
              local.tm_hour, local.tm_min, local.tm_sec);
 
+  // A header block longer than one read still yields its later fields.
+  test::WriteFile(dir.path() / "2.eml", "X-Pad: " + std::string(30000, 'a') +
+                                            "\nDate: Mon, 1 Jul 2013 00:05:09 +0000\n\nbody\n");
+  ASSERT_TRUE(reader.OpenMessageFile((dir.path() / "2.eml").string()));
+  ExpectDate(reader.MessageDate(), 2013, 7, 1, 0, 5, 9);
+
   // A missing file reports false and leaves the defaults, not the last answers.
   EXPECT_FALSE(reader.OpenMessageFile((dir.path() / "missing.eml").string()));
   EXPECT_EQ(reader.MessageCharset(), "us-ascii");
