@@ -50,7 +50,7 @@ class KeyedList {
     values_.push_back(std::move(value));
     keyBytes_.append(key);
     keyEnds_.push_back(static_cast<std::uint32_t>(keyBytes_.size()));
-    slots_[FreeSlot(hash)] = static_cast<std::uint32_t>(values_.size());
+    Place(static_cast<std::uint32_t>(values_.size()), hash);
     return true;
   }
 
@@ -88,8 +88,8 @@ class KeyedList {
  private:
   static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
   static constexpr std::size_t kInitialSlots = 16;  // a power of two
-  // The table is kept at most 70% full, so probe runs stay short.
-  static constexpr std::size_t kMaxLoadNumerator = 7;
+  // The table is kept at most 80% full; tags keep long probe runs cheap.
+  static constexpr std::size_t kMaxLoadNumerator = 8;
   static constexpr std::size_t kMaxLoadDenominator = 10;
 
   static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
@@ -100,43 +100,53 @@ class KeyedList {
     return std::string_view(keyBytes_).substr(begin, end - begin);
   }
 
+  // A slot holds a position (1-based, low half; 0 when the slot is empty)
+  // and more bits of its key's hash (high half), so that most slots on a
+  // probe run are passed over without comparing keys.
+  static std::uint64_t Tag(std::size_t hash) {
+    return (static_cast<std::uint64_t>(hash) * 0x9e3779b97f4a7c15ULL) & 0xffffffff00000000ULL;
+  }
+  static std::uint32_t PositionIn(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
+
   // The slot that holds key, or kNotFound.
   std::size_t FindSlot(std::string_view key, std::size_t hash) const {
     if (slots_.empty()) return kNotFound;
     const std::size_t mask = slots_.size() - 1;
+    const std::uint64_t tag = Tag(hash);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      const std::uint32_t position = slots_[slot];
-      if (position == 0) return kNotFound;
-      if (KeyAt(position) == key) return slot;
+      const std::uint64_t entry = slots_[slot];
+      if (entry == 0) return kNotFound;
+      if ((entry & 0xffffffff00000000ULL) == tag && KeyAt(PositionIn(entry)) == key) return slot;
     }
   }
 
   std::uint32_t FindPosition(std::string_view key) const {
     const std::size_t slot = FindSlot(key, Hash(key));
-    return slot == kNotFound ? 0 : slots_[slot];
+    return slot == kNotFound ? 0 : PositionIn(slots_[slot]);
   }
 
-  // The first empty slot on hash's probe run; the table always has one.
-  std::size_t FreeSlot(std::size_t hash) const {
+  // Puts position into the first empty slot on hash's probe run; the table
+  // always has one.
+  void Place(std::uint32_t position, std::size_t hash) {
     const std::size_t mask = slots_.size() - 1;
     std::size_t slot = hash & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    return slot;
+    slots_[slot] = Tag(hash) | position;
   }
 
   void Rehash(std::size_t slotCount) {
-    std::vector<std::uint32_t> old(slotCount, 0);
+    std::vector<std::uint64_t> old(slotCount, 0);
     old.swap(slots_);
     for (std::uint32_t position = 1; position <= values_.size(); ++position)
-      slots_[FreeSlot(Hash(KeyAt(position)))] = position;
+      Place(position, Hash(KeyAt(position)));
   }
 
   std::deque<T> values_;
   // All keys back to back; entry k's key ends at keyEnds_[k - 1].
   std::string keyBytes_;
   std::vector<std::uint32_t> keyEnds_;
-  // Positions (1-based) by key hash; 0 marks an empty slot.
-  std::vector<std::uint32_t> slots_;
+  // Open addressing with linear probing over a power-of-two table.
+  std::vector<std::uint64_t> slots_;
 };
 
 template <typename T>
