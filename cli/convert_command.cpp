@@ -58,6 +58,10 @@ int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ost
     walker.PathLogInit();
     walker.fullFileNamesOnly(true);
     walker.LogPath(AddTrailingSeparator(source.string()));
+  } catch (const StopRequested&) {
+    host.FinishProgress();
+    err << "quillfen-cli: interrupted during the scan; nothing was converted\n";
+    return kExitInterrupted;
   } catch (const FileSystemError& e) {
     host.FinishProgress();
     err << "quillfen-cli: cannot read folder " << e.folder() << ": " << e.reason() << '\n';
@@ -71,7 +75,14 @@ int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ost
   walker.Terminate();
 
   ReaderState readers;
-  const RunReport report = ConversionRun(host, readers);
+  RunReport report;
+  try {
+    report = ConversionRun(host, readers);
+  } catch (const StopRequested&) {
+    host.FinishProgress();
+    err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
+    return kExitInterrupted;
+  }
   host.FinishProgress();
 
   PrintSummary(report, out);

@@ -7,9 +7,10 @@ namespace quillfen::cli {
 
 // Exit statuses of quillfen-cli.
 enum ExitStatus : int {
-  kExitConverted = 0,    // every message was converted
-  kExitSomeFailed = 1,   // the run finished, but some messages were not converted
-  kExitCannotStart = 2,  // bad usage, a source that is no folder, a failed walk
+  kExitConverted = 0,      // every message was converted
+  kExitSomeFailed = 1,     // the run finished, but some messages were not converted
+  kExitCannotStart = 2,    // bad usage, a source that is no folder, a failed walk
+  kExitInterrupted = 130,  // stopped by SIGINT, SIGTERM or SIGHUP between two messages
 };
 
 struct ConvertOptions {

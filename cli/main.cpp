@@ -2,20 +2,48 @@
 // folder, the same way the window does, for scripts and large exports.
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
 
 #include "cli/convert_command.h"
+#include "cli/terminal_host.h"
 
 #ifdef _WIN32
 #include <io.h>
 #define QUILLFEN_ISATTY(fd) _isatty(fd)
 #else
+#include <signal.h>
 #include <unistd.h>
 #define QUILLFEN_ISATTY(fd) isatty(fd)
 #endif
+
+namespace {
+
+void OnStopSignal(int) {
+  quillfen::cli::RequestStop();
+}
+
+// Ctrl-C, a terminal hang-up or a polite kill would otherwise end the
+// process in the middle of writing a record, and the kernel may then have
+// written only part of it. Instead the run stops at its next yield, which
+// never falls inside a write. A second signal ends the process at once.
+void StopCleanlyOnSignals() {
+#ifdef _WIN32
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#else
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quillfen::cli;
@@ -40,6 +68,7 @@ int main(int argc, char** argv) {
   }
 
   options.showProgress = !quiet && QUILLFEN_ISATTY(fileno(stderr));
+  StopCleanlyOnSignals();
   try {
     return ConvertFolderTree(options, std::cout, std::cerr);
   } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <utility>
 
 namespace quillfen::cli {
@@ -11,7 +12,17 @@ namespace {
 constexpr int kBarWidth = 30;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
+volatile std::sig_atomic_t stopRequested = 0;
+
 }  // namespace
+
+void RequestStop() noexcept {
+  stopRequested = 1;
+}
+
+void TerminalHost::Yield() {
+  if (stopRequested) throw StopRequested();
+}
 
 TerminalHost::TerminalHost(std::string destination, std::ostream& progress, bool showProgress)
     : destination_(std::move(destination)), progress_(progress), showProgress_(showProgress) {}

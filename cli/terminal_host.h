@@ -3,12 +3,24 @@
 #include <chrono>
 #include <cstdint>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "convert/conversion_run.h"
 #include "scan/scan_observer.h"
 
 namespace quillfen::cli {
+
+// Asks the walk or run in progress to stop at its next yield. Safe to call
+// from a signal handler. A yield comes only between writes, so a run stopped
+// this way never leaves half a record behind.
+void RequestStop() noexcept;
+
+// Thrown from TerminalHost::Yield once a stop has been requested.
+class StopRequested : public std::runtime_error {
+ public:
+  StopRequested() : std::runtime_error("interrupted") {}
+};
 
 // Drives the walker and the conversion run from a terminal. The folder
 // chooser answers with the destination given on the command line, yields do
@@ -37,7 +49,8 @@ class TerminalHost : public ConversionHost, public ScanObserver {
   void SetBarValue(float value) override { barValue_ = value; }
   void SetUpdateCaption(const std::string&) override {}
   void SetProgressCaption(const std::string& text) override;
-  void Yield() override {}
+  // Throws StopRequested once RequestStop has been called.
+  void Yield() override;
   void ShowMessage(MessageIcon, const std::string&, const std::string&,
                    const std::string&) override {}
 
