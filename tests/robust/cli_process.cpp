@@ -80,7 +80,11 @@ bool CliProcess::Ended() {
 }
 
 void CliProcess::Kill() {
-  if (!reaped_) kill(pid_, SIGKILL);
+  Signal(SIGKILL);
+}
+
+void CliProcess::Signal(int signal) {
+  if (!reaped_) kill(pid_, signal);
 }
 
 std::string CliProcess::out() const {

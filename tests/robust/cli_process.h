@@ -28,6 +28,7 @@ class CliProcess {
   // Whether the child has ended (reaping it when it has).
   bool Ended();
   void Kill();
+  void Signal(int signal);
 
   std::string out() const;
   std::string err() const;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <regex>
 #include <set>
 #include <system_error>
@@ -201,7 +202,9 @@ std::vector<fs::path> FindMailboxes(const fs::path& folder) {
 
 std::vector<std::string> CheckMailboxes(const fs::path& destination,
                                         const std::vector<std::string>& queue,
-                                        const RunReport* report, bool interrupted) {
+                                        const RunReport* report, RunEnd end,
+                                        std::vector<fs::path>* cutShort) {
+  const bool interrupted = end != RunEnd::Finished;
   std::vector<std::string> problems;
   const std::string root = AddTrailingSeparator(destination.string());
 
@@ -225,11 +228,60 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
     const std::string bytes = ReadFile(mailbox);
     std::vector<SplitRecord> records;
     std::string reason;
-    if (!SplitMbox(bytes, records, reason)) {
-      problems.push_back(mailbox.string() + ": " + reason);
-      continue;
+    // After a kill, the bytes of the record being written may stop short:
+    // they are set aside and compared as a leading part of their message.
+    std::optional<std::string> partial;
+    const std::size_t finalLf = bytes.rfind('\n');
+    const std::string_view finalLine =
+        std::string_view(bytes).substr(finalLf == std::string::npos ? 0 : finalLf + 1);
+    if (end == RunEnd::Killed && !finalLine.empty() && finalLine.size() < 5 &&
+        std::string_view("From ").starts_with(finalLine)) {
+      // The cut fell inside the next record's "From ".
+      if (!SplitMbox(std::string_view(bytes).substr(0, bytes.size() - finalLine.size()), records,
+                     reason)) {
+        problems.push_back(mailbox.string() + ": " + reason);
+        continue;
+      }
+      partial = std::string();
+    } else if (!SplitMbox(bytes, records, reason)) {
+      const std::size_t lastFrom = bytes.rfind("\nFrom ");
+      const std::size_t lastStart = lastFrom == std::string::npos ? 0 : lastFrom + 1;
+      if (end != RunEnd::Killed ||
+          !SplitMbox(std::string_view(bytes).substr(0, lastStart), records, reason)) {
+        problems.push_back(mailbox.string() + ": " + reason);
+        continue;
+      }
+      const std::string tail = bytes.substr(lastStart);
+      const std::size_t lineEnd = tail.find("\r\n");
+      partial = lineEnd == std::string::npos ? std::string() : tail.substr(lineEnd + 2);
+    } else if (end == RunEnd::Killed && !records.empty()) {
+      // A cut that happens to fall right after a CR LF of the text looks
+      // like a closed record; only its content tells.
+      const std::vector<std::string>& sources = expected[mailbox.string()];
+      const std::size_t last = records.size() - 1;
+      if (last < sources.size() &&
+          UnquoteMboxrd(records[last].quotedText) != WithoutEnvelopeLine(ReadFile(sources[last]))) {
+        partial = records[last].quotedText + "\r\n";
+        records.pop_back();
+      }
     }
     const std::vector<std::string>& sources = expected[mailbox.string()];
+    if (partial) {
+      if (records.size() >= sources.size()) {
+        problems.push_back(mailbox.string() + ": a cut-short record beyond its messages");
+      } else {
+        // Only whole lines are compared: unquoting needs the whole line.
+        const std::string want = WithoutEnvelopeLine(ReadFile(sources[records.size()]));
+        const std::size_t lastLf = partial->rfind('\n');
+        const std::string lines =
+            UnquoteMboxrd(lastLf == std::string::npos ? "" : partial->substr(0, lastLf + 1));
+        if (!want.starts_with(lines))
+          problems.push_back(mailbox.string() +
+                             ": its cut-short last record is not a leading part of " +
+                             sources[records.size()]);
+        if (cutShort != nullptr) cutShort->push_back(mailbox);
+      }
+    }
     const bool countOk =
         interrupted ? records.size() <= sources.size() : records.size() == sources.size();
     if (!countOk) {
@@ -251,8 +303,8 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
       allStartWithHeaders = allStartWithHeaders && StartsWithHeaderLine(record.quotedText);
     }
     // GMime's parser only reads records whose text begins with a header, so
-    // it is asked only when every record does.
-    if (allStartWithHeaders && !records.empty()) {
+    // it is asked only when every record does, and only of whole files.
+    if (allStartWithHeaders && !records.empty() && !partial) {
       try {
         const std::vector<StoredRecord> parsed = ReadMbox(mailbox);
         if (parsed.size() != records.size()) {

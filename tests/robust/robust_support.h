@@ -94,19 +94,28 @@ std::vector<std::string> WalkQueue(const std::filesystem::path& source);
 // <file>: <reason>" lines), as a report that CheckMailboxes understands.
 RunReport ReportFromCliOutput(const std::string& out);
 
+// How the run that wrote the mailboxes ended.
+enum class RunEnd {
+  Finished,  // ran to its end
+  Stopped,   // stopped early: each mailbox holds a leading part of its messages
+  Killed,    // killed: as Stopped, and the last record of a mailbox may be cut short
+};
+
 // Checks every .mbox file below destination against the source files the
 // queue names, and returns one line per problem found (none when all is
 // well):
 // - each file splits into whole records, each From line well formed, and
-//   GMime's mbox parser agrees on the record count where it can read them;
+//   GMime's mbox parser agrees on the records where it can read them;
 // - each mailbox holds, in queue order, exactly the messages of its folder
-//   that did not fail (failed: the report's failures), each byte for byte
-//   (minus an envelope line) once unquoted;
-// - with interrupted set, a mailbox may instead hold any leading part of
-//   that sequence, and failures are not known.
+//   that did not fail (failed: the report's failures, when given), each byte
+//   for byte (minus an envelope line) once unquoted;
+// - a run that did not finish may have written any leading part of that
+//   sequence; after a kill, the last record may also be a leading part of
+//   its message, and such mailboxes are listed in cutShort.
 std::vector<std::string> CheckMailboxes(const std::filesystem::path& destination,
                                         const std::vector<std::string>& queue,
-                                        const RunReport* report, bool interrupted = false);
+                                        const RunReport* report, RunEnd end = RunEnd::Finished,
+                                        std::vector<std::filesystem::path>* cutShort = nullptr);
 
 // The names of the .mbox files below folder, sorted.
 std::vector<std::filesystem::path> FindMailboxes(const std::filesystem::path& folder);

@@ -1,0 +1,131 @@
+// A run killed at an arbitrary moment must leave every mailbox ending at a
+// record boundary, each record a whole source message.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/robust/cli_process.h"
+#include "tests/robust/robust_support.h"
+#include "tests/support/message_tree.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uintmax_t TotalMailboxBytes(const fs::path& destination) {
+  std::uintmax_t total = 0;
+  std::error_code ec;
+  for (const fs::path& mailbox : FindMailboxes(destination)) total += fs::file_size(mailbox, ec);
+  return total;
+}
+
+// Ends a run of quillfen-cli over source at some moment with signal, and
+// returns its wait status. The moment: once the mailboxes hold sizeTrigger
+// bytes, or after delay when that is not zero.
+int InterruptRun(const fs::path& source, const fs::path& destination, int signal,
+                 std::uintmax_t sizeTrigger, std::chrono::milliseconds delay) {
+  CliProcess cli({source.string(), destination.string()});
+  if (delay.count() > 0) {
+    std::this_thread::sleep_for(delay);
+  } else {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!cli.Ended() && TotalMailboxBytes(destination) < sizeTrigger &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  cli.Signal(signal);
+  return cli.Wait();
+}
+
+class Interruption : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    source_ = new TempDir;
+    // Bodies of up to 30 KB, so that most records span several pages.
+    GenerateMessageTree(source_->path(), 3000, 8, 17, MessageTreeSizes{2000, 30000});
+  }
+  static void TearDownTestSuite() {
+    delete source_;
+    source_ = nullptr;
+  }
+  void SetUp() override {
+    queue_ = WalkQueue(source_->path());
+    rng_.seed(seed_);
+  }
+
+  // A moment: a size once the first mailbox appears, a random size, or a
+  // random delay.
+  std::pair<std::uintmax_t, std::chrono::milliseconds> Moment(int round) {
+    if (round % 3 == 0) return {1, std::chrono::milliseconds(0)};
+    if (round % 3 == 1) return {64 * 1024 + rng_() % (8 << 20), std::chrono::milliseconds(0)};
+    return {0, std::chrono::milliseconds(5 + rng_() % 400)};
+  }
+  std::string Trace(int round, std::pair<std::uintmax_t, std::chrono::milliseconds> moment) {
+    return "round " + std::to_string(round) + " of seed " + std::to_string(seed_) + ": size " +
+           std::to_string(moment.first) + ", delay " + std::to_string(moment.second.count()) +
+           " ms";
+  }
+
+  static TempDir* source_;
+  std::vector<std::string> queue_;
+  const unsigned seed_ = std::random_device{}();
+  std::mt19937 rng_;
+};
+
+TempDir* Interruption::source_ = nullptr;
+
+// Ctrl-C, SIGTERM and a hang-up stop the run between two records: every
+// mailbox holds whole messages only, and the status says it was stopped.
+TEST_F(Interruption, StopSignalsEndTheRunBetweenRecords) {
+  const auto before = SnapshotTree(source_->path());
+  int stoppedMidRun = 0;
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int round = 0; round < 3; ++round) {
+    TempDir destination;
+    const auto moment = Moment(round);
+    SCOPED_TRACE(Trace(round, moment));
+    const int status = InterruptRun(source_->path(), destination.path(), signals[round],
+                                    moment.first, moment.second);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WEXITSTATUS(status) == 130 || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    if (WEXITSTATUS(status) == 130) ++stoppedMidRun;
+    EXPECT_EQ(CheckMailboxes(destination.path(), queue_, nullptr, RunEnd::Stopped),
+              std::vector<std::string>{});
+  }
+  EXPECT_GT(stoppedMidRun, 0) << "every run ended before it could be stopped";
+  EXPECT_EQ(SnapshotTree(source_->path()), before);
+}
+
+// SIGKILL cannot be caught. Every record the run finished is whole; the
+// kernel may stop a write that a kill interrupts at a page boundary, so the
+// one record being written may be cut short there, and nowhere else.
+TEST_F(Interruption, KillLeavesWholeRecordsBarTheOneInFlight) {
+  int killedMidRun = 0;
+  for (int round = 0; round < 6; ++round) {
+    TempDir destination;
+    const auto moment = Moment(round);
+    SCOPED_TRACE(Trace(round, moment));
+    const int status =
+        InterruptRun(source_->path(), destination.path(), SIGKILL, moment.first, moment.second);
+    if (WIFSIGNALED(status)) ++killedMidRun;
+    std::vector<fs::path> cutShort;
+    EXPECT_EQ(CheckMailboxes(destination.path(), queue_, nullptr, RunEnd::Killed, &cutShort),
+              std::vector<std::string>{});
+    EXPECT_LE(cutShort.size(), 1u);
+    for (const fs::path& mailbox : cutShort) EXPECT_EQ(fs::file_size(mailbox) % 4096, 0u);
+  }
+  EXPECT_GT(killedMidRun, 0) << "every run ended before it could be killed";
+}
+
+}  // namespace
+}  // namespace quillfen::test
