@@ -25,6 +25,7 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
+	@bash scripts/fuzz 60
 
 # The core's tests once more, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
