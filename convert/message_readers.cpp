@@ -64,11 +64,23 @@ class FileDescriptor {
   int fd_;
 };
 
+// Opens path for reading without ever waiting: a pipe named like a message
+// would otherwise block the open until some writer appears. Only regular
+// files are messages; a pipe, socket or device (a link to /dev/zero never
+// ends) gives -1 with errno EINVAL.
 int OpenForReading(const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return fd;
+  struct stat info {};
+  const int error = ::fstat(fd, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
   return fd;
 }
 
@@ -339,6 +351,7 @@ std::string TextFileReader::ReadTextFile(const std::string& path, const std::str
   // The charset is not used: the text is kept in the message's own encoding,
   // which its headers name for whoever imports the mailbox.
   FileDescriptor fd(OpenForReading(path));
+  if (fd.get() < 0 && errno == EINVAL) throw MessageFailure("cannot open: not a regular file");
   if (fd.get() < 0) throw MessageFailure(std::string("cannot open: ") + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0)

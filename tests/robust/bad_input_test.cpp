@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -226,6 +228,33 @@ TEST_F(BadInput, AwkwardNamesAndTreeShapes) {
   EXPECT_EQ(result.report.converted, 5);
   EXPECT_TRUE(fs::exists(fs::path(destination.str() + source.str().substr(1)) / "Mail/y.eml" /
                          "y.eml.mbox"));
+}
+
+// Entries that are not regular files but are named like messages: reading a
+// pipe would wait for a writer for ever, and a device such as /dev/zero
+// would never end. Each fails by itself instead.
+TEST_F(BadInput, PipesAndDevicesNamedLikeMessagesFailWithoutHanging) {
+  Write("Mail/Odd/ok.eml", "From: ann@example.org\r\n\r\nbody\r\n");
+  ASSERT_EQ(::mkfifo((source.path() / "Mail/Odd/pipe.eml").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", source.path() / "Mail/Odd/zero.eml");
+
+  // A run that hangs would hold up the whole suite; a child process is
+  // given a deadline instead.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);
+    const TreeConversion result = ConvertTree(source.path(), destination.path());
+    const auto failures = Failures(result.report);
+    const bool expected = result.report.converted == 1 && failures.size() == 2 &&
+                          failures.count("pipe.eml") == 1 && failures.count("zero.eml") == 1 &&
+                          CheckMailboxes(destination.path(), result.queue, &result.report).empty();
+    _exit(expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the run hung or crashed (signal " << WTERMSIG(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "not exactly the pipe and the device failed";
 }
 
 TEST_F(BadInput, DestinationInsideTheSourceFolder) {
