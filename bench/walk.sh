@@ -14,8 +14,11 @@ build=${BUILD:-$source_dir/build-bench}
 tree=${TREE:-${TMPDIR:-/tmp}/quillfen-walk-tree}
 runs=${RUNS:-5}
 
-cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLFEN_BUILD_UI=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_walk >/dev/null
+# SKIP_BUILD=1 takes the build folder as already built (bench/run does so).
+if [[ -z ${SKIP_BUILD:-} ]]; then
+  cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLFEN_BUILD_UI=OFF >/dev/null
+  cmake --build "$build" -j2 --target bench_walk >/dev/null
+fi
 bench="$build/bench/bench_walk"
 
 if [[ ! -d $tree ]]; then
