@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/terminal_host.h"
+#include "convert/archive_conversion.h"
 #include "convert/conversion_run.h"
 #include "convert/message_readers.h"
 #include "convert/path_helpers.h"
@@ -33,7 +34,75 @@ void PrintSummary(const RunReport& report, std::ostream& out) {
   out.flush();
 }
 
+// Creates the destination when missing; false, with the reason on err,
+// when it cannot be had.
+bool PrepareDestination(const fs::path& destination, std::ostream& err) {
+  std::error_code ec;
+  fs::create_directories(destination, ec);
+  if (fs::is_directory(destination, ec)) return true;
+  err << "quillfen-cli: " << destination.string() << ": cannot create the destination folder"
+      << (ec ? ": " + ec.message() : "") << '\n';
+  return false;
+}
+
+// Shows an archive's conversion on the same progress line as a folder's.
+class ArchiveProgressLine : public ArchiveProgress {
+ public:
+  explicit ArchiveProgressLine(TerminalHost& host) : host_(host) {}
+
+  void Counting(std::int32_t entries) override {
+    host_.SetCountLabel("reading the archive: " + std::to_string(entries) + " entries");
+  }
+  void SetProgress(std::int32_t done, std::int32_t total) override {
+    host_.SetBarValue(total > 0 ? static_cast<float>(100.0 * done / total) : 100.0f);
+    host_.SetProgressCaption("Message " + std::to_string(done) + " (of " + std::to_string(total) +
+                             ")");
+  }
+  void Yield() override { host_.Yield(); }
+
+ private:
+  TerminalHost& host_;
+};
+
 }  // namespace
+
+int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  const fs::path source = AbsolutePath(options.source);
+  if (IsArchivePath(source.string()) && fs::is_regular_file(source, ec))
+    return ConvertArchiveFile(options, out, err);
+  return ConvertFolderTree(options, out, err);
+}
+
+int ConvertArchiveFile(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
+  const fs::path source = AbsolutePath(options.source);
+  const fs::path destination = AbsolutePath(options.destination);
+  if (!PrepareDestination(destination, err)) return kExitCannotStart;
+
+  TerminalHost host(destination.string(), err, options.showProgress);
+  ArchiveProgressLine progress(host);
+  ReaderState readers;
+  try {
+    const RunReport report = ConvertArchive(
+        source.string(), AddTrailingSeparator(destination.string()), &progress, readers);
+    host.FinishProgress();
+    PrintSummary(report, out);
+    return report.failures.empty() ? kExitConverted : kExitSomeFailed;
+  } catch (const StopRequested&) {
+    host.FinishProgress();
+    err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
+    return kExitInterrupted;
+  } catch (const ArchiveError& e) {
+    // What was converted before the damage is whole and stays; the summary
+    // says how much that was.
+    host.FinishProgress();
+    RunReport report = e.report();
+    report.destinationRoot = AddTrailingSeparator(destination.string());
+    PrintSummary(report, out);
+    err << "quillfen-cli: " << e.what() << '\n';
+    return kExitSomeFailed;
+  }
+}
 
 int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   std::error_code ec;
@@ -44,12 +113,7 @@ int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ost
   }
 
   const fs::path destination = AbsolutePath(options.destination);
-  fs::create_directories(destination, ec);
-  if (!fs::is_directory(destination, ec)) {
-    err << "quillfen-cli: " << destination.string() << ": cannot create the destination folder"
-        << (ec ? ": " + ec.message() : "") << '\n';
-    return kExitCannotStart;
-  }
+  if (!PrepareDestination(destination, err)) return kExitCannotStart;
 
   TerminalHost host(destination.string(), err, options.showProgress);
 

@@ -14,15 +14,25 @@ enum ExitStatus : int {
 };
 
 struct ConvertOptions {
-  std::string source;       // the extracted export folder, as given
+  std::string source;       // the extracted export folder or the export archive, as given
   std::string destination;  // the destination root, as given; created when missing
   bool showProgress = false;
 };
 
+// Converts the source, a folder or an export archive (.tgz, .tar.gz, .tar),
+// into mailboxes below the destination. The summary goes to out; the
+// progress line and reasons why nothing could be done go to err. Returns the
+// exit status.
+int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
 // Walks the source folder and converts every message found into mailboxes
-// below the destination, exactly as the window does. The summary goes to
-// out; the progress line and reasons why nothing could be done go to err.
-// Returns the exit status.
+// below the destination, exactly as the window does.
 int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err);
+
+// Reads the export archive as a stream and converts it as if it had been
+// extracted beside itself (export.tgz into export/) and that folder given.
+// A damaged archive stops the conversion with exit status 1; every record
+// written until then is whole.
+int ConvertArchiveFile(const ConvertOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillfen::cli

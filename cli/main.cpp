@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
       "quillfen-cli"};
   ConvertOptions options;
   bool quiet = false;
-  app.add_option("SOURCE", options.source, "The extracted export folder")->required();
+  app.add_option("SOURCE", options.source,
+                 "The extracted export folder, or the export archive (.tgz, .tar.gz, .tar)")
+      ->required();
   app.add_option("DEST", options.destination, "The destination folder (created when missing)")
       ->required();
   app.add_flag("-q,--quiet", quiet, "Show no progress line");
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
   options.showProgress = !quiet && QUILLFEN_ISATTY(fileno(stderr));
   StopCleanlyOnSignals();
   try {
-    return ConvertFolderTree(options, std::cout, std::cerr);
+    return Convert(options, std::cout, std::cerr);
   } catch (const std::exception& e) {
     std::cerr << "quillfen-cli: " << e.what() << '\n';
     return kExitCannotStart;
