@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -29,20 +30,19 @@ std::uintmax_t TotalMailboxBytes(const fs::path& destination) {
   return total;
 }
 
-// Ends a run of quillfen-cli over source at some moment with signal, and
-// returns its wait status. The moment: once the mailboxes hold sizeTrigger
-// bytes, or after delay when that is not zero.
+// Ends a run of quillfen-cli over source with signal once the mailboxes
+// hold sizeTrigger bytes (at least one: the run is under way, its signal
+// handling in place) and delay has passed after that. Returns the wait
+// status.
 int InterruptRun(const fs::path& source, const fs::path& destination, int signal,
                  std::uintmax_t sizeTrigger, std::chrono::milliseconds delay) {
   CliProcess cli({source.string(), destination.string()});
-  if (delay.count() > 0) {
-    std::this_thread::sleep_for(delay);
-  } else {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!cli.Ended() && TotalMailboxBytes(destination) < sizeTrigger &&
-           std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!cli.Ended() &&
+         TotalMailboxBytes(destination) < std::max<std::uintmax_t>(sizeTrigger, 1) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  std::this_thread::sleep_for(delay);
   cli.Signal(signal);
   return cli.Wait();
 }
@@ -63,8 +63,8 @@ class Interruption : public ::testing::Test {
     rng_.seed(seed_);
   }
 
-  // A moment: a size once the first mailbox appears, a random size, or a
-  // random delay.
+  // A moment: as soon as the first mailbox appears, once the mailboxes reach
+  // a random size, or a random delay after the first mailbox appears.
   std::pair<std::uintmax_t, std::chrono::milliseconds> Moment(int round) {
     if (round % 3 == 0) return {1, std::chrono::milliseconds(0)};
     if (round % 3 == 1) return {64 * 1024 + rng_() % (8 << 20), std::chrono::milliseconds(0)};
