@@ -2,16 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "convert/message_failure.h"
 
@@ -55,23 +58,26 @@ std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
   return exists ? sibling : sourceFolder;
 }
 
-// Appends text to out with every line that begins with zero or more ">" and
-// then "From " given one more ">" (mboxrd quoting). Mail readers would
-// otherwise take such a line for the start of the next message.
-void AppendQuoted(std::string& out, std::string_view text) {
+// Hands text to emit in pieces, in order, with one more ">" before every
+// line that begins with zero or more ">" and then "From " (mboxrd quoting).
+// Mail readers would otherwise take such a line for the start of the next
+// message.
+template <typename Emit>
+void QuotedPieces(std::string_view text, Emit&& emit) {
   // Searching for "From " and looking back keeps the common case, a text
-  // with no such line, to one scan and one copy.
+  // with no such line, to one scan and one piece.
+  static constexpr std::string_view kQuote = ">";
   std::size_t copied = 0;
   for (std::size_t hit = text.find("From "); hit != std::string_view::npos;
        hit = text.find("From ", hit + 5)) {
     std::size_t lineStart = hit;
     while (lineStart > 0 && text[lineStart - 1] == '>') --lineStart;
     if (lineStart != 0 && text[lineStart - 1] != '\n') continue;
-    out.append(text.substr(copied, lineStart - copied));
-    out.push_back('>');
+    emit(text.substr(copied, lineStart - copied));
+    emit(kQuote);
     copied = lineStart;
   }
-  out.append(text.substr(copied));
+  emit(text.substr(copied));
 }
 
 // The text without a first line that already is an mbox "From " line (an old
@@ -81,6 +87,40 @@ std::string_view WithoutEnvelopeLine(std::string_view text) {
   const std::size_t lineEnd = text.find('\n');
   return lineEnd == std::string_view::npos ? std::string_view() : text.substr(lineEnd + 1);
 }
+
+// The bytes of one record as pieces that point into its From line and text,
+// so that a message is not copied once more before it is written.
+class RecordPieces {
+ public:
+  explicit RecordPieces(const MboxRecord& record) {
+    static constexpr std::string_view kLineEnd = "\r\n";
+    Add(record.fromLine);
+    Add(kLineEnd);
+    QuotedPieces(WithoutEnvelopeLine(record.text), [this](std::string_view piece) { Add(piece); });
+    Add(kLineEnd);
+  }
+
+  std::vector<iovec>& pieces() { return pieces_; }
+
+  // All pieces joined, for a record of more pieces than one write takes.
+  std::string Joined() const {
+    std::string joined;
+    joined.reserve(size_);
+    for (const iovec& piece : pieces_)
+      joined.append(static_cast<const char*>(piece.iov_base), piece.iov_len);
+    return joined;
+  }
+
+ private:
+  void Add(std::string_view piece) {
+    if (piece.empty()) return;
+    pieces_.push_back({const_cast<char*>(piece.data()), piece.size()});
+    size_ += piece.size();
+  }
+
+  std::vector<iovec> pieces_;
+  std::size_t size_ = 0;
+};
 
 class AppendFile {
  public:
@@ -96,22 +136,41 @@ class AppendFile {
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
 
+  // The file's length: where the next write will start, the file being
+  // opened for appending.
   off_t Size() const {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) throw MessageFailure(Reason("cannot write", errno));
-    return info.st_size;
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0) throw MessageFailure(Reason("cannot write", errno));
+    return end;
   }
 
   // Writes all of bytes; returns 0, or the errno of the write that failed.
   int WriteAll(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    iovec piece{const_cast<char*>(bytes.data()), bytes.size()};
+    return bytes.empty() ? 0 : WriteAll(&piece, 1);
+  }
+
+  // Writes all of the count pieces (at most IOV_MAX), normally with one
+  // writev; a short write goes on where it stopped. Returns 0, or the errno
+  // of the write that failed. The pieces are used up.
+  int WriteAll(iovec* piece, int count) {
+    while (count > 0) {
+      const ssize_t written = ::writev(fd_, piece, count);
       if (written < 0) {
         if (errno == EINTR) continue;
         return errno;
       }
       if (written == 0) return EIO;
-      bytes.remove_prefix(static_cast<std::size_t>(written));
+      auto left = static_cast<std::size_t>(written);
+      while (count > 0 && left >= piece->iov_len) {
+        left -= piece->iov_len;
+        ++piece;
+        --count;
+      }
+      if (count > 0) {
+        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
+        piece->iov_len -= left;
+      }
     }
     return 0;
   }
@@ -178,9 +237,16 @@ std::string FormatFromLine(const std::string& sender, const MessageDateTime& dat
 MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
                              const YieldFunction& yield) {
   if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
-  // A file that cannot be opened here fails below, when its text is read,
-  // with the reason; until then its answers are the readers' defaults.
-  state.messageReader->OpenMessageFile(sourceFile);
+  if (!state.textFileReader) state.textFileReader = std::make_unique<TextFileReader>();
+  // The file is read from disk once: the header values come from the same
+  // bytes that the text reader hands over below. A file that cannot be read
+  // fails there, with the reason; until then its answers are the message
+  // reader's defaults.
+  long long modificationTime = 0;
+  if (const std::string* bytes = state.textFileReader->Prefetch(sourceFile, modificationTime))
+    state.messageReader->OpenMessageBytes(*bytes, modificationTime);
+  else
+    state.messageReader->OpenMessageFile(sourceFile);
   state.charsetName = state.messageReader->MessageCharset();
   const MessageDateTime date = state.messageReader->MessageDate();
   const std::string sender = state.messageReader->SenderAddress();
@@ -188,9 +254,16 @@ MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
   record.fromLine = FormatFromLine(sender, date);
   state.messageReader.reset();
 
-  if (yield) yield();
+  if (yield) {
+    try {
+      yield();
+    } catch (...) {
+      // The text will not be asked for; its bytes must not linger.
+      state.textFileReader->DropPrefetched();
+      throw;
+    }
+  }
 
-  if (!state.textFileReader) state.textFileReader = std::make_unique<TextFileReader>();
   record.text = state.textFileReader->ReadTextFile(sourceFile, state.charsetName);
   return record;
 }
@@ -202,14 +275,13 @@ void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
     throw MessageFailure("the From line holds a line break");
 
   // The whole record goes out in one write, so a failure can be undone by
-  // cutting the file back and no reader ever sees half a record.
-  const std::string_view text = WithoutEnvelopeLine(record.text);
-  std::string bytes;
-  bytes.reserve(record.fromLine.size() + text.size() + text.size() / 64 + 8);
-  bytes.append(record.fromLine);
-  bytes.append("\r\n");
-  AppendQuoted(bytes, text);
-  bytes.append("\r\n");
+  // cutting the file back and no reader ever sees half a record. The write
+  // gathers the record from its pieces; only a record of more pieces than
+  // one write takes (a text with very many quoted lines) is joined first.
+  RecordPieces recordPieces(record);
+  std::string joined;
+  if (recordPieces.pieces().size() > static_cast<std::size_t>(IOV_MAX))
+    joined = recordPieces.Joined();
 
   AppendFile file(mboxFile);
   if (yield) yield();
@@ -217,7 +289,11 @@ void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
   // The size is taken after the yield, right before writing, so that a cut
   // back never removes what was appended while this record waited.
   const off_t before = file.Size();
-  if (const int error = file.WriteAll(bytes)) {
+  std::vector<iovec>& pieces = recordPieces.pieces();
+  const int writeError = joined.empty()
+                             ? file.WriteAll(pieces.data(), static_cast<int>(pieces.size()))
+                             : file.WriteAll(joined);
+  if (const int error = writeError) {
     std::string reason = Reason("cannot write", error);
     if (const int cutError = file.CutBack(before))
       reason += "; the mailbox could not be cut back: " + std::string(std::strerror(cutError));

@@ -347,15 +347,17 @@ std::string MessageReader::SenderAddress() const {
   return impl_->sender;
 }
 
-std::string TextFileReader::ReadTextFile(const std::string& path, const std::string& /*charset*/) {
-  // The charset is not used: the text is kept in the message's own encoding,
-  // which its headers name for whoever imports the mailbox.
+namespace {
+
+// The whole file at path; errno-style failures are thrown as MessageFailure.
+// modificationTime, when given, receives the file's modification time.
+std::string ReadWholeFile(const std::string& path, long long* modificationTime) {
   FileDescriptor fd(OpenForReading(path));
-  if (fd.get() < 0 && errno == EINVAL) throw MessageFailure("cannot open: not a regular file");
   if (fd.get() < 0) throw MessageFailure(std::string("cannot open: ") + std::strerror(errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0)
     throw MessageFailure(std::string("cannot read: ") + std::strerror(errno));
+  if (modificationTime != nullptr) *modificationTime = static_cast<long long>(info.st_mtime);
 
   // One read normally does it; the loop also copes with short reads and with
   // a file that grew since fstat, so the text is always the whole file.
@@ -375,6 +377,40 @@ std::string TextFileReader::ReadTextFile(const std::string& path, const std::str
   }
   text.resize(filled);
   return text;
+}
+
+}  // namespace
+
+const std::string* TextFileReader::Prefetch(const std::string& path, long long& modificationTime) {
+  DropPrefetched();
+  try {
+    prefetched_ = ReadWholeFile(path, &modificationTime);
+  } catch (const MessageFailure&) {
+    return nullptr;
+  }
+  prefetchedPath_ = path;
+  havePrefetched_ = true;
+  return &prefetched_;
+}
+
+void TextFileReader::DropPrefetched() noexcept {
+  havePrefetched_ = false;
+  prefetchedPath_.clear();
+  // The bytes themselves are released, not only marked unused: a large
+  // message must not stay in memory until the next one.
+  std::string().swap(prefetched_);
+}
+
+std::string TextFileReader::ReadTextFile(const std::string& path, const std::string& /*charset*/) {
+  // The charset is not used: the text is kept in the message's own encoding,
+  // which its headers name for whoever imports the mailbox.
+  if (havePrefetched_ && prefetchedPath_ == path) {
+    std::string text = std::move(prefetched_);
+    DropPrefetched();
+    return text;
+  }
+  DropPrefetched();
+  return ReadWholeFile(path, nullptr);
 }
 
 }  // namespace quillfen

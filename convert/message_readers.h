@@ -50,8 +50,26 @@ class MessageReader {
 // charset is named (the message's own headers tell the importer its charset).
 class TextFileReader {
  public:
-  // Throws MessageFailure when the file cannot be read.
+  // Reads the whole file at path now and keeps its bytes for the next
+  // ReadTextFile of the same path, so that a message whose header block is
+  // looked at first is still read from disk only once. Returns the bytes,
+  // and the file's modification time (seconds since the epoch) through
+  // modificationTime; null when the file cannot be read, and ReadTextFile
+  // then tries again and reports why. Any earlier prefetched bytes are
+  // dropped.
+  const std::string* Prefetch(const std::string& path, long long& modificationTime);
+  // Drops prefetched bytes that will not be asked for.
+  void DropPrefetched() noexcept;
+
+  // Hands over the bytes that Prefetch kept for path, else reads the file.
+  // Either way nothing stays prefetched afterwards. Throws MessageFailure
+  // when the file cannot be read.
   std::string ReadTextFile(const std::string& path, const std::string& charset);
+
+ private:
+  std::string prefetchedPath_;
+  std::string prefetched_;
+  bool havePrefetched_ = false;
 };
 
 // The reader objects a front end keeps for its whole life and hands to every

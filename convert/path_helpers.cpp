@@ -27,6 +27,9 @@ bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
   try {
     const std::filesystem::path folder(AddTrailingSeparator(path, style));
     std::error_code ec;
+    // The conversion asks for every message, and the folder is almost always
+    // there already: one look-up answers that case.
+    if (std::filesystem::is_directory(folder, ec)) return true;
     std::filesystem::create_directories(folder, ec);
     // create_directories reports an error for some paths that exist already
     // (a trailing separator on some libraries), so the answer is whether the
