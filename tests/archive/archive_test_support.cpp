@@ -49,15 +49,15 @@ Writer OpenWriter(const fs::path& path, bool gzip, bool pax) {
   return writer;
 }
 
-void WriteEntry(archive* writer, const TarEntry& spec) {
+void WriteEntry(archive* writer, const TarEntry& wanted) {
   Entry entry(archive_entry_new());
-  archive_entry_set_pathname(entry.get(), spec.name.c_str());
-  archive_entry_set_mtime(entry.get(), static_cast<time_t>(spec.mtime), 0);
-  switch (spec.kind) {
+  archive_entry_set_pathname(entry.get(), wanted.name.c_str());
+  archive_entry_set_mtime(entry.get(), static_cast<time_t>(wanted.mtime), 0);
+  switch (wanted.kind) {
     case TarEntry::Kind::File:
       archive_entry_set_filetype(entry.get(), AE_IFREG);
       archive_entry_set_perm(entry.get(), 0644);
-      archive_entry_set_size(entry.get(), static_cast<la_int64_t>(spec.data.size()));
+      archive_entry_set_size(entry.get(), static_cast<la_int64_t>(wanted.data.size()));
       break;
     case TarEntry::Kind::Folder:
       archive_entry_set_filetype(entry.get(), AE_IFDIR);
@@ -66,22 +66,22 @@ void WriteEntry(archive* writer, const TarEntry& spec) {
     case TarEntry::Kind::Symlink:
       archive_entry_set_filetype(entry.get(), AE_IFLNK);
       archive_entry_set_perm(entry.get(), 0777);
-      archive_entry_set_symlink(entry.get(), spec.target.c_str());
+      archive_entry_set_symlink(entry.get(), wanted.target.c_str());
       break;
     case TarEntry::Kind::Hardlink:
       archive_entry_set_filetype(entry.get(), AE_IFREG);
       archive_entry_set_perm(entry.get(), 0644);
-      archive_entry_set_hardlink(entry.get(), spec.target.c_str());
+      archive_entry_set_hardlink(entry.get(), wanted.target.c_str());
       break;
     case TarEntry::Kind::Fifo:
       archive_entry_set_filetype(entry.get(), AE_IFIFO);
       archive_entry_set_perm(entry.get(), 0644);
       break;
   }
-  Check(writer, archive_write_header(writer, entry.get()), "header of " + spec.name);
-  if (spec.kind == TarEntry::Kind::File && !spec.data.empty() &&
-      archive_write_data(writer, spec.data.data(), spec.data.size()) < 0)
-    Check(writer, ARCHIVE_FATAL, "data of " + spec.name);
+  Check(writer, archive_write_header(writer, entry.get()), "header of " + wanted.name);
+  if (wanted.kind == TarEntry::Kind::File && !wanted.data.empty() &&
+      archive_write_data(writer, wanted.data.data(), wanted.data.size()) < 0)
+    Check(writer, ARCHIVE_FATAL, "data of " + wanted.name);
 }
 
 void Close(archive* writer) {
@@ -121,18 +121,18 @@ void PackFolder(const fs::path& folder, const fs::path& archive, const TarOption
 
   Writer writer = OpenWriter(archive, options.gzip, options.pax);
   for (const fs::path& path : paths) {
-    TarEntry spec;
-    spec.name = path.lexically_relative(folder).generic_string();
+    TarEntry wanted;
+    wanted.name = path.lexically_relative(folder).generic_string();
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) throw std::runtime_error("cannot stat " + path.string());
-    spec.mtime = static_cast<long long>(info.st_mtime);
+    wanted.mtime = static_cast<long long>(info.st_mtime);
     if (fs::is_directory(path)) {
       if (!options.folderEntries) continue;
-      spec.kind = TarEntry::Kind::Folder;
+      wanted.kind = TarEntry::Kind::Folder;
     } else {
-      spec.data = ReadFile(path);
+      wanted.data = ReadFile(path);
     }
-    WriteEntry(writer.get(), spec);
+    WriteEntry(writer.get(), wanted);
   }
   Close(writer.get());
 }
