@@ -67,14 +67,13 @@ class FileDescriptor {
 // Opens path for reading without ever waiting: a pipe named like a message
 // would otherwise block the open until some writer appears. Only regular
 // files are messages; a pipe, socket or device (a link to /dev/zero never
-// ends) gives -1 with errno EINVAL.
-int OpenForReading(const std::string& path) {
+// ends) gives -1 with errno EINVAL. info receives the file's status.
+int OpenForReading(const std::string& path, struct stat& info) {
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return fd;
-  struct stat info {};
   const int error = ::fstat(fd, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
   if (error != 0) {
     ::close(fd);
@@ -303,10 +302,9 @@ MessageReader::~MessageReader() = default;
 
 bool MessageReader::OpenMessageFile(const std::string& path) {
   *impl_ = Impl();
-  FileDescriptor fd(OpenForReading(path));
-  if (fd.get() < 0) return false;
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return false;
+  FileDescriptor fd(OpenForReading(path, info));
+  if (fd.get() < 0) return false;
 
   std::string bytes;
   std::size_t headerEnd = std::string::npos;
@@ -352,11 +350,9 @@ namespace {
 // The whole file at path; errno-style failures are thrown as MessageFailure.
 // modificationTime, when given, receives the file's modification time.
 std::string ReadWholeFile(const std::string& path, long long* modificationTime) {
-  FileDescriptor fd(OpenForReading(path));
-  if (fd.get() < 0) throw MessageFailure(std::string("cannot open: ") + std::strerror(errno));
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0)
-    throw MessageFailure(std::string("cannot read: ") + std::strerror(errno));
+  FileDescriptor fd(OpenForReading(path, info));
+  if (fd.get() < 0) throw MessageFailure(std::string("cannot open: ") + std::strerror(errno));
   if (modificationTime != nullptr) *modificationTime = static_cast<long long>(info.st_mtime);
 
   // One read normally does it; the loop also copes with short reads and with
