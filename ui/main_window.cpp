@@ -138,6 +138,7 @@ class frmStep1::BusyScope {
     window_.yieldClock_.invalidate();
   }
   ~BusyScope() {
+    window_.ShowPending();
     window_.HideBusyCursor();
     window_.busy_ = false;
   }
@@ -369,6 +370,7 @@ void frmStep1::ScanFolder(const std::string& folder) {
   queuedCount_ = walker_->Count();
   queue_ = walker_->fullFileNames();
   walker_->Terminate();
+  ShowPending();
   CmdConvert2PDF->setEnabled(queuedCount_ >= 1);
   HideBusyCursor();
 
@@ -436,7 +438,19 @@ void frmStep1::Form_Unload() {
 }
 
 void frmStep1::SetCountLabel(const std::string& text) {
-  lblCount1->setText(ToQt(text));
+  pendingCount_.text = text;
+  pendingCount_.pending = true;
+}
+
+void frmStep1::ShowPending() {
+  const auto show = [](PendingCaption& caption, QLabel* label) {
+    if (!caption.pending) return;
+    caption.pending = false;
+    label->setText(ToQt(caption.text));
+  };
+  show(pendingCount_, lblCount1);
+  show(pendingUpdate_, LblUpdate);
+  show(pendingProgress_, LblProgessCurrent);
 }
 
 void frmStep1::Yield() {
@@ -447,6 +461,9 @@ void frmStep1::Yield() {
   // still handled many times a second, and the first yield of every command
   // always processes.
   if (yieldClock_.isValid() && yieldClock_.elapsed() < kYieldIntervalMs) return;
+  // Whatever handles the pending events (a repaint, a test's timer) sees the
+  // latest captions.
+  ShowPending();
   QCoreApplication::processEvents();
   yieldClock_.start();
 }
@@ -474,15 +491,18 @@ void frmStep1::SetBarValue(float value) {
 }
 
 void frmStep1::SetUpdateCaption(const std::string& text) {
-  LblUpdate->setText(ToQt(text));
+  pendingUpdate_.text = text;
+  pendingUpdate_.pending = true;
 }
 
 void frmStep1::SetProgressCaption(const std::string& text) {
-  LblProgessCurrent->setText(ToQt(text));
+  pendingProgress_.text = text;
+  pendingProgress_.pending = true;
 }
 
 void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                            const std::string& details) {
+  ShowPending();
   HideBusyCursor();
   MessageBoxRequest request;
   // The run ends its lines with CR LF, as the message boxes of the platform

@@ -116,6 +116,17 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   static constexpr qint64 kYieldIntervalMs = 10;
   QElapsedTimer yieldClock_;
 
+  // The captions last set by the walker or the run, held until the next
+  // yield that processes events (or the command's end) puts them on the
+  // screen: setting a label's text for every file, thousands of times
+  // between two repaints, costs more than the work it reports.
+  struct PendingCaption {
+    std::string text;
+    bool pending = false;
+  };
+  PendingCaption pendingCount_, pendingUpdate_, pendingProgress_;
+  void ShowPending();
+
   // The elements, under their names; each also carries its name as its
   // object name.
   ShapeRect* Shape4 = nullptr;
