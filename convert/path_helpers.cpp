@@ -4,7 +4,26 @@
 #include <stdexcept>
 #include <system_error>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace quillfen {
+namespace {
+
+// Whether path names a folder (links followed). On POSIX systems a plain
+// stat saves building a std::filesystem::path for every message.
+bool IsFolder(const std::string& path) {
+#ifdef _WIN32
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::path(path), ec);
+#else
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+}  // namespace
 
 std::string ExtractFileName(std::string_view path, PathStyle style) {
   if (path.empty()) throw std::out_of_range("empty path has no file name");
@@ -25,16 +44,16 @@ std::string AddTrailingSeparator(std::string path, PathStyle style) {
 
 bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
   try {
-    const std::filesystem::path folder(AddTrailingSeparator(path, style));
-    std::error_code ec;
+    const std::string folder = AddTrailingSeparator(path, style);
     // The conversion asks for every message, and the folder is almost always
     // there already: one look-up answers that case.
-    if (std::filesystem::is_directory(folder, ec)) return true;
-    std::filesystem::create_directories(folder, ec);
+    if (IsFolder(folder)) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(folder), ec);
     // create_directories reports an error for some paths that exist already
     // (a trailing separator on some libraries), so the answer is whether the
     // folder is there now.
-    return std::filesystem::is_directory(folder, ec);
+    return IsFolder(folder);
   } catch (...) {
     return false;
   }
