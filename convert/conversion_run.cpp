@@ -6,10 +6,12 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "convert/mbox_record.h"
+#include "convert/message_failure.h"
 
 namespace quillfen {
 
@@ -48,10 +50,54 @@ bool IsMessageName(std::string_view queuedName) {
   return true;
 }
 
-bool SourceFolderExists(const std::string& folder) {
+bool IsDirectory(const std::string& folder) {
   std::error_code ec;
   return std::filesystem::is_directory(folder, ec);
 }
+
+// Whether a batch folder's sibling is in the source tree. The source tree is
+// only ever read, so each folder is looked up once per run; every message of
+// a batch folder would otherwise cost a look-up of its own.
+class SourceFolders {
+ public:
+  bool Exists(const std::string& folder) {
+    const auto [known, inserted] = exists_.try_emplace(folder, false);
+    if (inserted) known->second = IsDirectory(folder);
+    return known->second;
+  }
+
+ private:
+  std::unordered_map<std::string, bool> exists_;
+};
+
+// Makes sure of the mirror folders. The queue holds a folder's files one
+// after the other, so the folder made sure of for the previous message is
+// taken to be there still; that saves a look-up per message. Should it have
+// gone meanwhile, opening the mailbox fails and Recreate puts it back.
+class MirrorFolders {
+ public:
+  explicit MirrorFolders(PathStyle style) : style_(style) {}
+
+  // Whether the folder could be created is learnt when the mailbox is
+  // opened, which gives the precise reason; so the answer is not returned.
+  void Ensure(const std::string& folder) {
+    if (folder == ensured_) return;
+    ensured_ = EnsureDirectory(folder, style_) ? folder : std::string();
+  }
+
+  // After the mailbox in folder could not be opened: true when the folder
+  // had only been taken to be there, had gone, and has been created again,
+  // so that a second attempt is worth making.
+  bool Recreate(const std::string& folder) {
+    if (folder != ensured_) return false;
+    ensured_.clear();
+    return !IsDirectory(folder) && EnsureDirectory(folder, style_);
+  }
+
+ private:
+  PathStyle style_;
+  std::string ensured_;
+};
 
 // The yields inside reading and appending go through the host. An exception
 // the host throws from its own Yield (a front end that wants the run to stop)
@@ -116,6 +162,11 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   HostYield hostYield(host);
   const YieldFunction yield = hostYield.Function();
   std::unordered_set<std::string> mailboxesSeen;
+  SourceFolders sourceFolders;
+  const FolderExistsFunction sourceFolderExists = [&sourceFolders](const std::string& folder) {
+    return sourceFolders.Exists(folder);
+  };
+  MirrorFolders mirrorFolders(style);
 
   const QueueListRef queue = host.Queue();
   if (queue) {
@@ -141,13 +192,11 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
         // fails by itself; it never borrows the previous message's result.
         std::optional<std::string> mirrorFolder;
         try {
-          mirrorFolder = MirrorFolderFor(sourceFile, destinationRoot, style, SourceFolderExists);
+          mirrorFolder = MirrorFolderFor(sourceFile, destinationRoot, style, sourceFolderExists);
         } catch (const std::exception& e) {
           failure = e.what();
         }
-        // Whether the folder could be created is learnt when the mailbox is
-        // opened, which gives the precise reason.
-        if (mirrorFolder) EnsureDirectory(*mirrorFolder, style);
+        if (mirrorFolder) mirrorFolders.Ensure(*mirrorFolder);
 
         host.SetUpdateCaption(kUpdatePrefix + ExtractParentPath(queuedName, style));
         host.Yield();
@@ -165,7 +214,13 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
         if (mboxFile) {
           try {
             const MboxRecord record = ReadMessageRecord(sourceFile, readers, yield);
-            AppendMboxRecord(*mboxFile, record, yield);
+            try {
+              AppendMboxRecord(*mboxFile, record, yield);
+            } catch (const MessageFailure&) {
+              hostYield.RethrowHostFailure();
+              if (!mirrorFolders.Recreate(*mirrorFolder)) throw;
+              AppendMboxRecord(*mboxFile, record, yield);
+            }
             ++report.converted;
             if (mailboxesSeen.insert(*mboxFile).second) report.mailboxes.push_back(*mboxFile);
           } catch (const std::exception& e) {

@@ -42,6 +42,30 @@ TEST_F(RunTest, FailedMessageIsReportedAndLaterOnesOfItsFolderStillArrive) {
                                           report.failures[1].reason);
 }
 
+// The run makes sure of a folder's mirror once for its run of messages; a
+// mirror folder removed while the run goes on (by the user, during a yield)
+// must still be made again for the next message of that folder.
+TEST_F(RunTest, MirrorFolderRemovedDuringTheRunIsMadeAgain) {
+  const std::string first = WriteMessage("Inbox/1.eml", "one");
+  const std::string second = WriteMessage("Inbox/2.eml", "two");
+  const std::string third = WriteMessage("Inbox/3.eml", "three");
+  host.SetQueue({first, second, third});
+  const std::filesystem::path mirror = MailboxFor("Inbox").parent_path();
+  bool removed = false;
+  host.onYield = [&](int) {
+    if (!removed && host.progressCaptions.size() == 1) {
+      std::filesystem::remove_all(mirror);
+      removed = true;
+    }
+  };
+
+  const RunReport report = Run();
+
+  EXPECT_TRUE(removed);
+  EXPECT_TRUE(report.failures.empty()) << report.failures.front().reason;
+  EXPECT_EQ(Tags(MailboxFor("Inbox")), (std::vector<std::string>{"two", "three"}));
+}
+
 TEST_F(RunTest, MessageWithoutDerivableMailboxFailsAloneInsteadOfJoiningThePrevious) {
   // The doubled separator is a real path to the same file, but the folder it
   // names has no last name to call a mailbox after.
