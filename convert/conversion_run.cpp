@@ -162,6 +162,7 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   HostYield hostYield(host);
   const YieldFunction yield = hostYield.Function();
   std::unordered_set<std::string> mailboxesSeen;
+  std::string lastMailbox;
   SourceFolders sourceFolders;
   const FolderExistsFunction sourceFolderExists = [&sourceFolders](const std::string& folder) {
     return sourceFolders.Exists(folder);
@@ -222,7 +223,12 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
               AppendMboxRecord(*mboxFile, record, yield);
             }
             ++report.converted;
-            if (mailboxesSeen.insert(*mboxFile).second) report.mailboxes.push_back(*mboxFile);
+            // Messages of one mailbox come one after the other, so the set
+            // is consulted only when the mailbox changes.
+            if (*mboxFile != lastMailbox) {
+              if (mailboxesSeen.insert(*mboxFile).second) report.mailboxes.push_back(*mboxFile);
+              lastMailbox = *mboxFile;
+            }
           } catch (const std::exception& e) {
             hostYield.RethrowHostFailure();
             failure = e.what();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <unordered_map>
 
 #include "convert/message_failure.h"
 
@@ -193,6 +194,31 @@ std::string FirstAddress(std::string_view value) {
   return FirstMailbox(list.get());
 }
 
+// An export repeats a few senders and content types thousands of times, and
+// building GMime's objects for a value costs more than copying a typical
+// message. The answer for a header value depends on the value alone, so the
+// answers for recently seen values are kept, per thread, and GMime parses
+// each distinct value once. The cache is emptied when it fills, which keeps
+// its memory bounded whatever the export holds.
+class AnswerCache {
+ public:
+  template <typename Parse>
+  std::string Get(const std::string& value, Parse parse) {
+    if (const auto known = answers_.find(value); known != answers_.end()) return known->second;
+    if (answers_.size() >= kLimit) answers_.clear();
+    return answers_.emplace(value, parse(value)).first->second;
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 2048;
+  std::unordered_map<std::string, std::string> answers_;
+};
+
+std::string CachedAddress(const std::string& value) {
+  thread_local AnswerCache addresses;
+  return value.empty() ? std::string() : addresses.Get(value, FirstAddress);
+}
+
 // The first occurrence of each header field the answers come from, unfolded.
 //
 // GMime's full parser builds an object for every header and every MIME part
@@ -285,11 +311,13 @@ struct MessageReader::Impl {
     EnsureGMime();
 
     const HeaderFields fields(headerBlock);
-    if (std::string named = CharsetOf(fields.contentType); !named.empty()) charset = named;
+    thread_local AnswerCache charsets;
+    if (std::string named = charsets.Get(fields.contentType, CharsetOf); !named.empty())
+      charset = named;
     const std::optional<MessageDateTime> headerDate = DateOf(fields);
     date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
     for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
-      if (std::string address = FirstAddress(*value); !address.empty()) {
+      if (std::string address = CachedAddress(*value); !address.empty()) {
         sender = std::move(address);
         break;
       }

@@ -72,6 +72,24 @@ TEST(MessageReader, SenderFallsBackFromReturnPathToFromToSender) {
   }
 }
 
+// The reader keeps its answers for recently seen header values; each
+// message must still get the answer for its own value, also once more
+// distinct values have passed than are kept.
+TEST(MessageReader, RepeatedAndManyDistinctValuesEachGetTheirOwnAnswer) {
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 30000; i += 7) {
+      const std::string n = std::to_string(i);
+      const Answers answers = Read("From: User " + n + " <user" + n + "@example.org>\n" +
+                                   "Content-Type: text/plain; charset=cs-" + n + "\n\nbody\n");
+      ASSERT_EQ(answers.sender, "user" + n + "@example.org");
+      ASSERT_EQ(answers.charset, "cs-" + n);
+    }
+  }
+  EXPECT_EQ(Read("From: <a@example.org>\n\n").sender, "a@example.org");
+  EXPECT_EQ(Read("From: <b@example.org>\n\n").sender, "b@example.org");
+  EXPECT_EQ(Read("From: <a@example.org>\n\n").sender, "a@example.org");
+}
+
 TEST(MessageReader, DateInTheMessagesOwnZoneThenReceivedThenFallback) {
   ExpectDate(Read("Date: Mon, 1 Jul 2013 00:05:09 +0930\n\n").date, 2013, 7, 1, 0, 5, 9);
   // The topmost Received header is the newest; its date follows the last ";".
