@@ -26,6 +26,7 @@
 #include "convert/conversion_run.h"
 #include "scan/path_logger.h"
 #include "tests/support/message_tree.h"
+#include "tests/support/quiet_host.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -55,36 +56,12 @@ class Timing : public quillfen::ArchiveProgress {
   double countingSeconds = 0;
 };
 
-// A host that converts a fixed queue into a fixed destination, silently.
-class QuietHost : public quillfen::ConversionHost {
- public:
-  QuietHost(std::string destination, quillfen::QueueListRef queue, std::int32_t count)
-      : destination_(std::move(destination)), queue_(std::move(queue)), count_(count) {}
-  WindowHandle OwnerWindow() override { return 0; }
-  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
-  quillfen::QueueListRef Queue() override { return queue_; }
-  std::int32_t QueueCount() override { return count_; }
-  void SetBarMinimum(float) override {}
-  void SetBarMaximum(float) override {}
-  void SetBarValue(float) override {}
-  void SetUpdateCaption(const std::string&) override {}
-  void SetProgressCaption(const std::string&) override {}
-  void Yield() override {}
-  void ShowMessage(quillfen::MessageIcon, const std::string&, const std::string&,
-                   const std::string&) override {}
-
- private:
-  std::string destination_;
-  quillfen::QueueListRef queue_;
-  std::int32_t count_;
-};
-
 quillfen::RunReport ConvertFolder(const std::string& source, const std::string& destination) {
   quillfen::pathLogger walker;
   walker.PathLogInit();
   walker.fullFileNamesOnly(true);
   walker.LogPath(source);
-  QuietHost host(destination, walker.fullFileNames(), walker.Count());
+  quillfen::test::QuietHost host(destination, walker.fullFileNames(), walker.Count());
   walker.Terminate();
   quillfen::ReaderState readers;
   return quillfen::ConversionRun(host, readers);

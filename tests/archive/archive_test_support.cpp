@@ -11,6 +11,7 @@
 #include "convert/message_readers.h"
 #include "scan/path_logger.h"
 #include "tests/support/mbox_reader.h"
+#include "tests/support/quiet_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen::test {
@@ -87,30 +88,6 @@ void WriteEntry(archive* writer, const TarEntry& wanted) {
 void Close(archive* writer) {
   Check(writer, archive_write_close(writer), "close");
 }
-
-// A host that converts into a fixed destination and shows nothing.
-class QuietHost : public ConversionHost {
- public:
-  QuietHost(std::string destination, QueueListRef queue, std::int32_t count)
-      : destination_(std::move(destination)), queue_(std::move(queue)), count_(count) {}
-  WindowHandle OwnerWindow() override { return 0; }
-  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
-  QueueListRef Queue() override { return queue_; }
-  std::int32_t QueueCount() override { return count_; }
-  void SetBarMinimum(float) override {}
-  void SetBarMaximum(float) override {}
-  void SetBarValue(float) override {}
-  void SetUpdateCaption(const std::string&) override {}
-  void SetProgressCaption(const std::string&) override {}
-  void Yield() override {}
-  void ShowMessage(MessageIcon, const std::string&, const std::string&,
-                   const std::string&) override {}
-
- private:
-  std::string destination_;
-  QueueListRef queue_;
-  std::int32_t count_;
-};
 
 }  // namespace
 

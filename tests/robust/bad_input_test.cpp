@@ -28,12 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const std::string& line : lines) joined += line + "\n";
-  return joined;
-}
-
 // Bytes of every value, NULs included, with a few lines that a careless
 // writer would take for record separators.
 std::string BinaryBytes(std::size_t size, std::uint32_t seed) {

@@ -12,6 +12,7 @@
 #include "convert/conversion_run.h"
 #include "scan/file_system.h"
 #include "scan/scan_observer.h"
+#include "tests/support/quiet_host.h"
 
 namespace quillfen::test {
 
@@ -35,45 +36,16 @@ struct SplitRecord {
 // do not start with a From line or a record is not closed by CR LF.
 bool SplitMbox(std::string_view bytes, std::vector<SplitRecord>& records, std::string& reason);
 
+// The lines, each followed by a line feed.
+inline std::string Joined(const std::vector<std::string>& lines) {
+  std::string joined;
+  for (const std::string& line : lines) joined += line + "\n";
+  return joined;
+}
+
 // Whether line is "From <address> Ddd Mmm dd hh:mm:ss yyyy" with an address
 // that holds no white space or control character.
 bool IsWellFormedFromLine(const std::string& line);
-
-// Drives the walker and a conversion run in this process the way the
-// command line does, but silently: the chooser answers with the destination.
-class QuietHost : public ConversionHost, public ScanObserver {
- public:
-  explicit QuietHost(std::string destination) : destination_(std::move(destination)) {}
-
-  // Called on every yield of the walk and of the run.
-  std::function<void()> onYield;
-
-  void SetQueue(QueueListRef queue, std::int32_t count) {
-    queue_ = std::move(queue);
-    count_ = count;
-  }
-
-  void SetCountLabel(const std::string&) override {}
-  void Yield() override {
-    if (onYield) onYield();
-  }
-  WindowHandle OwnerWindow() override { return 0; }
-  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
-  QueueListRef Queue() override { return queue_; }
-  std::int32_t QueueCount() override { return count_; }
-  void SetBarMinimum(float) override {}
-  void SetBarMaximum(float) override {}
-  void SetBarValue(float) override {}
-  void SetUpdateCaption(const std::string&) override {}
-  void SetProgressCaption(const std::string&) override {}
-  void ShowMessage(MessageIcon, const std::string&, const std::string&,
-                   const std::string&) override {}
-
- private:
-  std::string destination_;
-  QueueListRef queue_;
-  std::int32_t count_ = 0;
-};
 
 // What walking and converting one tree gave.
 struct TreeConversion {

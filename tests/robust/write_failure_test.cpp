@@ -24,12 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const std::string& line : lines) joined += line + "\n";
-  return joined;
-}
-
 // Messages of 20 to 60 KB in three mailboxes (Inbox, its batch folder
 // Inbox!1 joining it, Sent, Drafts): a few MB each.
 void GenerateBigMessages(const fs::path& root, int count) {

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "convert/conversion_run.h"
+#include "scan/scan_observer.h"
+
+namespace quillfen::test {
+
+// Drives the walker and a conversion run in this process the way the
+// command line does, but silently: the chooser answers with the destination,
+// and nothing is shown.
+class QuietHost : public ConversionHost, public ScanObserver {
+ public:
+  explicit QuietHost(std::string destination) : destination_(std::move(destination)) {}
+  QuietHost(std::string destination, QueueListRef queue, std::int32_t count)
+      : destination_(std::move(destination)), queue_(std::move(queue)), count_(count) {}
+
+  // Called on every yield of the walk and of the run.
+  std::function<void()> onYield;
+
+  void SetQueue(QueueListRef queue, std::int32_t count) {
+    queue_ = std::move(queue);
+    count_ = count;
+  }
+
+  void SetCountLabel(const std::string&) override {}
+  void Yield() override {
+    if (onYield) onYield();
+  }
+  WindowHandle OwnerWindow() override { return 0; }
+  std::string BrowseForFolder(WindowHandle, const std::string&) override { return destination_; }
+  QueueListRef Queue() override { return queue_; }
+  std::int32_t QueueCount() override { return count_; }
+  void SetBarMinimum(float) override {}
+  void SetBarMaximum(float) override {}
+  void SetBarValue(float) override {}
+  void SetUpdateCaption(const std::string&) override {}
+  void SetProgressCaption(const std::string&) override {}
+  void ShowMessage(MessageIcon, const std::string&, const std::string&,
+                   const std::string&) override {}
+
+ private:
+  std::string destination_;
+  QueueListRef queue_;
+  std::int32_t count_ = 0;
+};
+
+}  // namespace quillfen::test
