@@ -231,8 +231,7 @@ class ArchiveFolders {
     if (folder == rootFolder) return true;
     if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0)
       return folders_.count(folder.substr(root.size())) != 0;
-    std::error_code ignored;
-    return std::filesystem::is_directory(folder, ignored);
+    return IsFolder(folder);
   }
 
  private:

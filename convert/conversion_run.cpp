@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -50,11 +48,6 @@ bool IsMessageName(std::string_view queuedName) {
   return true;
 }
 
-bool IsDirectory(const std::string& folder) {
-  std::error_code ec;
-  return std::filesystem::is_directory(folder, ec);
-}
-
 // Whether a batch folder's sibling is in the source tree. The source tree is
 // only ever read, so each folder is looked up once per run; every message of
 // a batch folder would otherwise cost a look-up of its own.
@@ -62,7 +55,7 @@ class SourceFolders {
  public:
   bool Exists(const std::string& folder) {
     const auto [known, inserted] = exists_.try_emplace(folder, false);
-    if (inserted) known->second = IsDirectory(folder);
+    if (inserted) known->second = IsFolder(folder);
     return known->second;
   }
 
@@ -91,7 +84,7 @@ class MirrorFolders {
   bool Recreate(const std::string& folder) {
     if (folder != ensured_) return false;
     ensured_.clear();
-    return !IsDirectory(folder) && EnsureDirectory(folder, style_);
+    return !IsFolder(folder) && EnsureDirectory(folder, style_);
   }
 
  private:

@@ -11,9 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 #include <vector>
 
 #include "convert/message_failure.h"
@@ -38,11 +36,6 @@ bool SplitBatchName(std::string_view name, std::string_view& folder) {
   return true;
 }
 
-bool IsDirectory(const std::string& folder) {
-  std::error_code ignored;
-  return std::filesystem::is_directory(folder, ignored);
-}
-
 // The source folder a message's mailbox stands for: its own folder, or for a
 // batch folder the sibling it was split from, when that sibling exists.
 std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
@@ -54,7 +47,7 @@ std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
   if (!SplitBatchName(name, folder)) return sourceFolder;
   const std::string sibling =
       ExtractParentPath(withoutSeparator, style) + std::string(folder) + style.separator;
-  const bool exists = folderExists ? folderExists(sibling) : IsDirectory(sibling);
+  const bool exists = folderExists ? folderExists(sibling) : IsFolder(sibling);
   return exists ? sibling : sourceFolder;
 }
 

@@ -9,11 +9,10 @@
 #endif
 
 namespace quillfen {
-namespace {
 
-// Whether path names a folder (links followed). On POSIX systems a plain
-// stat saves building a std::filesystem::path for every message.
-bool IsFolder(const std::string& path) {
+// On POSIX systems a plain stat saves building a std::filesystem::path for
+// every look-up.
+bool IsFolder(const std::string& path) noexcept {
 #ifdef _WIN32
   std::error_code ec;
   return std::filesystem::is_directory(std::filesystem::path(path), ec);
@@ -22,8 +21,6 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 #endif
 }
-
-}  // namespace
 
 std::string ExtractFileName(std::string_view path, PathStyle style) {
   if (path.empty()) throw std::out_of_range("empty path has no file name");

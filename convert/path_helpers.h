@@ -38,6 +38,9 @@ std::string ExtractParentPath(std::string_view path, PathStyle style = PathStyle
 // path gives the separator alone.
 std::string AddTrailingSeparator(std::string path, PathStyle style = PathStyle::Native());
 
+// Whether path names a folder, following symbolic links. Never throws.
+bool IsFolder(const std::string& path) noexcept;
+
 // Creates the folder and every missing folder above it. True when they all
 // exist afterwards; false (never an exception) when one cannot be created: a
 // file in the way, no permission, an invalid name.
