@@ -64,6 +64,19 @@ class ArchiveProgressLine : public ArchiveProgress {
   TerminalHost& host_;
 };
 
+int Interrupted(TerminalHost& host, std::ostream& err) {
+  host.FinishProgress();
+  err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
+  return kExitInterrupted;
+}
+
+// Ends the progress line, prints the summary and gives the exit status.
+int Finished(TerminalHost& host, const RunReport& report, std::ostream& out) {
+  host.FinishProgress();
+  PrintSummary(report, out);
+  return report.failures.empty() ? kExitConverted : kExitSomeFailed;
+}
+
 }  // namespace
 
 int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
@@ -83,15 +96,12 @@ int ConvertArchiveFile(const ConvertOptions& options, std::ostream& out, std::os
   ArchiveProgressLine progress(host);
   ReaderState readers;
   try {
-    const RunReport report = ConvertArchive(
-        source.string(), AddTrailingSeparator(destination.string()), &progress, readers);
-    host.FinishProgress();
-    PrintSummary(report, out);
-    return report.failures.empty() ? kExitConverted : kExitSomeFailed;
+    return Finished(host,
+                    ConvertArchive(source.string(), AddTrailingSeparator(destination.string()),
+                                   &progress, readers),
+                    out);
   } catch (const StopRequested&) {
-    host.FinishProgress();
-    err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
-    return kExitInterrupted;
+    return Interrupted(host, err);
   } catch (const ArchiveError& e) {
     // What was converted before the damage is whole and stays; the summary
     // says how much that was.
@@ -139,18 +149,11 @@ int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ost
   walker.Terminate();
 
   ReaderState readers;
-  RunReport report;
   try {
-    report = ConversionRun(host, readers);
+    return Finished(host, ConversionRun(host, readers), out);
   } catch (const StopRequested&) {
-    host.FinishProgress();
-    err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
-    return kExitInterrupted;
+    return Interrupted(host, err);
   }
-  host.FinishProgress();
-
-  PrintSummary(report, out);
-  return report.failures.empty() ? kExitConverted : kExitSomeFailed;
 }
 
 }  // namespace quillfen::cli
