@@ -186,23 +186,6 @@ std::string ReadEntryData(OpenedArchive& opened, archive_entry* entry, const Run
   return bytes;
 }
 
-// The record of a message held in memory, read in the same order and with
-// the same reader objects as a message file: the header reader answers
-// charset, date and sender and is released, then the text is the bytes.
-MboxRecord RecordFromBytes(std::string bytes, long long modificationTime, ReaderState& readers,
-                           const YieldFunction& yield) {
-  if (!readers.messageReader) readers.messageReader = std::make_unique<MessageReader>();
-  readers.messageReader->OpenMessageBytes(bytes, modificationTime);
-  readers.charsetName = readers.messageReader->MessageCharset();
-  const MessageDateTime date = readers.messageReader->MessageDate();
-  const std::string sender = readers.messageReader->SenderAddress();
-  MboxRecord record{FormatFromLine(sender, date), {}};
-  readers.messageReader.reset();
-  yield();
-  record.text = std::move(bytes);
-  return record;
-}
-
 // The folders the extracted archive would hold, as paths relative to the
 // extraction folder without a trailing separator; "" is that folder itself.
 // Folders come from folder entries and from the names of all other entries,
@@ -377,7 +360,7 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
           yield();
           const std::string mboxFile = MboxFileFor(mirrorFolder);
           yield();
-          const MboxRecord record = RecordFromBytes(
+          const MboxRecord record = ReadMessageRecordFromBytes(
               std::move(bytes), static_cast<long long>(archive_entry_mtime(entry)), readers, yield);
           AppendMboxRecord(mboxFile, record, yield);
           ++report.converted;

@@ -1,7 +1,5 @@
 #include "convert/archive_entry_names.h"
 
-#include <algorithm>
-
 namespace quillfen {
 
 ArchiveEntryPath ParseArchiveEntryName(std::string_view name, PathStyle style) {
@@ -35,19 +33,6 @@ ArchiveEntryPath ParseArchiveEntryName(std::string_view name, PathStyle style) {
   }
   result.relative = std::move(relative);
   return result;
-}
-
-bool IsMessageName(std::string_view name) {
-  const std::size_t first = name.find_first_not_of(' ');
-  if (first == std::string_view::npos) return false;
-  const std::size_t last = name.find_last_not_of(' ');
-  const std::string_view trimmed = name.substr(first, last - first + 1);
-  if (trimmed.size() < 4) return false;
-  std::string tail(trimmed.substr(trimmed.size() - 4));
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return tail == ".eml";
 }
 
 }  // namespace quillfen

@@ -24,8 +24,4 @@ struct ArchiveEntryPath {
 ArchiveEntryPath ParseArchiveEntryName(std::string_view name,
                                        PathStyle style = PathStyle::Native());
 
-// The message filter a folder conversion applies to queued names: lower
-// case, leading and trailing spaces (U+0020 only) removed, ends with ".eml".
-bool IsMessageName(std::string_view name);
-
 }  // namespace quillfen

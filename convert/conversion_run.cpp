@@ -32,22 +32,6 @@ std::string_view TrimSpaces(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// A queued name is a message when, in lower case and without surrounding
-// spaces, it ends in ".eml". Only ASCII letters are folded: the suffix is
-// ASCII, and folding bytes of a multi-byte name could create false matches.
-bool IsMessageName(std::string_view queuedName) {
-  const std::string_view trimmed = TrimSpaces(queuedName);
-  constexpr std::string_view kSuffix = ".eml";
-  if (trimmed.size() < kSuffix.size()) return false;
-  const std::string_view tail = trimmed.substr(trimmed.size() - kSuffix.size());
-  for (std::size_t i = 0; i < kSuffix.size(); ++i) {
-    char c = tail[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kSuffix[i]) return false;
-  }
-  return true;
-}
-
 // Whether a batch folder's sibling is in the source tree. The source tree is
 // only ever read, so each folder is looked up once per run; every message of
 // a batch folder would otherwise cost a look-up of its own.
@@ -136,6 +120,19 @@ std::string FailureDetails(const RunReport& report) {
 }
 
 }  // namespace
+
+bool IsMessageName(std::string_view queuedName) {
+  const std::string_view trimmed = TrimSpaces(queuedName);
+  constexpr std::string_view kSuffix = ".eml";
+  if (trimmed.size() < kSuffix.size()) return false;
+  const std::string_view tail = trimmed.substr(trimmed.size() - kSuffix.size());
+  for (std::size_t i = 0; i < kSuffix.size(); ++i) {
+    char c = tail[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kSuffix[i]) return false;
+  }
+  return true;
+}
 
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle style) {
   RunReport report;

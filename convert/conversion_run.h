@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/message_readers.h"
@@ -60,6 +61,11 @@ struct RunReport {
   std::vector<std::string> mailboxes;  // .mbox files written, in first-written order
   std::vector<FailedMessage> failures;
 };
+
+// The message filter: true when name, in lower case and without leading and
+// trailing spaces (U+0020 only), ends with ".eml". Only ASCII letters are
+// folded, so bytes of a multi-byte name never make a false match.
+bool IsMessageName(std::string_view name);
 
 // The whole convert command: asks the host for a destination, converts every
 // queued .eml file into a record of its folder's .mbox file, keeps the bar and

@@ -181,6 +181,17 @@ class AppendFile {
   int fd_ = -1;
 };
 
+// Reads the charset (kept in state), the date and the sender from the
+// message reader in the slot, in that order, and empties the slot: the next
+// message gets a fresh reader. Gives the From line.
+std::string TakeFromLine(ReaderState& state) {
+  state.charsetName = state.messageReader->MessageCharset();
+  const MessageDateTime date = state.messageReader->MessageDate();
+  const std::string sender = state.messageReader->SenderAddress();
+  state.messageReader.reset();
+  return FormatFromLine(sender, date);
+}
+
 }  // namespace
 
 std::string MirrorFolderFor(const std::string& sourceFile, const std::string& destinationRoot,
@@ -227,6 +238,17 @@ std::string FormatFromLine(const std::string& sender, const MessageDateTime& dat
   return "From " + sender + " " + text;
 }
 
+MboxRecord ReadMessageRecordFromBytes(std::string bytes, long long fallbackTime, ReaderState& state,
+                                      const YieldFunction& yield) {
+  if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
+  state.messageReader->OpenMessageBytes(bytes, fallbackTime);
+  MboxRecord record;
+  record.fromLine = TakeFromLine(state);
+  if (yield) yield();
+  record.text = std::move(bytes);
+  return record;
+}
+
 MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
                              const YieldFunction& yield) {
   if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
@@ -240,12 +262,8 @@ MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
     state.messageReader->OpenMessageBytes(*bytes, modificationTime);
   else
     state.messageReader->OpenMessageFile(sourceFile);
-  state.charsetName = state.messageReader->MessageCharset();
-  const MessageDateTime date = state.messageReader->MessageDate();
-  const std::string sender = state.messageReader->SenderAddress();
   MboxRecord record;
-  record.fromLine = FormatFromLine(sender, date);
-  state.messageReader.reset();
+  record.fromLine = TakeFromLine(state);
 
   if (yield) {
     try {

@@ -47,6 +47,13 @@ std::string FormatFromLine(const std::string& sender, const MessageDateTime& dat
 MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
                              const YieldFunction& yield);
 
+// The same for a message held in memory (an archive entry): the From line
+// comes from bytes, with fallbackTime (seconds since the epoch) standing in
+// for a missing date, and the text is bytes itself. Yields once after the
+// MessageReader is released.
+MboxRecord ReadMessageRecordFromBytes(std::string bytes, long long fallbackTime, ReaderState& state,
+                                      const YieldFunction& yield);
+
 // Appends record to mboxFile (created when missing) in one write: From line,
 // CR LF, the text with mboxrd quoting, CR LF. A first line of the text that
 // already is an mbox "From " line (an old envelope line) is left out, and
