@@ -2,13 +2,16 @@
 
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <system_error>
 
 #include "cli/terminal_host.h"
 #include "convert/archive_conversion.h"
-#include "convert/conversion_run.h"
+#include "convert/destination_journal.h"
 #include "convert/message_readers.h"
 #include "convert/path_helpers.h"
+#include "convert/queue_conversion.h"
 #include "scan/file_system.h"
 #include "scan/path_logger.h"
 
@@ -25,6 +28,25 @@ fs::path AbsolutePath(const std::string& given) {
   return fs::absolute(fs::path(given)).lexically_normal();
 }
 
+// Whether the mirror of source below destination lands inside source
+// itself: the mailboxes would then be written into the export, into files
+// the user may keep there. Links are followed, as the writes would.
+bool MirrorLandsInsideSource(const fs::path& source, const fs::path& destination) {
+  std::error_code ec;
+  fs::path realSource = fs::weakly_canonical(source, ec);
+  if (ec) realSource = source;
+  fs::path realDestination = fs::weakly_canonical(destination, ec);
+  if (ec) realDestination = destination;
+  const fs::path mirror = (realDestination / realSource.relative_path()).lexically_normal();
+  auto inSource = realSource.begin();
+  auto inMirror = mirror.begin();
+  for (; inSource != realSource.end(); ++inSource, ++inMirror) {
+    if (inSource->empty()) continue;  // the empty last part of a trailing separator
+    if (inMirror == mirror.end() || *inSource != *inMirror) return false;
+  }
+  return true;
+}
+
 void PrintSummary(const RunReport& report, std::ostream& out) {
   out << "Messages converted: " << report.converted << " of " << report.messages << '\n'
       << "Mailboxes written: " << report.mailboxes.size() << '\n'
@@ -34,18 +56,8 @@ void PrintSummary(const RunReport& report, std::ostream& out) {
   out.flush();
 }
 
-// Creates the destination when missing; false, with the reason on err,
-// when it cannot be had.
-bool PrepareDestination(const fs::path& destination, std::ostream& err) {
-  std::error_code ec;
-  fs::create_directories(destination, ec);
-  if (fs::is_directory(destination, ec)) return true;
-  err << "quillfen-cli: " << destination.string() << ": cannot create the destination folder"
-      << (ec ? ": " + ec.message() : "") << '\n';
-  return false;
-}
-
-// Shows an archive's conversion on the same progress line as a folder's.
+// Shows an archive's conversion on the same progress line as a folder's,
+// and stops it between two entries once a stop was requested.
 class ArchiveProgressLine : public ArchiveProgress {
  public:
   explicit ArchiveProgressLine(TerminalHost& host) : host_(host) {}
@@ -54,9 +66,7 @@ class ArchiveProgressLine : public ArchiveProgress {
     host_.SetCountLabel("reading the archive: " + std::to_string(entries) + " entries");
   }
   void SetProgress(std::int32_t done, std::int32_t total) override {
-    host_.SetBarValue(total > 0 ? static_cast<float>(100.0 * done / total) : 100.0f);
-    host_.SetProgressCaption("Message " + std::to_string(done) + " (of " + std::to_string(total) +
-                             ")");
+    host_.ShowConversion(done, total);
   }
   void Yield() override { host_.Yield(); }
 
@@ -64,74 +74,80 @@ class ArchiveProgressLine : public ArchiveProgress {
   TerminalHost& host_;
 };
 
-int Interrupted(TerminalHost& host, std::ostream& err) {
-  host.FinishProgress();
-  err << "quillfen-cli: interrupted; every mailbox written so far ends with a whole message\n";
-  return kExitInterrupted;
-}
+// What one invocation converts: a scanned folder or an archive.
+struct Source {
+  std::string path;  // as shown to the user
+  SourceIdentity identity;
+  QueueListRef queue;                             // a folder's
+  std::unique_ptr<ArchiveConversion> archive;     // or an archive's
+};
 
 // Ends the progress line, prints the summary and gives the exit status.
-int Finished(TerminalHost& host, const RunReport& report, std::ostream& out) {
+int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std::ostream& err) {
   host.FinishProgress();
   PrintSummary(report, out);
+  if (report.stopped) {
+    err << "quillfen-cli: interrupted; every mailbox ends with a whole message, and converting "
+           "again into the same destination resumes the conversion\n";
+    return kExitInterrupted;
+  }
   return report.failures.empty() ? kExitConverted : kExitSomeFailed;
 }
 
-}  // namespace
-
-int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
-  std::error_code ec;
-  const fs::path source = AbsolutePath(options.source);
-  if (IsArchivePath(source.string()) && fs::is_regular_file(source, ec))
-    return ConvertArchiveFile(options, out, err);
-  return ConvertFolderTree(options, out, err);
-}
-
-int ConvertArchiveFile(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
-  const fs::path source = AbsolutePath(options.source);
-  const fs::path destination = AbsolutePath(options.destination);
-  if (!PrepareDestination(destination, err)) return kExitCannotStart;
-
-  TerminalHost host(destination.string(), err, options.showProgress);
-  ArchiveProgressLine progress(host);
-  ReaderState readers;
+// Takes the destination and settles what it already holds of the source.
+// Returns the exit status when nothing is to be converted.
+std::optional<int> TakeDestination(const ConvertOptions& options, const Source& source,
+                                   const fs::path& destination,
+                                   std::unique_ptr<DestinationJournal>& journal,
+                                   std::ostream& out, std::ostream& err) {
+  const std::string destinationRoot = AddTrailingSeparator(destination.string());
   try {
-    return Finished(host,
-                    ConvertArchive(source.string(), AddTrailingSeparator(destination.string()),
-                                   &progress, readers),
-                    out);
-  } catch (const StopRequested&) {
-    return Interrupted(host, err);
-  } catch (const ArchiveError& e) {
-    // What was converted before the damage is whole and stays; the summary
-    // says how much that was.
-    host.FinishProgress();
-    RunReport report = e.report();
-    report.destinationRoot = AddTrailingSeparator(destination.string());
-    PrintSummary(report, out);
-    err << "quillfen-cli: " << e.what() << '\n';
-    return kExitSomeFailed;
-  }
-}
-
-int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
-  std::error_code ec;
-  const fs::path source = AbsolutePath(options.source);
-  if (!fs::is_directory(source, ec)) {
-    err << "quillfen-cli: " << source.string() << ": not a folder\n";
+    journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
+  } catch (const DestinationBusy&) {
+    err << "quillfen-cli: another conversion is writing into " << destination.string() << '\n';
+    return kExitCannotStart;
+  } catch (const DestinationError& error) {
+    err << "quillfen-cli: " << error.what() << '\n';
     return kExitCannotStart;
   }
+  bool resume = false;
+  switch (journal->earlier()) {
+    case EarlierConversion::Finished:
+      if (!options.again) {
+        out << source.path << " was already converted into " << destination.string()
+            << "; nothing to do (use --again to add a second copy).\n";
+        return kExitConverted;
+      }
+      break;
+    case EarlierConversion::Interrupted:
+      out << "Resuming an interrupted conversion: " << journal->alreadyConverted() << " of "
+          << source.identity.messages << " messages were already converted.\n";
+      resume = true;
+      break;
+    case EarlierConversion::ChangedSource:
+      out << destination.string() << " already holds an earlier conversion of " << source.path
+          << ", which has changed since; its messages are converted again.\n";
+      break;
+    case EarlierConversion::None:
+      break;
+  }
+  try {
+    journal->Begin(resume);
+  } catch (const DestinationError& error) {
+    err << "quillfen-cli: " << error.what() << '\n';
+    return kExitCannotStart;
+  }
+  return std::nullopt;
+}
 
-  const fs::path destination = AbsolutePath(options.destination);
-  if (!PrepareDestination(destination, err)) return kExitCannotStart;
-
-  TerminalHost host(destination.string(), err, options.showProgress);
-
+// Walks the source folder; gives the exit status when the walk failed.
+std::optional<int> ScanFolder(const fs::path& folder, TerminalHost& host, Source& source,
+                              std::ostream& err) {
   pathLogger walker(&host);
   try {
     walker.PathLogInit();
     walker.fullFileNamesOnly(true);
-    walker.LogPath(AddTrailingSeparator(source.string()));
+    walker.LogPath(AddTrailingSeparator(folder.string()));
   } catch (const StopRequested&) {
     host.FinishProgress();
     err << "quillfen-cli: interrupted during the scan; nothing was converted\n";
@@ -142,17 +158,86 @@ int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ost
     return kExitCannotStart;
   } catch (const std::exception& e) {
     host.FinishProgress();
-    err << "quillfen-cli: cannot scan " << source.string() << ": " << e.what() << '\n';
+    err << "quillfen-cli: cannot scan " << folder.string() << ": " << e.what() << '\n';
     return kExitCannotStart;
   }
-  host.SetQueue(walker.fullFileNames(), walker.Count());
+  source.queue = walker.fullFileNames();
   walker.Terminate();
+  source.identity = IdentifyQueue(AddTrailingSeparator(folder.string()), source.queue);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  const fs::path sourcePath = AbsolutePath(options.source);
+  const fs::path destination = AbsolutePath(options.destination);
+  const bool isArchive = IsArchivePath(sourcePath.string()) && fs::is_regular_file(sourcePath, ec);
+  if (!isArchive && !fs::is_directory(sourcePath, ec)) {
+    err << "quillfen-cli: " << sourcePath.string() << ": not a folder\n";
+    return kExitCannotStart;
+  }
+  if (fs::exists(destination, ec) && !fs::is_directory(destination, ec)) {
+    err << "quillfen-cli: " << destination.string() << " is not a folder\n";
+    return kExitCannotStart;
+  }
+  if (!isArchive && MirrorLandsInsideSource(sourcePath, destination)) {
+    err << "quillfen-cli: " << destination.string()
+        << " would put the converted mailboxes inside the source folder " << sourcePath.string()
+        << "; choose a destination outside it\n";
+    return kExitCannotStart;
+  }
+
+  TerminalHost host(err, options.showProgress);
+  Source source;
+  source.path = sourcePath.string();
+  ArchiveProgressLine archiveProgress(host);
+  if (isArchive) {
+    try {
+      source.archive = std::make_unique<ArchiveConversion>(source.path, &archiveProgress);
+    } catch (const StopRequested&) {
+      host.FinishProgress();
+      err << "quillfen-cli: interrupted while reading the archive; nothing was converted\n";
+      return kExitInterrupted;
+    } catch (const ArchiveError& e) {
+      host.FinishProgress();
+      err << "quillfen-cli: " << e.what() << "; nothing was converted\n";
+      return kExitSomeFailed;
+    }
+    source.identity = source.archive->identity();
+  } else if (const auto status = ScanFolder(sourcePath, host, source, err)) {
+    return *status;
+  }
+
+  std::unique_ptr<DestinationJournal> journal;
+  if (const auto status = TakeDestination(options, source, destination, journal, out, err)) {
+    host.FinishProgress();
+    return *status;
+  }
 
   ReaderState readers;
+  if (!isArchive) {
+    const RunReport report = ConvertQueue(
+        *journal, source.queue, readers, [&host](const ConversionProgress& progress) {
+          host.ShowConversion(progress.done, progress.total);
+          return !StopIsRequested();
+        });
+    return Finished(host, report, out, err);
+  }
   try {
-    return Finished(host, ConversionRun(host, readers), out);
+    return Finished(host, source.archive->Convert(*journal, readers), out, err);
   } catch (const StopRequested&) {
-    return Interrupted(host, err);
+    RunReport report;
+    report.destinationRoot = journal->destinationRoot();
+    report.converted = journal->RecordCount();
+    report.mailboxes = journal->Mailboxes();
+    report.stopped = true;
+    return Finished(host, report, out, err);
+  } catch (const ArchiveError& e) {
+    host.FinishProgress();
+    err << "quillfen-cli: " << e.what() << "; nothing of this conversion was kept\n";
+    return kExitSomeFailed;
   }
 }
 

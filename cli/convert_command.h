@@ -17,22 +17,17 @@ struct ConvertOptions {
   std::string source;       // the extracted export folder or the export archive, as given
   std::string destination;  // the destination root, as given; created when missing
   bool showProgress = false;
+  bool again = false;       // convert a source that was converted already once more
 };
 
 // Converts the source, a folder or an export archive (.tgz, .tar.gz, .tar),
-// into mailboxes below the destination. The summary goes to out; the
+// into mailboxes below the destination. An archive converts as if it had
+// been extracted beside itself (export.tgz into export/) and that folder
+// given. The destination is held for the whole conversion; an interrupted
+// conversion of the same source is resumed, and a finished one is not
+// repeated unless options.again is set. The summary goes to out; the
 // progress line and reasons why nothing could be done go to err. Returns the
 // exit status.
 int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err);
-
-// Walks the source folder and converts every message found into mailboxes
-// below the destination, exactly as the window does.
-int ConvertFolderTree(const ConvertOptions& options, std::ostream& out, std::ostream& err);
-
-// Reads the export archive as a stream and converts it as if it had been
-// extracted beside itself (export.tgz into export/) and that folder given.
-// A damaged archive stops the conversion with exit status 1; every record
-// written until then is whole.
-int ConvertArchiveFile(const ConvertOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillfen::cli

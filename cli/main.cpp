@@ -40,6 +40,9 @@ void StopCleanlyOnSignals() {
   action.sa_flags = SA_RESETHAND | SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // Past a file-size limit a write fails with EFBIG, which fails that record
+  // alone and cuts it back; the signal would end the process mid-record.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -60,6 +63,8 @@ int main(int argc, char** argv) {
   app.add_option("DEST", options.destination, "The destination folder (created when missing)")
       ->required();
   app.add_flag("-q,--quiet", quiet, "Show no progress line");
+  app.add_flag("--again", options.again,
+               "Convert a source that was converted into DEST before once more (a second copy)");
   app.set_version_flag("--version", QUILLFEN_VERSION);
 
   try {

@@ -20,32 +20,28 @@ void RequestStop() noexcept {
   stopRequested = 1;
 }
 
+bool StopIsRequested() noexcept {
+  return stopRequested != 0;
+}
+
 void TerminalHost::Yield() {
   if (stopRequested) throw StopRequested();
 }
 
-TerminalHost::TerminalHost(std::string destination, std::ostream& progress, bool showProgress)
-    : destination_(std::move(destination)), progress_(progress), showProgress_(showProgress) {}
-
-void TerminalHost::SetQueue(QueueListRef queue, std::int32_t count) {
-  queue_ = std::move(queue);
-  count_ = count;
-}
-
-std::string TerminalHost::BrowseForFolder(WindowHandle, const std::string&) {
-  return destination_;
-}
+TerminalHost::TerminalHost(std::ostream& progress, bool showProgress)
+    : progress_(progress), showProgress_(showProgress) {}
 
 void TerminalHost::SetCountLabel(const std::string& text) {
   if (!showProgress_ || !DueForRedraw(lastPercent_, false)) return;
   Draw("Scanning: " + text);
 }
 
-void TerminalHost::SetProgressCaption(const std::string& text) {
+void TerminalHost::ShowConversion(std::int32_t done, std::int32_t total) {
   if (!showProgress_) return;
-  const float span = barMaximum_ - barMinimum_;
-  const float fraction = span > 0.0f ? (barValue_ - barMinimum_) / span : 0.0f;
+  const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
   const float clamped = std::clamp(fraction, 0.0f, 1.0f);
+  const std::string text =
+      "Message " + std::to_string(done) + " (of " + std::to_string(total) + ")";
   const int percent = static_cast<int>(std::floor(clamped * 100.0f));
   if (!DueForRedraw(percent, clamped >= 1.0f)) return;
   lastPercent_ = percent;

@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "convert/conversion_run.h"
 #include "scan/scan_observer.h"
 
 namespace quillfen::cli {
@@ -22,37 +21,25 @@ class StopRequested : public std::runtime_error {
   StopRequested() : std::runtime_error("interrupted") {}
 };
 
-// Drives the walker and the conversion run from a terminal. The folder
-// chooser answers with the destination given on the command line, yields do
-// nothing, and the final message box stays silent: the caller prints its own
-// summary from the run's report. Progress goes to one updating line of the
-// given stream, and only when showProgress is set.
-class TerminalHost : public ConversionHost, public ScanObserver {
- public:
-  TerminalHost(std::string destination, std::ostream& progress, bool showProgress);
+// Whether RequestStop has been called.
+bool StopIsRequested() noexcept;
 
-  // The queue and count of the walk that preceded the run.
-  void SetQueue(QueueListRef queue, std::int32_t count);
+// Shows the walk and the conversion on a terminal: one updating line of the
+// given stream, and only when showProgress is set.
+class TerminalHost : public ScanObserver {
+ public:
+  TerminalHost(std::ostream& progress, bool showProgress);
+
   // Ends the progress line, if one was drawn, so later output starts afresh.
   void FinishProgress();
 
   // ScanObserver
   void SetCountLabel(const std::string& text) override;
-
-  // ConversionHost
-  WindowHandle OwnerWindow() override { return 0; }
-  std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
-  QueueListRef Queue() override { return queue_; }
-  std::int32_t QueueCount() override { return count_; }
-  void SetBarMinimum(float value) override { barMinimum_ = value; }
-  void SetBarMaximum(float value) override { barMaximum_ = value; }
-  void SetBarValue(float value) override { barValue_ = value; }
-  void SetUpdateCaption(const std::string&) override {}
-  void SetProgressCaption(const std::string& text) override;
   // Throws StopRequested once RequestStop has been called.
   void Yield() override;
-  void ShowMessage(MessageIcon, const std::string&, const std::string&,
-                   const std::string&) override {}
+
+  // done of total messages converted.
+  void ShowConversion(std::int32_t done, std::int32_t total);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -63,14 +50,8 @@ class TerminalHost : public ConversionHost, public ScanObserver {
   bool DueForRedraw(int percent, bool final);
   void Draw(const std::string& line);
 
-  std::string destination_;
   std::ostream& progress_;
   bool showProgress_;
-  QueueListRef queue_;
-  std::int32_t count_ = 0;
-  float barMinimum_ = 0.0f;
-  float barMaximum_ = 100.0f;
-  float barValue_ = 0.0f;
   int lastPercent_ = -1;
   Clock::time_point lastDraw_{};
   std::size_t lastLineLength_ = 0;

@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
@@ -17,8 +19,9 @@
 #include <vector>
 
 #include "convert/archive_entry_names.h"
-#include "convert/mbox_record.h"
+#include "convert/message_converter.h"
 #include "convert/message_failure.h"
+#include "convert/queue_conversion.h"
 
 namespace quillfen {
 
@@ -26,9 +29,6 @@ namespace {
 
 // The read size for the archive file; large blocks keep system calls few.
 constexpr std::size_t kReadBlockSize = 256 * 1024;
-// A header may claim any size; memory for a message is set aside up front
-// only up to this much, beyond it the buffer grows as data really arrives.
-constexpr la_int64_t kMaxReserve = 64 * 1024 * 1024;
 
 struct ArchiveReadFree {
   void operator()(archive* a) const { archive_read_free(a); }
@@ -159,32 +159,58 @@ bool IsLinkEntry(archive_entry* entry) {
   return archive_entry_hardlink(entry) != nullptr || archive_entry_filetype(entry) == AE_IFLNK;
 }
 
-// The entry's whole data. Holes of a sparse entry read as zero bytes, as
-// they would from the extracted file.
-std::string ReadEntryData(OpenedArchive& opened, archive_entry* entry, const RunReport& report) {
-  archive* reader = opened.stream.reader.get();
-  std::string bytes;
-  if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
-    bytes.reserve(static_cast<std::size_t>(std::min(archive_entry_size(entry), kMaxReserve)));
-  for (;;) {
-    const void* block = nullptr;
-    std::size_t size = 0;
-    la_int64_t offset = 0;
-    const int status = archive_read_data_block(reader, &block, &size, &offset);
-    if (status == ARCHIVE_EOF) break;
-    if (status < ARCHIVE_WARN)
-      throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
-    if (offset < 0)
-      throw ArchiveError(opened.context.path, "an entry's data has a negative offset", report);
-    const auto at = static_cast<std::size_t>(offset);
-    if (at > bytes.size()) bytes.resize(at, '\0');
-    bytes.replace(at, std::min(size, bytes.size() - at), static_cast<const char*>(block), size);
+// The archive itself cannot be read on: whatever entry was at hand, the
+// conversion cannot go on.
+class ArchiveBroken : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The entry at hand as a message's bytes. Holes of a sparse entry read as
+// zero bytes, as they would from the extracted file.
+class ArchiveEntrySource : public MessageSource {
+ public:
+  ArchiveEntrySource(OpenedArchive& opened, archive_entry* entry)
+      : opened_(opened),
+        size_(archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1),
+        modificationTime_(static_cast<long long>(archive_entry_mtime(entry))) {}
+
+  std::size_t Read(char* buffer, std::size_t size) override {
+    std::size_t filled = 0;
+    while (filled < size && !atEnd_) {
+      const la_ssize_t got =
+          archive_read_data(opened_.stream.reader.get(), buffer + filled, size - filled);
+      if (got == ARCHIVE_FATAL) throw ArchiveBroken(ErrorText(opened_.stream));
+      if (got < 0)
+        throw MessageFailure("cannot read the entry: " + ErrorText(opened_.stream));
+      if (got == 0) {
+        atEnd_ = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(got);
+      offset_ += got;
+    }
+    // A sparse entry that ends in a hole stops before its size: the rest
+    // are zero bytes.
+    if (atEnd_ && size_ > offset_ && filled < size) {
+      const auto zeros =
+          static_cast<std::size_t>(std::min<std::int64_t>(size_ - offset_, size - filled));
+      std::memset(buffer + filled, 0, zeros);
+      filled += zeros;
+      offset_ += static_cast<std::int64_t>(zeros);
+    }
+    return filled;
   }
-  if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0 &&
-      bytes.size() < static_cast<std::size_t>(archive_entry_size(entry)))
-    bytes.resize(static_cast<std::size_t>(archive_entry_size(entry)), '\0');
-  return bytes;
-}
+  long long FallbackTime() const override { return modificationTime_; }
+  std::int64_t SizeHint() const override { return size_; }
+
+ private:
+  OpenedArchive& opened_;
+  std::int64_t size_;
+  long long modificationTime_;
+  std::int64_t offset_ = 0;
+  bool atEnd_ = false;
+};
 
 // The folders the extracted archive would hold, as paths relative to the
 // extraction folder without a trailing separator; "" is that folder itself.
@@ -222,35 +248,38 @@ class ArchiveFolders {
   std::unordered_set<std::string> folders_;
 };
 
-struct ArchiveSurvey {
+}  // namespace
+
+struct ArchiveConversion::Survey {
   std::int32_t items = 0;  // entries other than folders
   ArchiveFolders folders;
 };
 
+namespace {
+
 // The first pass: headers only, data skipped.
-ArchiveSurvey SurveyArchive(const std::string& path, ArchiveProgress* progress) {
+void SurveyArchive(const std::string& path, ArchiveProgress& progress,
+                   ArchiveConversion::Survey& survey, SourceIdentity& identity) {
   const RunReport nothingWritten;
   const auto opened = OpenArchive(path, nothingWritten);
-  ArchiveSurvey survey;
   std::int32_t entries = 0;
   while (archive_entry* entry = NextEntry(*opened, nothingWritten)) {
     ++entries;
-    const ArchiveEntryPath name = ParseArchiveEntryName(EntryName(entry));
+    const std::string entryName = EntryName(entry);
+    const ArchiveEntryPath name = ParseArchiveEntryName(entryName);
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
     if (!isFolder && survey.items < INT32_MAX) ++survey.items;
+    if (!isFolder && IsMessageName(entryName)) ++identity.messages;
     if (name.problem.empty()) {
       if (isFolder)
         survey.folders.AddFolder(name.relative);
       else
         survey.folders.AddParentsOf(name.relative);
     }
-    if (progress != nullptr) {
-      progress->Counting(entries);
-      progress->Yield();
-    }
+    progress.Counting(entries);
+    progress.Yield();
   }
   ReadToEnd(*opened, nothingWritten);
-  return survey;
 }
 
 // The length of path's archive extension (".tgz", ".tar.gz" or ".tar" in any
@@ -264,11 +293,6 @@ std::size_t ArchiveExtensionLength(std::string_view path) {
       return extension.size();
   }
   return 0;
-}
-
-void AddMailbox(RunReport& report, std::unordered_set<std::string>& known,
-                const std::string& mboxFile) {
-  if (known.insert(mboxFile).second) report.mailboxes.push_back(mboxFile);
 }
 
 }  // namespace
@@ -296,95 +320,109 @@ std::string ArchiveExtractionFolder(const std::string& archivePath) {
   return AddTrailingSeparator(path);
 }
 
-RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
-                         ArchiveProgress* progress, ReaderState& readers) {
-  ArchiveProgress quiet;
-  if (progress == nullptr) progress = &quiet;
-  // A front end may throw from its Yield to stop the conversion. Such an
-  // exception must leave the conversion, not be taken for a failure of the
-  // message at hand, so it is kept and thrown again past the handler.
-  std::exception_ptr stopRequest;
-  const YieldFunction yield = [progress, &stopRequest] {
-    try {
-      progress->Yield();
-    } catch (...) {
-      stopRequest = std::current_exception();
-      throw;
-    }
-  };
+ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* progress)
+    : archivePath_(std::move(archivePath)),
+      progress_(progress != nullptr ? progress : &quiet_),
+      root_(ArchiveExtractionFolder(archivePath_)),
+      survey_(std::make_unique<Survey>()) {
+  identity_.path = archivePath_;
+  // The archive is the same source as long as it is the same file: its
+  // size and modification time stand for its messages.
+  struct stat info {};
+  SourceFingerprint fingerprint;
+  if (::stat(archivePath_.c_str(), &info) == 0)
+    fingerprint.Add(archivePath_, static_cast<std::int64_t>(info.st_size),
+                    static_cast<std::int64_t>(info.st_mtime));
+  SurveyArchive(archivePath_, *progress_, *survey_, identity_);
+  identity_.fingerprint = fingerprint.value();
+}
 
-  // An empty destination would put the mirror tree below the file system's
-  // root; that is a caller's mistake, never a folder the user chose.
-  if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
+ArchiveConversion::~ArchiveConversion() = default;
+
+RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& readers) {
+  ArchiveProgress& progress = *progress_;
+  const YieldFunction yield = [&progress] { progress.Yield(); };
   RunReport report;
-  report.destinationRoot = AddTrailingSeparator(destinationRoot);
-  const std::string root = ArchiveExtractionFolder(archivePath);
-
-  ArchiveSurvey survey = SurveyArchive(archivePath, progress);
-  const FolderExistsFunction folderExists = [&survey, &root](const std::string& folder) {
-    return survey.folders.Exists(folder, root);
-  };
+  report.destinationRoot = journal.destinationRoot();
+  report.alreadyConverted =
+      journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
+  const std::string& root = root_;
+  Survey& survey = *survey_;
+  MessageConverter converter(
+      journal, readers,
+      [&survey, &root](const std::string& folder) { return survey.folders.Exists(folder, root); });
 
   std::int32_t total = survey.items;
   std::int32_t done = 0;
-  progress->SetProgress(done, total);
+  progress.SetProgress(done, total);
 
-  std::unordered_set<std::string> knownMailboxes;
-  const auto opened = OpenArchive(archivePath, report);
-  while (archive_entry* entry = NextEntry(*opened, report)) {
-    const bool isLink = IsLinkEntry(entry);
-    if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
+  try {
+    const auto opened = OpenArchive(archivePath_, report);
+    while (archive_entry* entry = NextEntry(*opened, report)) {
+      const bool isLink = IsLinkEntry(entry);
+      if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
 
-    const std::string name = EntryName(entry);
-    if (IsMessageName(name)) {
-      ++report.messages;
-      const ArchiveEntryPath path = ParseArchiveEntryName(name);
-      std::string problem = path.problem;
-      if (problem.empty() && isLink)
-        problem = "the entry is a link, not a message; links are not followed";
-      else if (problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
-        problem = "the entry is not a regular file";
+      const std::string name = EntryName(entry);
+      if (IsMessageName(name)) {
+        const std::int32_t index = report.messages++;
+        const ArchiveEntryPath path = ParseArchiveEntryName(name);
+        std::string problem = path.problem;
+        if (problem.empty() && isLink)
+          problem = "the entry is a link, not a message; links are not followed";
+        else if (problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
+          problem = "the entry is not a regular file";
 
-      if (!problem.empty()) {
-        report.failures.push_back({name, problem});
-      } else {
-        // The data is read before any folder is made, so that an archive
-        // that breaks here leaves no empty mirror folder behind.
-        std::string bytes = ReadEntryData(*opened, entry, report);
-        const std::string sourceFile = root + path.relative;
-        try {
-          const std::string mirrorFolder = MirrorFolderFor(sourceFile, report.destinationRoot,
-                                                           PathStyle::Native(), folderExists);
-          EnsureDirectory(mirrorFolder);
-          progress->SetCurrentFolder(ExtractParentPath(sourceFile));
-          yield();
-          const std::string mboxFile = MboxFileFor(mirrorFolder);
-          yield();
-          const MboxRecord record = ReadMessageRecordFromBytes(
-              std::move(bytes), static_cast<long long>(archive_entry_mtime(entry)), readers, yield);
-          AppendMboxRecord(mboxFile, record, yield);
-          ++report.converted;
-          AddMailbox(report, knownMailboxes, mboxFile);
-        } catch (const std::bad_alloc&) {
-          if (stopRequest) std::rethrow_exception(stopRequest);
-          report.failures.push_back({name, "not enough memory for the message"});
-        } catch (const std::exception& failure) {
-          if (stopRequest) std::rethrow_exception(stopRequest);
-          report.failures.push_back({name, failure.what()});
-        } catch (...) {
-          if (stopRequest) std::rethrow_exception(stopRequest);
-          report.failures.push_back({name, "unknown failure"});
+        if (!problem.empty()) {
+          journal.Failed(index);
+          journal.Settled(index);
+          report.failures.push_back({name, problem});
+        } else {
+          const std::string sourceFile = root + path.relative;
+          progress.SetCurrentFolder(ExtractParentPath(sourceFile));
+          std::optional<ArchiveEntrySource> source;
+          const MessageOutcome outcome = converter.Convert(
+              index, sourceFile,
+              [&source, &opened, entry]() -> MessageSource& {
+                source.emplace(*opened, entry);
+                return *source;
+              },
+              yield);
+          if (outcome.kind == MessageOutcome::Kind::Failed)
+            report.failures.push_back({name, outcome.reason});
         }
       }
-    }
 
-    ++done;
-    total = std::max(total, done);
-    progress->SetProgress(done, total);
-    yield();
+      ++done;
+      total = std::max(total, done);
+      progress.SetProgress(done, total);
+      yield();
+    }
+    ReadToEnd(*opened, report);
+  } catch (const ArchiveBroken& broken) {
+    // Nothing of a conversion that could not read its source to the end is
+    // left behind: a second attempt starts from a clean destination.
+    journal.Abandon();
+    throw ArchiveError(archivePath_, broken.what(), RunReport{});
+  } catch (const ArchiveError& error) {
+    journal.Abandon();
+    throw ArchiveError(error.archivePath(), error.reason(), RunReport{});
+  } catch (...) {
+    journal.Stop();
+    throw;
   }
-  ReadToEnd(*opened, report);
+  CompleteReport(journal, report, true);
   return report;
+}
+
+RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
+                         ArchiveProgress* progress, ReaderState& readers) {
+  // An empty destination would put the mirror tree below the file system's
+  // root; that is a caller's mistake, never a folder the user chose.
+  if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
+  ArchiveConversion conversion(archivePath, progress);
+  DestinationJournal journal(destinationRoot, conversion.identity());
+  journal.Begin(journal.earlier() == EarlierConversion::Interrupted);
+  return conversion.Convert(journal, readers);
 }
 
 }  // namespace quillfen

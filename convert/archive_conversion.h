@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "convert/conversion_run.h"
+#include "convert/destination_journal.h"
 #include "convert/message_readers.h"
 
 namespace quillfen {
@@ -58,27 +60,53 @@ class ArchiveProgress {
   virtual void Yield() {}
 };
 
-// Converts the .tgz, .tar.gz or .tar export at archivePath into destinationRoot
-// (ending with the separator) without extracting it: every entry converts as
-// the file ArchiveExtractionFolder(archivePath) + entry name would in a folder
-// conversion, with the same mailbox paths, batch-folder mapping, message
-// filter, From lines and record bytes. Within a mailbox, records follow the
-// archive's order. Memory stays bounded by the largest single message.
+// The conversion of a .tgz, .tar.gz or .tar export without extracting it:
+// every entry converts as the file ArchiveExtractionFolder(archivePath) +
+// entry name would in a folder conversion, through the same per-message
+// path, with the same mailbox paths, batch-folder mapping, message filter,
+// From lines and record bytes. Within a mailbox, records follow the
+// archive's order. Memory stays the same whatever the size of an entry.
 //
-// The archive is read twice: once over its headers only, which counts the
-// entries, collects the folders it holds and finds a corrupt or truncated
-// archive before anything is written; then to convert.
-//
-// A message that cannot be converted is recorded in the report's failures
-// (file: the entry's name as the archive stores it) and the conversion goes
-// on. So is a message entry that is a link, or whose name is absolute or
-// holds a ".." component: it is skipped, and nothing is ever written outside
-// destinationRoot. Entries that are not messages are passed over silently.
-//
-// Throws ArchiveError when the archive itself cannot be read; every record
-// written until then is whole. Throws std::invalid_argument, before reading
-// anything, when destinationRoot is empty. An exception thrown by progress
-// (a front end that wants to stop) leaves the conversion unchanged.
+// A message that cannot be converted (an entry that cannot be read, a link,
+// a name that is absolute or holds a ".." component) is recorded in the
+// report's failures (file: the entry's name as the archive stores it) and
+// the conversion goes on; nothing is ever written outside the destination.
+// Entries that are not messages are passed over silently.
+class ArchiveConversion {
+ public:
+  // What the first pass learnt of the archive.
+  struct Survey;
+
+  // Opens the archive and reads it once over its headers only: that counts
+  // the entries, collects the folders it holds and finds a corrupt or
+  // truncated archive before anything is written. Throws ArchiveError.
+  ArchiveConversion(std::string archivePath, ArchiveProgress* progress);
+  ~ArchiveConversion();
+
+  // The archive as a source: its path, size, modification time and the
+  // number of its messages.
+  const SourceIdentity& identity() const { return identity_; }
+
+  // Converts every message entry through journal (on which Begin has run).
+  // Throws ArchiveError when the archive cannot be read to its end: every
+  // record of this conversion is then taken back again. An exception thrown
+  // by progress (a front end that wants to stop) leaves the conversion
+  // resumable.
+  RunReport Convert(DestinationJournal& journal, ReaderState& readers);
+
+ private:
+  std::string archivePath_;
+  ArchiveProgress* progress_;
+  ArchiveProgress quiet_;
+  std::string root_;
+  SourceIdentity identity_;
+  std::unique_ptr<Survey> survey_;
+};
+
+// The whole conversion of an archive in one call, for callers that ask the
+// user nothing: an interrupted conversion of the same archive is resumed,
+// anything else (a finished one included) is converted anew. Throws what
+// ArchiveConversion and DestinationJournal throw.
 RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
                          ArchiveProgress* progress, ReaderState& readers);
 

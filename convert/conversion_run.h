@@ -45,6 +45,13 @@ class ConversionHost {
   // one per line.
   virtual void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                            const std::string& details) = 0;
+
+  // The folder that was scanned, ending with the separator; empty when the
+  // host does not know it (the folder of the first queued name stands in).
+  virtual std::string SourceFolder() { return {}; }
+
+  // A modal question with Yes and No buttons; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& title) = 0;
 };
 
 struct FailedMessage {
@@ -54,10 +61,13 @@ struct FailedMessage {
 
 // What a run did, for front ends that report more than the final message.
 struct RunReport {
-  bool cancelled = false;              // the destination choice was cancelled
+  bool cancelled = false;              // the destination choice was cancelled, or the user
+                                       // declined to resume or repeat a conversion
+  bool stopped = false;                // the front end stopped the run between two records
   std::string destinationRoot;         // ends with the separator
   std::int32_t messages = 0;           // queued names that passed the .eml filter
-  std::int32_t converted = 0;          // records appended
+  std::int32_t converted = 0;          // records of the conversion, a resumed run's included
+  std::int32_t alreadyConverted = 0;   // of those, the records an interrupted run had written
   std::vector<std::string> mailboxes;  // .mbox files written, in first-written order
   std::vector<FailedMessage> failures;
 };
@@ -73,6 +83,12 @@ bool IsMessageName(std::string_view name);
 // fails is recorded and the run goes on with the next one.
 // - Cancelled choice: returns at once with report.cancelled; nothing else is
 //   called and nothing is written.
+// - Another conversion writing into the destination, or a destination that
+//   cannot be written: a warning naming it and the reason; nothing written.
+// - The destination holds an interrupted conversion of the same messages:
+//   the host is asked whether to resume it (No leaves everything as it is).
+//   It holds a finished one: the host is asked whether to convert them
+//   again, as a second copy (No writes nothing).
 // - Messages are read by their exact queued names; surrounding spaces are
 //   ignored only when telling messages from other files.
 // - A message whose mirror folder or mailbox name cannot be derived fails by
@@ -83,7 +99,8 @@ bool IsMessageName(std::string_view name);
 // - A count from the host below the queue's length (0 included) is replaced
 //   by the length, so the bar never divides by zero or passes 100.
 // - An exception thrown by the host's own calls (its Yield included) leaves
-//   the run; it is never taken for a failed message.
+//   the run between two records; it is never taken for a failed message,
+//   and a later run resumes where this one stopped.
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers,
                         PathStyle style = PathStyle::Native());
 

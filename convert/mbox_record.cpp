@@ -1,27 +1,14 @@
 #include "convert/mbox_record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
-#include <vector>
 
 #include "convert/message_failure.h"
 
 namespace quillfen {
 namespace {
-
-std::string Reason(const char* what, int error) {
-  return std::string(what) + ": " + std::strerror(error);
-}
 
 // True for "<folder>!N" with a non-empty folder and N a positive decimal
 // number written without a leading zero; folder receives the part before "!".
@@ -49,147 +36,6 @@ std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
       ExtractParentPath(withoutSeparator, style) + std::string(folder) + style.separator;
   const bool exists = folderExists ? folderExists(sibling) : IsFolder(sibling);
   return exists ? sibling : sourceFolder;
-}
-
-// Hands text to emit in pieces, in order, with one more ">" before every
-// line that begins with zero or more ">" and then "From " (mboxrd quoting).
-// Mail readers would otherwise take such a line for the start of the next
-// message.
-template <typename Emit>
-void QuotedPieces(std::string_view text, Emit&& emit) {
-  // Searching for "From " and looking back keeps the common case, a text
-  // with no such line, to one scan and one piece.
-  static constexpr std::string_view kQuote = ">";
-  std::size_t copied = 0;
-  for (std::size_t hit = text.find("From "); hit != std::string_view::npos;
-       hit = text.find("From ", hit + 5)) {
-    std::size_t lineStart = hit;
-    while (lineStart > 0 && text[lineStart - 1] == '>') --lineStart;
-    if (lineStart != 0 && text[lineStart - 1] != '\n') continue;
-    emit(text.substr(copied, lineStart - copied));
-    emit(kQuote);
-    copied = lineStart;
-  }
-  emit(text.substr(copied));
-}
-
-// The text without a first line that already is an mbox "From " line (an old
-// envelope line); the record's own From line takes its place.
-std::string_view WithoutEnvelopeLine(std::string_view text) {
-  if (!text.starts_with("From ")) return text;
-  const std::size_t lineEnd = text.find('\n');
-  return lineEnd == std::string_view::npos ? std::string_view() : text.substr(lineEnd + 1);
-}
-
-// The bytes of one record as pieces that point into its From line and text,
-// so that a message is not copied once more before it is written.
-class RecordPieces {
- public:
-  explicit RecordPieces(const MboxRecord& record) {
-    static constexpr std::string_view kLineEnd = "\r\n";
-    Add(record.fromLine);
-    Add(kLineEnd);
-    QuotedPieces(WithoutEnvelopeLine(record.text), [this](std::string_view piece) { Add(piece); });
-    Add(kLineEnd);
-  }
-
-  std::vector<iovec>& pieces() { return pieces_; }
-
-  // All pieces joined, for a record of more pieces than one write takes.
-  std::string Joined() const {
-    std::string joined;
-    joined.reserve(size_);
-    for (const iovec& piece : pieces_)
-      joined.append(static_cast<const char*>(piece.iov_base), piece.iov_len);
-    return joined;
-  }
-
- private:
-  void Add(std::string_view piece) {
-    if (piece.empty()) return;
-    pieces_.push_back({const_cast<char*>(piece.data()), piece.size()});
-    size_ += piece.size();
-  }
-
-  std::vector<iovec> pieces_;
-  std::size_t size_ = 0;
-};
-
-class AppendFile {
- public:
-  explicit AppendFile(const std::string& path) {
-    do {
-      fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw MessageFailure(Reason("cannot open", errno));
-  }
-  ~AppendFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  AppendFile(const AppendFile&) = delete;
-  AppendFile& operator=(const AppendFile&) = delete;
-
-  // The file's length: where the next write will start, the file being
-  // opened for appending.
-  off_t Size() const {
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    if (end < 0) throw MessageFailure(Reason("cannot write", errno));
-    return end;
-  }
-
-  // Writes all of bytes; returns 0, or the errno of the write that failed.
-  int WriteAll(std::string_view bytes) {
-    iovec piece{const_cast<char*>(bytes.data()), bytes.size()};
-    return bytes.empty() ? 0 : WriteAll(&piece, 1);
-  }
-
-  // Writes all of the count pieces (at most IOV_MAX), normally with one
-  // writev; a short write goes on where it stopped. Returns 0, or the errno
-  // of the write that failed. The pieces are used up.
-  int WriteAll(iovec* piece, int count) {
-    while (count > 0) {
-      const ssize_t written = ::writev(fd_, piece, count);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      if (written == 0) return EIO;
-      auto left = static_cast<std::size_t>(written);
-      while (count > 0 && left >= piece->iov_len) {
-        left -= piece->iov_len;
-        ++piece;
-        --count;
-      }
-      if (count > 0) {
-        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
-        piece->iov_len -= left;
-      }
-    }
-    return 0;
-  }
-
-  int CutBack(off_t size) { return ::ftruncate(fd_, size) == 0 ? 0 : errno; }
-
-  // Closes the file; returns 0 or the errno of the failed close.
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// Reads the charset (kept in state), the date and the sender from the
-// message reader in the slot, in that order, and empties the slot: the next
-// message gets a fresh reader. Gives the From line.
-std::string TakeFromLine(ReaderState& state) {
-  state.charsetName = state.messageReader->MessageCharset();
-  const MessageDateTime date = state.messageReader->MessageDate();
-  const std::string sender = state.messageReader->SenderAddress();
-  state.messageReader.reset();
-  return FormatFromLine(sender, date);
 }
 
 }  // namespace
@@ -236,89 +82,6 @@ std::string FormatFromLine(const std::string& sender, const MessageDateTime& dat
   std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDays[wd.c_encoding()],
                 kMonths[month - 1], date.day, date.hour, date.minute, date.second, date.year);
   return "From " + sender + " " + text;
-}
-
-MboxRecord ReadMessageRecordFromBytes(std::string bytes, long long fallbackTime, ReaderState& state,
-                                      const YieldFunction& yield) {
-  if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
-  state.messageReader->OpenMessageBytes(bytes, fallbackTime);
-  MboxRecord record;
-  record.fromLine = TakeFromLine(state);
-  if (yield) yield();
-  record.text = std::move(bytes);
-  return record;
-}
-
-MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
-                             const YieldFunction& yield) {
-  if (!state.messageReader) state.messageReader = std::make_unique<MessageReader>();
-  if (!state.textFileReader) state.textFileReader = std::make_unique<TextFileReader>();
-  // The file is read from disk once: the header values come from the same
-  // bytes that the text reader hands over below. A file that cannot be read
-  // fails there, with the reason; until then its answers are the message
-  // reader's defaults.
-  long long modificationTime = 0;
-  if (const std::string* bytes = state.textFileReader->Prefetch(sourceFile, modificationTime))
-    state.messageReader->OpenMessageBytes(*bytes, modificationTime);
-  else
-    state.messageReader->OpenMessageFile(sourceFile);
-  MboxRecord record;
-  record.fromLine = TakeFromLine(state);
-
-  if (yield) {
-    try {
-      yield();
-    } catch (...) {
-      // The text will not be asked for; its bytes must not linger.
-      state.textFileReader->DropPrefetched();
-      throw;
-    }
-  }
-
-  record.text = state.textFileReader->ReadTextFile(sourceFile, state.charsetName);
-  return record;
-}
-
-void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
-                      const YieldFunction& yield) {
-  // A line break inside the From line would split the record in two.
-  if (record.fromLine.find_first_of("\r\n") != std::string::npos)
-    throw MessageFailure("the From line holds a line break");
-
-  // The whole record goes out in one write, so a failure can be undone by
-  // cutting the file back and no reader ever sees half a record. The write
-  // gathers the record from its pieces; only a record of more pieces than
-  // one write takes (a text with very many quoted lines) is joined first.
-  RecordPieces recordPieces(record);
-  std::string joined;
-  if (recordPieces.pieces().size() > static_cast<std::size_t>(IOV_MAX))
-    joined = recordPieces.Joined();
-
-  AppendFile file(mboxFile);
-  if (yield) yield();
-
-  // The size is taken after the yield, right before writing, so that a cut
-  // back never removes what was appended while this record waited.
-  const off_t before = file.Size();
-  std::vector<iovec>& pieces = recordPieces.pieces();
-  const int writeError = joined.empty()
-                             ? file.WriteAll(pieces.data(), static_cast<int>(pieces.size()))
-                             : file.WriteAll(joined);
-  if (const int error = writeError) {
-    std::string reason = Reason("cannot write", error);
-    if (const int cutError = file.CutBack(before))
-      reason += "; the mailbox could not be cut back: " + std::string(std::strerror(cutError));
-    file.Close();
-    throw MessageFailure(reason);
-  }
-  if (const int error = file.Close()) {
-    // A failed close can mean that the data never reached the disk in full;
-    // cutting back by name keeps the mailbox at a record boundary.
-    std::string reason = Reason("cannot close", error);
-    if (::truncate(mboxFile.c_str(), before) != 0)
-      reason += "; the mailbox could not be cut back: " + std::string(std::strerror(errno));
-    throw MessageFailure(reason);
-  }
 }
 
 }  // namespace quillfen

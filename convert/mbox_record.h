@@ -9,13 +9,6 @@
 
 namespace quillfen {
 
-// One converted message: the From separator line (no line end) and the
-// message's whole text, byte for byte as the .eml file holds it.
-struct MboxRecord {
-  std::string fromLine;
-  std::string text;
-};
-
 using YieldFunction = std::function<void()>;
 
 // Tells whether a folder exists in the source tree; used for batch folders.
@@ -40,29 +33,5 @@ std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style = PathS
 
 // "From " + sender + " " + date as "ddd mmm dd hh:mm:ss yyyy", English names.
 std::string FormatFromLine(const std::string& sender, const MessageDateTime& date);
-
-// Reads sourceFile through the readers held in state, in the reader call
-// order, yielding once after the MessageReader is released. Throws
-// MessageFailure; nothing is written in any case.
-MboxRecord ReadMessageRecord(const std::string& sourceFile, ReaderState& state,
-                             const YieldFunction& yield);
-
-// The same for a message held in memory (an archive entry): the From line
-// comes from bytes, with fallbackTime (seconds since the epoch) standing in
-// for a missing date, and the text is bytes itself. Yields once after the
-// MessageReader is released.
-MboxRecord ReadMessageRecordFromBytes(std::string bytes, long long fallbackTime, ReaderState& state,
-                                      const YieldFunction& yield);
-
-// Appends record to mboxFile (created when missing) in one write: From line,
-// CR LF, the text with mboxrd quoting, CR LF. A first line of the text that
-// already is an mbox "From " line (an old envelope line) is left out, and
-// every line that begins with zero or more ">" and then "From " gets one more
-// ">". Yields once after opening. Throws MessageFailure: when the file cannot
-// be opened (nothing written), when the From line holds a line break (nothing
-// written), and when a write or the close fails, after cutting the file back
-// to its length before the record, so it always ends at a record boundary.
-void AppendMboxRecord(const std::string& mboxFile, const MboxRecord& record,
-                      const YieldFunction& yield);
 
 }  // namespace quillfen

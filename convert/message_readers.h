@@ -46,39 +46,13 @@ class MessageReader {
   std::unique_ptr<Impl> impl_;
 };
 
-// Reads a whole file as the record's text: the file's exact bytes, whatever
-// charset is named (the message's own headers tell the importer its charset).
-class TextFileReader {
- public:
-  // Reads the whole file at path now and keeps its bytes for the next
-  // ReadTextFile of the same path, so that a message whose header block is
-  // looked at first is still read from disk only once. Returns the bytes,
-  // and the file's modification time (seconds since the epoch) through
-  // modificationTime; null when the file cannot be read, and ReadTextFile
-  // then tries again and reports why. Any earlier prefetched bytes are
-  // dropped.
-  const std::string* Prefetch(const std::string& path, long long& modificationTime);
-  // Drops prefetched bytes that will not be asked for.
-  void DropPrefetched() noexcept;
-
-  // Hands over the bytes that Prefetch kept for path, else reads the file.
-  // Either way nothing stays prefetched afterwards. Throws MessageFailure
-  // when the file cannot be read.
-  std::string ReadTextFile(const std::string& path, const std::string& charset);
-
- private:
-  std::string prefetchedPath_;
-  std::string prefetched_;
-  bool havePrefetched_ = false;
-};
-
 // The reader objects a front end keeps for its whole life and hands to every
 // run: the MessageReader slot (emptied after each message's three values are
-// read), the TextFileReader (created on first use, then kept) and the
-// character set name of the last message read.
+// read) and the character set name of the last message read. The text
+// itself is never decoded: a record holds the message's exact bytes, whose
+// own headers tell the importer their charset.
 struct ReaderState {
   std::unique_ptr<MessageReader> messageReader;
-  std::unique_ptr<TextFileReader> textFileReader;
   std::string charsetName;
 };
 

@@ -516,4 +516,22 @@ void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std:
   shell_.ShowMessageBox(this, request);
 }
 
+bool frmStep1::AskYesNo(const std::string& text, const std::string& title) {
+  ShowPending();
+  HideBusyCursor();
+  MessageBoxRequest request;
+  request.text = ToQt(text);
+  request.title = ToQt(title);
+  request.buttons = QMessageBox::Yes | QMessageBox::No;
+  request.defaultButton = QMessageBox::Yes;
+  request.icon = QMessageBox::Question;
+  const bool yes = shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+  if (yes) ShowBusyCursor();
+  return yes;
+}
+
+std::string frmStep1::SourceFolder() {
+  return FromQt(sourceFolder_);
+}
+
 }  // namespace quillfen

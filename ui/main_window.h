@@ -78,6 +78,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void SetProgressCaption(const std::string& text) override;
   void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                    const std::string& details) override;
+  bool AskYesNo(const std::string& text, const std::string& title) override;
+  std::string SourceFolder() override;
 
  public slots:
   void Form_Initialize();

@@ -89,6 +89,18 @@ class RecordingHost : public ConversionHost {
     messages.push_back({icon, text, title, details});
   }
 
+  // Answers to the run's questions, in order; No once they run out.
+  std::vector<bool> answers;
+  std::vector<std::string> questions;
+  bool AskYesNo(const std::string& text, const std::string&) override {
+    calls.push_back("AskYesNo");
+    questions.push_back(text);
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+
  private:
   static std::string Number(float value) { return std::to_string(static_cast<int>(value)); }
 };

@@ -42,6 +42,8 @@ class QuietHost : public ConversionHost, public ScanObserver {
   void SetProgressCaption(const std::string&) override {}
   void ShowMessage(MessageIcon, const std::string&, const std::string&,
                    const std::string&) override {}
+  // Yes to resuming and to converting again, as the command line would.
+  bool AskYesNo(const std::string&, const std::string&) override { return true; }
 
  private:
   std::string destination_;

@@ -1,0 +1,600 @@
+#include "convert/destination_journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "convert/message_failure.h"
+#include "convert/path_helpers.h"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view kHeader = "quillfen-journal 1\n";
+constexpr const char* kFolderName = ".quillfen";
+// A mark after this many messages: a resumed conversion redoes at most this
+// many, and the journal costs one write for as many messages.
+constexpr std::int32_t kMessagesPerMark = 512;
+// Mailboxes kept open at once; an archive's messages jump between folders.
+constexpr std::size_t kOpenMailboxLimit = 64;
+
+std::string SystemReason(int error) {
+  return std::strerror(error);
+}
+
+std::string Field(std::int64_t number) {
+  return " " + std::to_string(number);
+}
+
+std::string Field(const std::string& text) {
+  return " " + std::to_string(text.size()) + ":" + text;
+}
+
+// Reads the journal's records. Each record is one line of fields; texts are
+// written with their length first, so they may hold any byte.
+class JournalReader {
+ public:
+  explicit JournalReader(std::string_view text) : text_(text) {}
+
+  bool AtEnd() const { return at_ >= text_.size(); }
+  std::size_t position() const { return at_; }
+
+  bool Keyword(std::string_view& word) {
+    const std::size_t end = text_.find_first_of(" \n", at_);
+    if (end == std::string_view::npos || end == at_) return false;
+    word = text_.substr(at_, end - at_);
+    at_ = end;
+    return true;
+  }
+
+  template <typename Number>
+  bool Read(Number& value) {
+    if (at_ >= text_.size() || text_[at_] != ' ') return false;
+    const char* first = text_.data() + at_ + 1;
+    const auto [next, error] = std::from_chars(first, text_.data() + text_.size(), value);
+    if (error != std::errc() || next == first) return false;
+    at_ = static_cast<std::size_t>(next - text_.data());
+    return true;
+  }
+
+  bool ReadHex(std::uint64_t& value) {
+    if (at_ >= text_.size() || text_[at_] != ' ') return false;
+    const char* first = text_.data() + at_ + 1;
+    const auto [next, error] = std::from_chars(first, text_.data() + text_.size(), value, 16);
+    if (error != std::errc() || next == first) return false;
+    at_ = static_cast<std::size_t>(next - text_.data());
+    return true;
+  }
+
+  bool Read(std::string& value) {
+    std::size_t length = 0;
+    if (!Read(length) || at_ >= text_.size() || text_[at_] != ':') return false;
+    if (text_.size() - at_ - 1 < length) return false;
+    value.assign(text_.substr(at_ + 1, length));
+    at_ += 1 + length;
+    return true;
+  }
+
+  bool LineEnd() {
+    if (at_ >= text_.size() || text_[at_] != '\n') return false;
+    ++at_;
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+std::int64_t FileLength(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+struct DestinationJournal::MailboxEntry {
+  int id = 0;
+  std::string relative;
+  std::int64_t base = 0;
+  bool existed = false;
+  // As the last mark recorded them.
+  std::int64_t length = 0;
+  std::int32_t count = 0;
+  // As they are now.
+  std::int64_t liveLength = 0;
+  std::int32_t liveCount = 0;
+  bool changed = false;
+  // The mailbox lost records of this conversion (a power cut) and went back
+  // to its base: its earlier messages are done again, and redone holds
+  // those that are in it again.
+  bool reset = false;
+  std::set<std::int32_t> redone;
+  std::unique_ptr<MailboxFile> file;
+  std::uint64_t lastUse = 0;
+};
+
+struct DestinationJournal::Conversion {
+  std::uint64_t fingerprint = 0;
+  std::int32_t messages = 0;
+  std::string path;
+  bool ended = false;
+  bool abandoned = false;
+  std::int32_t settled = 0;
+  std::map<int, MailboxEntry> mailboxes;
+  std::set<std::int32_t> failed;
+};
+
+void SourceFingerprint::Mix(std::string_view bytes) {
+  // FNV-1a: small, stable across runs and platforms, and plenty to tell two
+  // exports apart.
+  for (const char c : bytes) {
+    hash_ ^= static_cast<unsigned char>(c);
+    hash_ *= 1099511628211ull;
+  }
+}
+
+void SourceFingerprint::Add(std::string_view name, std::int64_t size,
+                            std::int64_t modificationTime) {
+  Mix(name);
+  const std::string numbers =
+      std::string(1, '\0') + std::to_string(size) + "/" + std::to_string(modificationTime) + '\0';
+  Mix(numbers);
+}
+
+DestinationJournal::DestinationJournal(std::string destinationRoot, SourceIdentity source)
+    : root_(AddTrailingSeparator(std::move(destinationRoot))), source_(std::move(source)) {
+  std::error_code ec;
+  std::filesystem::create_directories(root_, ec);
+  if (!IsFolder(root_))
+    throw DestinationError("cannot create the destination folder " + root_ + ": " +
+                           (ec ? ec.message() : "a file is in the way"));
+  folder_ = root_ + kFolderName;
+  if (::mkdir(folder_.c_str(), 0755) != 0 && errno != EEXIST)
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           SystemReason(errno));
+  const std::string lockPath = folder_ + "/lock";
+  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lockFd_ < 0)
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           SystemReason(errno));
+  // The lock belongs to the open file: the system gives it up when the
+  // process ends, however it ends.
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(lockFd_);
+    lockFd_ = -1;
+    if (error == EWOULDBLOCK) throw DestinationBusy(root_);
+    throw DestinationError("cannot lock the destination folder " + root_ + ": " +
+                           SystemReason(error));
+  }
+  const std::string journalPath = folder_ + "/journal";
+  journalFd_ = ::open(journalPath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (journalFd_ < 0) {
+    const int error = errno;
+    ::close(lockFd_);
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           SystemReason(error));
+  }
+  Read();
+  Assess();
+}
+
+DestinationJournal::~DestinationJournal() {
+  if (current_ != nullptr)
+    for (auto& [id, mailbox] : current_->mailboxes)
+      if (mailbox.file) mailbox.file->Close();
+  if (journalFd_ >= 0) ::close(journalFd_);
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+void DestinationJournal::Read() {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::pread(journalFd_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0)
+      throw DestinationError("cannot read the conversion journal in " + folder_ + ": " +
+                             SystemReason(errno));
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (!text.starts_with(kHeader)) {
+    // An empty journal, or one whose first write was cut short, holds
+    // nothing; anything else is not ours to overwrite.
+    if (!kHeader.starts_with(text))
+      throw DestinationError("the conversion journal " + folder_ +
+                             "/journal is damaged or from another version");
+    return;
+  }
+  journalHasHeader_ = true;
+  JournalReader reader(std::string_view(text).substr(kHeader.size()));
+  std::set<std::int32_t> tentativeFailed, tentativeRetried;
+  std::vector<std::pair<int, std::int32_t>> tentativeRedone;
+  std::size_t good = 0;
+  while (!reader.AtEnd()) {
+    std::string_view word;
+    if (!reader.Keyword(word)) break;
+    Conversion* last = conversions_.empty() ? nullptr : &conversions_.back();
+    bool ok = false;
+    if (word == "begin") {
+      Conversion conversion;
+      ok = reader.ReadHex(conversion.fingerprint) && reader.Read(conversion.messages) &&
+           reader.Read(conversion.path) && reader.LineEnd();
+      if (ok) conversions_.push_back(std::move(conversion));
+    } else if (last == nullptr) {
+      break;
+    } else if (word == "mailbox") {
+      MailboxEntry mailbox;
+      int existed = 0;
+      ok = reader.Read(mailbox.id) && reader.Read(mailbox.base) && reader.Read(existed) &&
+           reader.Read(mailbox.relative) && reader.LineEnd();
+      if (ok) {
+        mailbox.existed = existed != 0;
+        mailbox.length = mailbox.base;
+        last->mailboxes[mailbox.id] = std::move(mailbox);
+      }
+    } else if (word == "reset") {
+      int id = 0;
+      std::int64_t base = 0;
+      ok = reader.Read(id) && reader.Read(base) && reader.LineEnd() && last->mailboxes.count(id);
+      if (ok) {
+        MailboxEntry& mailbox = last->mailboxes[id];
+        mailbox.base = mailbox.length = base;
+        mailbox.count = 0;
+        mailbox.reset = true;
+        mailbox.redone.clear();
+      }
+    } else if (word == "redone") {
+      int id = 0;
+      std::int32_t index = 0;
+      ok = reader.Read(id) && reader.Read(index) && reader.LineEnd() && last->mailboxes.count(id);
+      if (ok) tentativeRedone.emplace_back(id, index);
+    } else if (word == "failed" || word == "retried") {
+      std::int32_t index = 0;
+      ok = reader.Read(index) && reader.LineEnd();
+      if (ok) (word == "failed" ? tentativeFailed : tentativeRetried).insert(index);
+    } else if (word == "mark") {
+      std::int32_t settled = 0;
+      std::size_t count = 0;
+      ok = reader.Read(settled) && reader.Read(count);
+      std::vector<std::tuple<int, std::int64_t, std::int32_t>> values;
+      for (std::size_t i = 0; ok && i < count; ++i) {
+        int id = 0;
+        std::int64_t length = 0;
+        std::int32_t records = 0;
+        ok = reader.Read(id) && reader.Read(length) && reader.Read(records) &&
+             last->mailboxes.count(id);
+        values.emplace_back(id, length, records);
+      }
+      ok = ok && reader.LineEnd();
+      if (ok) {
+        // Failures and retries count only once the mark that follows them
+        // is whole: a mark cut short leaves the run at the mark before.
+        last->settled = settled;
+        for (const auto& [id, length, records] : values) {
+          last->mailboxes[id].length = length;
+          last->mailboxes[id].count = records;
+        }
+        for (const std::int32_t index : tentativeRetried) last->failed.erase(index);
+        last->failed.insert(tentativeFailed.begin(), tentativeFailed.end());
+        for (const auto& [id, index] : tentativeRedone) last->mailboxes[id].redone.insert(index);
+        tentativeFailed.clear();
+        tentativeRetried.clear();
+        tentativeRedone.clear();
+      }
+    } else if (word == "end" || word == "abandoned" || word == "resumed") {
+      ok = reader.LineEnd();
+      if (ok && word == "end") last->ended = true;
+      if (ok && word == "resumed") last->ended = false;
+      if (ok && word == "abandoned") last->abandoned = true;
+    }
+    if (!ok) break;
+    if (word != "failed" && word != "retried" && word != "redone") good = reader.position();
+  }
+  // What follows the last whole record was cut short by an ended process;
+  // it is dropped before anything is appended.
+  journalGoodLength_ = static_cast<std::int64_t>(kHeader.size() + good);
+}
+
+void DestinationJournal::Assess() {
+  const auto same = [this](const Conversion& c) {
+    return c.fingerprint == source_.fingerprint && c.messages == source_.messages &&
+           c.path == source_.path && !c.abandoned;
+  };
+  if (!conversions_.empty() && same(conversions_.back())) {
+    Conversion& last = conversions_.back();
+    bool whole = last.ended && last.failed.empty();
+    std::int32_t converted = 0;
+    for (const auto& [id, mailbox] : last.mailboxes) {
+      // A mailbox shorter than the journal says lost records after the last
+      // mark reached the disk (a power cut): its messages are done again.
+      if (FileLength(root_ + mailbox.relative) < mailbox.length)
+        whole = false;
+      else
+        converted += mailbox.count;
+    }
+    earlier_ = whole ? EarlierConversion::Finished : EarlierConversion::Interrupted;
+    alreadyConverted_ = converted;
+    return;
+  }
+  for (const Conversion& conversion : conversions_) {
+    if (same(conversion) && conversion.ended) {
+      earlier_ = EarlierConversion::Finished;
+      return;
+    }
+  }
+  for (const Conversion& conversion : conversions_)
+    if (conversion.path == source_.path) earlier_ = EarlierConversion::ChangedSource;
+}
+
+void DestinationJournal::Append(const std::string& text, bool flush) {
+  std::string_view rest(text);
+  while (!rest.empty()) {
+    const ssize_t written = ::write(journalFd_, rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int error = written < 0 ? errno : EIO;
+      // A record cut short is dropped by the next reader; the journal still
+      // ends on a whole record for whoever appends next.
+      ::ftruncate(journalFd_, static_cast<off_t>(journalGoodLength_));
+      throw DestinationError("cannot write the conversion journal in " + folder_ + ": " +
+                             SystemReason(error));
+    }
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  journalGoodLength_ += static_cast<std::int64_t>(text.size());
+  // The journal must be on the disk before the mailbox records it speaks
+  // for, or a power cut could leave records that no journal knows of.
+  if (flush) ::fdatasync(journalFd_);
+}
+
+void DestinationJournal::Begin(bool resume) {
+  if (current_ != nullptr) throw std::logic_error("the conversion has begun already");
+  // A record cut short at the journal's end goes before anything follows it.
+  if (::ftruncate(journalFd_, static_cast<off_t>(journalGoodLength_)) != 0)
+    throw DestinationError("cannot write the conversion journal in " + folder_ + ": " +
+                           SystemReason(errno));
+  std::string text;
+  if (!journalHasHeader_) {
+    text += kHeader;
+    journalGoodLength_ = 0;
+    journalHasHeader_ = true;
+  }
+
+  if (resume && earlier_ == EarlierConversion::Interrupted) {
+    current_ = &conversions_.back();
+    current_->ended = false;
+    text += "resumed\n";
+    for (auto& [id, mailbox] : current_->mailboxes) {
+      const std::string path = root_ + mailbox.relative;
+      const std::int64_t actual = FileLength(path);
+      if (actual < mailbox.length) {
+        // Records this conversion wrote there are gone: the mailbox goes
+        // back to where the conversion found it, and its messages are done
+        // again.
+        const std::int64_t base = std::min(actual, mailbox.base);
+        if (actual > base && ::truncate(path.c_str(), static_cast<off_t>(base)) != 0)
+          throw DestinationError("cannot cut back the mailbox " + path + ": " +
+                                 SystemReason(errno));
+        mailbox.base = mailbox.length = base;
+ mailbox.count = 0;
+        mailbox.reset = true;
+        mailbox.redone.clear();
+        text += "reset" + Field(id) + Field(base) + "\n";
+      } else if (actual > mailbox.length &&
+                 ::truncate(path.c_str(), static_cast<off_t>(mailbox.length)) != 0) {
+        throw DestinationError("cannot cut back the mailbox " + path + ": " + SystemReason(errno));
+      }
+      mailbox.liveLength = mailbox.length;
+      mailbox.liveCount = mailbox.count;
+      idByRelative_[mailbox.relative] = id;
+    }
+  } else {
+    if (!conversions_.empty()) {
+      Conversion& last = conversions_.back();
+      if (!last.ended && !last.abandoned) {
+        // An interrupted conversion that will not be resumed: its mailboxes
+        // end with its last whole record, so that no torn record hides the
+        // next one.
+        for (const auto& [id, mailbox] : last.mailboxes) {
+          const std::string path = root_ + mailbox.relative;
+          if (FileLength(path) > mailbox.length)
+            ::truncate(path.c_str(), static_cast<off_t>(mailbox.length));
+        }
+        last.abandoned = true;
+        text += "abandoned\n";
+      }
+    }
+    Conversion conversion;
+    conversion.fingerprint = source_.fingerprint;
+    conversion.messages = source_.messages;
+    conversion.path = source_.path;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(source_.fingerprint));
+    text += "begin " + std::string(hex) + Field(source_.messages) + Field(source_.path) + "\n";
+    conversions_.push_back(std::move(conversion));
+    current_ = &conversions_.back();
+  }
+  const bool created = journalGoodLength_ == 0;
+  Append(text, true);
+  if (created) {
+    // A new journal's name must survive a power cut too.
+    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
+  }
+}
+
+std::string DestinationJournal::Relative(const std::string& mailboxPath) const {
+  if (mailboxPath.compare(0, root_.size(), root_) != 0)
+    throw MessageFailure("the mailbox " + mailboxPath + " lies outside the destination");
+  return mailboxPath.substr(root_.size());
+}
+
+bool DestinationJournal::Needed(std::int32_t index, const std::string& mailboxPath) const {
+  if (current_ == nullptr || index >= current_->settled) return true;
+  if (current_->failed.count(index) != 0) return true;
+  const auto known =
+      idByRelative_.find(mailboxPath.substr(std::min(root_.size(), mailboxPath.size())));
+  if (known == idByRelative_.end()) return true;
+  const MailboxEntry& mailbox = current_->mailboxes.at(known->second);
+  return mailbox.reset && mailbox.redone.count(index) == 0;
+}
+
+void DestinationJournal::CloseLeastRecentlyUsed() {
+  MailboxEntry* oldest = nullptr;
+  for (auto& [id, mailbox] : current_->mailboxes)
+    if (mailbox.file && (oldest == nullptr || mailbox.lastUse < oldest->lastUse)) oldest = &mailbox;
+  if (oldest == nullptr) return;
+  if (std::string reason = oldest->file->Close(); !reason.empty())
+    closeFailures_.emplace_back(oldest->file->path(), std::move(reason));
+  oldest->file.reset();
+  --openFiles_;
+}
+
+MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
+  if (current_ == nullptr) throw std::logic_error("the conversion has not begun");
+  const std::string relative = Relative(mailboxPath);
+  const auto known = idByRelative_.find(relative);
+  MailboxEntry* mailbox = known == idByRelative_.end() ? nullptr : &current_->mailboxes.at(known->second);
+  if (mailbox != nullptr && mailbox->file) {
+    mailbox->lastUse = ++useClock_;
+    return *mailbox->file;
+  }
+  if (openFiles_ >= kOpenMailboxLimit) CloseLeastRecentlyUsed();
+  auto file = std::make_unique<MailboxFile>(mailboxPath);
+  if (mailbox == nullptr) {
+    const int id = current_->mailboxes.empty() ? 1 : current_->mailboxes.rbegin()->first + 1;
+    // The mailbox's length before this conversion is on the disk before its
+    // first record, so that a cut back always knows where to stop.
+    try {
+      Append("mailbox" + Field(id) + Field(file->length()) + Field(file->existed() ? 1 : 0) +
+                 Field(relative) + "\n",
+             true);
+    } catch (const DestinationError& error) {
+      throw MessageFailure(error.what());
+    }
+    MailboxEntry& made = current_->mailboxes[id];
+    made.id = id;
+    made.relative = relative;
+    made.base = made.length = made.liveLength = file->length();
+    made.existed = file->existed();
+    idByRelative_[relative] = id;
+    mailbox = &made;
+  }
+  mailbox->file = std::move(file);
+  mailbox->lastUse = ++useClock_;
+  ++openFiles_;
+  return *mailbox->file;
+}
+
+void DestinationJournal::Converted(std::int32_t index, const std::string& mailboxPath) {
+  MailboxEntry& mailbox = current_->mailboxes.at(idByRelative_.at(Relative(mailboxPath)));
+  ++mailbox.liveCount;
+  mailbox.liveLength = mailbox.file ? mailbox.file->length() : mailbox.liveLength;
+  mailbox.changed = true;
+  if (index < current_->settled) {
+    if (current_->failed.erase(index) != 0) pending_ += "retried" + Field(index) + "\n";
+    if (mailbox.reset && mailbox.redone.insert(index).second)
+      pending_ += "redone" + Field(mailbox.id) + Field(index) + "\n";
+  }
+}
+
+void DestinationJournal::Failed(std::int32_t index) {
+  if (current_->failed.insert(index).second) pending_ += "failed" + Field(index) + "\n";
+}
+
+void DestinationJournal::Settled(std::int32_t index) {
+  if (index + 1 > current_->settled) current_->settled = index + 1;
+  if (++sinceMark_ >= kMessagesPerMark) WriteMark();
+}
+
+void DestinationJournal::WriteMark() {
+  if (current_ == nullptr) return;
+  std::string values;
+  std::size_t count = 0;
+  for (auto& [id, mailbox] : current_->mailboxes) {
+    if (!mailbox.changed) continue;
+    values += Field(id) + Field(mailbox.liveLength) + Field(mailbox.liveCount);
+    mailbox.length = mailbox.liveLength;
+    mailbox.count = mailbox.liveCount;
+    mailbox.changed = false;
+    ++count;
+  }
+  std::string text = std::move(pending_);
+  pending_.clear();
+  text += "mark" + Field(current_->settled) + Field(static_cast<std::int64_t>(count)) + values + "\n";
+  sinceMark_ = 0;
+  // Without the mark a later run merely does more again; the conversion
+  // itself can go on.
+  try {
+    Append(text, false);
+  } catch (const DestinationError&) {
+  }
+}
+
+std::vector<std::string> DestinationJournal::Mailboxes() const {
+  std::vector<std::string> paths;
+  if (current_ != nullptr)
+    for (const auto& [id, mailbox] : current_->mailboxes)
+      if (mailbox.liveCount > 0) paths.push_back(root_ + mailbox.relative);
+  return paths;
+}
+
+std::int32_t DestinationJournal::RecordCount() const {
+  std::int32_t records = 0;
+  if (current_ != nullptr)
+    for (const auto& [id, mailbox] : current_->mailboxes) records += mailbox.liveCount;
+  return records;
+}
+
+std::vector<std::pair<std::string, std::string>> DestinationJournal::Finish() {
+  while (openFiles_ > 0) CloseLeastRecentlyUsed();
+  WriteMark();
+  try {
+    Append("end\n", false);
+  } catch (const DestinationError&) {
+  }
+  return std::move(closeFailures_);
+}
+
+void DestinationJournal::Stop() {
+  WriteMark();
+}
+
+void DestinationJournal::Abandon() {
+  if (current_ == nullptr) return;
+  for (auto& [id, mailbox] : current_->mailboxes) {
+    if (mailbox.file) {
+      mailbox.file->Close();
+      mailbox.file.reset();
+    }
+    const std::string path = root_ + mailbox.relative;
+    if (!mailbox.existed && mailbox.base == 0)
+      ::unlink(path.c_str());
+    else if (FileLength(path) > mailbox.base)
+      ::truncate(path.c_str(), static_cast<off_t>(mailbox.base));
+  }
+  openFiles_ = 0;
+  current_->abandoned = true;
+  pending_.clear();
+  try {
+    Append("abandoned\n", false);
+  } catch (const DestinationError&) {
+  }
+}
+
+}  // namespace quillfen

@@ -1,0 +1,171 @@
+#include "convert/message_converter.h"
+
+#include <filesystem>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "convert/message_failure.h"
+
+namespace quillfen {
+
+namespace {
+
+// Messages are read, quoted and written in pieces of this size; a message
+// up to this size is read with one read and written with one write.
+constexpr std::size_t kPieceSize = 1024 * 1024;
+
+// The length of a first line that is an old mbox envelope line: the
+// record's own From line takes its place. A first line without a line end
+// is never one.
+std::size_t EnvelopeLength(std::string_view text) {
+  if (!text.starts_with("From ")) return 0;
+  const std::size_t lineEnd = text.find('\n');
+  return lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+}
+
+}  // namespace
+
+MessageConverter::MessageConverter(DestinationJournal& journal, ReaderState& readers,
+                                   FolderExistsFunction sourceFolderExists, PathStyle style)
+    : journal_(journal),
+      readers_(readers),
+      sourceFolderExists_(std::move(sourceFolderExists)),
+      style_(style),
+      piece_(new char[kPieceSize]) {}
+
+const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
+                                                std::string& mirrorFolder) {
+  const std::string sourceFolder = ExtractParentPath(sourceFile, style_);
+  if (sourceFolder.empty() || sourceFolder != lastSourceFolder_) {
+    // Nothing is kept from a message whose mailbox cannot be derived: the
+    // next one never borrows the previous message's result.
+    lastSourceFolder_.clear();
+    std::string mirror =
+        MirrorFolderFor(sourceFile, journal_.destinationRoot(), style_, sourceFolderExists_);
+    std::string mailbox = MboxFileFor(mirror, style_);
+    lastMirrorFolder_ = std::move(mirror);
+    lastMailbox_ = std::move(mailbox);
+    lastSourceFolder_ = sourceFolder;
+  }
+  mirrorFolder = lastMirrorFolder_;
+  return lastMailbox_;
+}
+
+void MessageConverter::EnsureMirrorFolder(const std::string& folder) {
+  if (folder == ensuredFolder_ && IsFolder(folder)) return;
+  ensuredFolder_.clear();
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(folder), ec);
+  if (!IsFolder(folder))
+    throw MessageFailure("cannot create the mailbox folder " + folder + ": " +
+                         (ec ? ec.message() : "a file is in the way"));
+  ensuredFolder_ = folder;
+}
+
+std::size_t MessageConverter::FillHead(MessageSource& source, bool& atEnd) {
+  std::size_t filled = 0;
+  atEnd = false;
+  while (filled < kPieceSize) {
+    const std::size_t got = source.Read(piece_.get() + filled, kPieceSize - filled);
+    if (got == 0) {
+      atEnd = true;
+      break;
+    }
+    filled += got;
+    // A file read to the size it announced is done: that saves the read
+    // that would only find its end.
+    if (source.SizeHint() >= 0 && filled == static_cast<std::size_t>(source.SizeHint())) {
+      atEnd = true;
+      break;
+    }
+  }
+  return filled;
+}
+
+void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source,
+                                   const YieldFunction& yield) {
+  bool atEnd = false;
+  const std::size_t headSize = FillHead(source, atEnd);
+  const std::string_view head(piece_.get(), headSize);
+
+  // The From line comes from the header block, read through the window's
+  // reader slot in the reader's call order: charset, date, sender.
+  if (!readers_.messageReader) readers_.messageReader = std::make_unique<MessageReader>();
+  readers_.messageReader->OpenMessageBytes(head, source.FallbackTime());
+  readers_.charsetName = readers_.messageReader->MessageCharset();
+  const MessageDateTime date = readers_.messageReader->MessageDate();
+  const std::string sender = readers_.messageReader->SenderAddress();
+  readers_.messageReader.reset();
+  const std::string fromLine = FormatFromLine(sender, date);
+  // A line break inside the From line would split the record in two.
+  if (fromLine.find_first_of("\r\n") != std::string::npos)
+    throw MessageFailure("the From line holds a line break");
+
+  out_.clear();
+  out_ += fromLine;
+  out_ += "\r\n";
+  const std::int64_t start = mailbox.BeginRecord();
+  try {
+    quoter_.Feed(head.substr(EnvelopeLength(head)), out_);
+    while (!atEnd) {
+      // A large message goes out piece by piece.
+      if (out_.size() >= kPieceSize) {
+        mailbox.Write(out_, start);
+        out_.clear();
+        if (yield) yield();
+      }
+      const std::size_t got = source.Read(piece_.get(), kPieceSize);
+      if (got == 0) break;
+      quoter_.Feed(std::string_view(piece_.get(), got), out_);
+    }
+    quoter_.Finish(out_);
+    out_ += "\r\n";
+    mailbox.Write(out_, start);
+  } catch (...) {
+    quoter_.Finish(out_);
+    out_.clear();
+    if (mailbox.length() > start) {
+      try {
+        mailbox.CutBack(start);
+      } catch (const MessageFailure&) {
+        // The mailbox owes the cut back; its next record tries again first.
+      }
+    }
+    throw;
+  }
+  mailbox.EndRecord();
+  // A huge message's buffer is not kept for the next one.
+  if (out_.capacity() > 4 * kPieceSize) std::string().swap(out_);
+}
+
+MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& sourceFile,
+                                         const SourceOpener& open, const YieldFunction& yield) {
+  MessageOutcome outcome;
+  try {
+    std::string mirrorFolder;
+    outcome.mailbox = MailboxFor(sourceFile, mirrorFolder);
+    if (!journal_.Needed(index, outcome.mailbox)) {
+      outcome.kind = MessageOutcome::Kind::AlreadyConverted;
+      journal_.Settled(index);
+      return outcome;
+    }
+    EnsureMirrorFolder(mirrorFolder);
+    MessageSource& source = open();
+    MailboxFile& mailbox = journal_.Mailbox(outcome.mailbox);
+    WriteRecord(mailbox, source, yield);
+    journal_.Converted(index, outcome.mailbox);
+    outcome.kind = MessageOutcome::Kind::Converted;
+  } catch (const MessageFailure& failure) {
+    outcome.reason = failure.what();
+  } catch (const std::bad_alloc&) {
+    outcome.reason = "not enough memory for the message";
+  } catch (const DestinationError& failure) {
+    outcome.reason = failure.what();
+  }
+  if (outcome.kind == MessageOutcome::Kind::Failed) journal_.Failed(index);
+  journal_.Settled(index);
+  return outcome;
+}
+
+}  // namespace quillfen

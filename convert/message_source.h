@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quillfen {
+
+// Where one message's bytes come from: a file of the scanned folder or an
+// entry of the export archive. The converter reads it front to back in
+// pieces, so a message of any size needs only a piece's worth of memory.
+class MessageSource {
+ public:
+  virtual ~MessageSource() = default;
+
+  // Reads up to size bytes into buffer and gives how many; 0 at the end.
+  // Throws MessageFailure with the reason when the bytes cannot be read.
+  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+  // Seconds since the epoch that stand in for a message without a date: the
+  // file's or the entry's modification time.
+  virtual long long FallbackTime() const = 0;
+  // The size the source announced (-1 when unknown), for reading a small
+  // message in one go.
+  virtual std::int64_t SizeHint() const { return -1; }
+};
+
+// A message file, opened without ever waiting (a pipe named like a message
+// would otherwise block) and only when it is a regular file: a device such
+// as a link to /dev/zero would never end. Throws MessageFailure naming the
+// source side ("cannot open the message: ...").
+class MessageFile : public MessageSource {
+ public:
+  explicit MessageFile(const std::string& path);
+  ~MessageFile() override;
+  MessageFile(const MessageFile&) = delete;
+  MessageFile& operator=(const MessageFile&) = delete;
+
+  std::size_t Read(char* buffer, std::size_t size) override;
+  long long FallbackTime() const override { return modificationTime_; }
+  std::int64_t SizeHint() const override { return size_; }
+
+ private:
+  int fd_ = -1;
+  long long modificationTime_ = 0;
+  std::int64_t size_ = -1;
+};
+
+}  // namespace quillfen

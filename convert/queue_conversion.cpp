@@ -1,0 +1,95 @@
+#include "convert/queue_conversion.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+#include "convert/message_converter.h"
+
+namespace quillfen {
+
+SourceIdentity IdentifyQueue(const std::string& sourceFolder, const QueueListRef& queue) {
+  SourceIdentity identity;
+  identity.path = sourceFolder;
+  SourceFingerprint fingerprint;
+  const std::int32_t queued = queue ? queue->Count() : 0;
+  for (std::int32_t position = 1; position <= queued; ++position) {
+    const std::string& name = queue->Item(position);
+    if (!IsMessageName(name)) continue;
+    struct stat info {};
+    const bool known = ::stat(name.c_str(), &info) == 0;
+    fingerprint.Add(name, known ? static_cast<std::int64_t>(info.st_size) : -1,
+                    known ? static_cast<std::int64_t>(info.st_mtime) : -1);
+    ++identity.messages;
+  }
+  identity.fingerprint = fingerprint.value();
+  return identity;
+}
+
+FolderExistsFunction CachedFolderLookup() {
+  auto known = std::make_shared<std::unordered_map<std::string, bool>>();
+  return [known](const std::string& folder) {
+    const auto [entry, inserted] = known->try_emplace(folder, false);
+    if (inserted) entry->second = IsFolder(folder);
+    return entry->second;
+  };
+}
+
+void CompleteReport(DestinationJournal& journal, RunReport& report, bool finish) {
+  if (finish) {
+    for (auto& [mailbox, reason] : journal.Finish())
+      report.failures.push_back({mailbox, std::move(reason)});
+  } else {
+    journal.Stop();
+  }
+  report.converted = journal.RecordCount();
+  report.mailboxes = journal.Mailboxes();
+}
+
+RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue,
+                       ReaderState& readers, const ProgressFunction& progress, PathStyle style) {
+  RunReport report;
+  report.destinationRoot = journal.destinationRoot();
+  report.alreadyConverted =
+      journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
+  MessageConverter converter(journal, readers, CachedFolderLookup(), style);
+
+  const std::int32_t queued = queue ? queue->Count() : 0;
+  std::int32_t total = 0;
+  for (std::int32_t position = 1; position <= queued; ++position)
+    if (IsMessageName(queue->Item(position))) ++total;
+
+  std::optional<MessageFile> file;
+  std::string folder;
+  for (std::int32_t position = 1; position <= queued; ++position) {
+    const std::string& name = queue->Item(position);
+    if (!IsMessageName(name)) continue;
+    const std::int32_t index = report.messages++;
+    // The file is read by the exact name the walker queued: on this
+    // platform a trailing space belongs to the name.
+    const MessageOutcome outcome = converter.Convert(
+        index, name,
+        [&file, &name]() -> MessageSource& {
+          file.reset();
+          file.emplace(name);
+          return *file;
+        },
+        {});
+    file.reset();
+    if (outcome.kind == MessageOutcome::Kind::Failed)
+      report.failures.push_back({name, outcome.reason});
+    if (progress) {
+      folder = ExtractParentPath(name, style);
+      if (!progress({report.messages, total, &folder})) {
+        report.stopped = true;
+        break;
+      }
+    }
+  }
+  CompleteReport(journal, report, !report.stopped);
+  return report;
+}
+
+}  // namespace quillfen
