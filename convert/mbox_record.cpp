@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "convert/envelope_line.h"
 #include "convert/message_failure.h"
 
 namespace quillfen {
@@ -73,12 +74,11 @@ void QuotedPieces(std::string_view text, Emit&& emit) {
   emit(text.substr(copied));
 }
 
-// The text without a first line that already is an mbox "From " line (an old
-// envelope line); the record's own From line takes its place.
+// The text without a first line that already is an mbox envelope line; the
+// record's own From line takes its place. Any other first line, even one
+// that begins with "From ", is part of the message and is kept.
 std::string_view WithoutEnvelopeLine(std::string_view text) {
-  if (!text.starts_with("From ")) return text;
-  const std::size_t lineEnd = text.find('\n');
-  return lineEnd == std::string_view::npos ? std::string_view() : text.substr(lineEnd + 1);
+  return text.substr(EnvelopeLineLength(text));
 }
 
 // The bytes of one record as pieces that point into its From line and text,
