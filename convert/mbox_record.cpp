@@ -20,6 +20,11 @@
 namespace quillfen {
 namespace {
 
+// The longest file name, in bytes, that ext4 and most other file systems
+// take; file systems that count characters or UTF-16 units instead take at
+// least as many.
+constexpr std::size_t kMaxFileNameBytes = 255;
+
 std::string Reason(const char* what, int error) {
   return std::string(what) + ": " + std::strerror(error);
 }
@@ -217,7 +222,18 @@ std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style) {
                                : std::string();
   if (name.empty())
     throw MessageFailure("no mailbox name: the mirror folder has no name: " + mirrorFolder);
-  return folder + name + ".mbox";
+  static constexpr std::string_view kExtension = ".mbox";
+  std::string_view stem(name);
+  if (stem.size() + kExtension.size() > kMaxFileNameBytes) {
+    // A folder name may use all the bytes a file name may have; the mailbox
+    // name then gives up the end of it rather than the whole mailbox.
+    const std::size_t limit = kMaxFileNameBytes - kExtension.size();
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    // A name that is not UTF-8 at all is cut at the byte limit.
+    stem = stem.substr(0, cut > 0 ? cut : limit);
+  }
+  return folder + std::string(stem) + std::string(kExtension);
 }
 
 std::string FormatFromLine(const std::string& sender, const MessageDateTime& date) {

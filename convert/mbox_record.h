@@ -34,8 +34,11 @@ std::string MirrorFolderFor(const std::string& sourceFile, const std::string& de
                             PathStyle style = PathStyle::Native(),
                             const FolderExistsFunction& folderExists = {});
 
-// mirrorFolder + its own last name + ".mbox". Throws MessageFailure when
-// mirrorFolder is empty or has no name.
+// mirrorFolder + its own last name + ".mbox". When that file name would pass
+// 255 bytes (a folder name of 251 bytes or more), the name before ".mbox" is
+// cut to at most 250 bytes, at the start of a UTF-8 character, so that the
+// mailbox can still be created; the mirror folder itself keeps its full name.
+// Throws MessageFailure when mirrorFolder is empty or has no name.
 std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style = PathStyle::Native());
 
 // "From " + sender + " " + date as "ddd mmm dd hh:mm:ss yyyy", English names.
