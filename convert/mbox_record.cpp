@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "convert/envelope_line.h"
@@ -197,6 +198,22 @@ std::string TakeFromLine(ReaderState& state) {
   return FormatFromLine(sender, date);
 }
 
+// The From line's date must have a four-digit year, or mbox readers reject
+// the record, and readers that turn it into a time since 1970 cannot hold an
+// earlier one; e-mail itself is younger than that. A date outside 1970 to
+// 9999 (an impossible header date or file time) therefore becomes the
+// nearest end of that range, to the second.
+MessageDateTime WithinFromLineRange(const MessageDateTime& date) {
+  static constexpr MessageDateTime kFirst{1970, 1, 1, 0, 0, 0};
+  static constexpr MessageDateTime kLast{9999, 12, 31, 23, 59, 59};
+  const auto key = [](const MessageDateTime& d) {
+    return std::tie(d.year, d.month, d.day, d.hour, d.minute, d.second);
+  };
+  if (key(date) < key(kFirst)) return kFirst;
+  if (key(kLast) < key(date)) return kLast;
+  return date;
+}
+
 }  // namespace
 
 std::string MirrorFolderFor(const std::string& sourceFile, const std::string& destinationRoot,
@@ -236,8 +253,9 @@ std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style) {
   return folder + std::string(stem) + std::string(kExtension);
 }
 
-std::string FormatFromLine(const std::string& sender, const MessageDateTime& date) {
+std::string FormatFromLine(const std::string& sender, const MessageDateTime& givenDate) {
   using namespace std::chrono;
+  const MessageDateTime date = WithinFromLineRange(givenDate);
   static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
                                                        "Thu", "Fri", "Sat"};
   static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -42,6 +42,8 @@ std::string MirrorFolderFor(const std::string& sourceFile, const std::string& de
 std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style = PathStyle::Native());
 
 // "From " + sender + " " + date as "ddd mmm dd hh:mm:ss yyyy", English names.
+// A date before 1970-01-01 00:00:00 or after 9999-12-31 23:59:59 is written
+// as that nearest end of the range, so the year always has four digits.
 std::string FormatFromLine(const std::string& sender, const MessageDateTime& date);
 
 // Reads sourceFile through the readers held in state, in the reader call
