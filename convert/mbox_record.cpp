@@ -4,11 +4,17 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <tuple>
 
 #include "convert/message_failure.h"
 
 namespace quillfen {
 namespace {
+
+// The longest file name, in bytes, that ext4 and most other file systems
+// take; file systems that count characters or UTF-16 units instead take at
+// least as many.
+constexpr std::size_t kMaxFileNameBytes = 255;
 
 // True for "<folder>!N" with a non-empty folder and N a positive decimal
 // number written without a leading zero; folder receives the part before "!".
@@ -38,6 +44,22 @@ std::string MailFolderOf(const std::string& sourceFolder, PathStyle style,
   return exists ? sibling : sourceFolder;
 }
 
+// The From line's date must have a four-digit year, or mbox readers reject
+// the record, and readers that turn it into a time since 1970 cannot hold an
+// earlier one; e-mail itself is younger than that. A date outside 1970 to
+// 9999 (an impossible header date or file time) therefore becomes the
+// nearest end of that range, to the second.
+MessageDateTime WithinFromLineRange(const MessageDateTime& date) {
+  static constexpr MessageDateTime kFirst{1970, 1, 1, 0, 0, 0};
+  static constexpr MessageDateTime kLast{9999, 12, 31, 23, 59, 59};
+  const auto key = [](const MessageDateTime& d) {
+    return std::tie(d.year, d.month, d.day, d.hour, d.minute, d.second);
+  };
+  if (key(date) < key(kFirst)) return kFirst;
+  if (key(kLast) < key(date)) return kLast;
+  return date;
+}
+
 }  // namespace
 
 std::string MirrorFolderFor(const std::string& sourceFile, const std::string& destinationRoot,
@@ -63,11 +85,23 @@ std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style) {
                                : std::string();
   if (name.empty())
     throw MessageFailure("no mailbox name: the mirror folder has no name: " + mirrorFolder);
-  return folder + name + ".mbox";
+  static constexpr std::string_view kExtension = ".mbox";
+  std::string_view stem(name);
+  if (stem.size() + kExtension.size() > kMaxFileNameBytes) {
+    // A folder name may use all the bytes a file name may have; the mailbox
+    // name then gives up the end of it rather than the whole mailbox.
+    const std::size_t limit = kMaxFileNameBytes - kExtension.size();
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    // A name that is not UTF-8 at all is cut at the byte limit.
+    stem = stem.substr(0, cut > 0 ? cut : limit);
+  }
+  return folder + std::string(stem) + std::string(kExtension);
 }
 
-std::string FormatFromLine(const std::string& sender, const MessageDateTime& date) {
+std::string FormatFromLine(const std::string& sender, const MessageDateTime& givenDate) {
   using namespace std::chrono;
+  const MessageDateTime date = WithinFromLineRange(givenDate);
   static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
                                                        "Thu", "Fri", "Sat"};
   static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -27,11 +27,16 @@ std::string MirrorFolderFor(const std::string& sourceFile, const std::string& de
                             PathStyle style = PathStyle::Native(),
                             const FolderExistsFunction& folderExists = {});
 
-// mirrorFolder + its own last name + ".mbox". Throws MessageFailure when
-// mirrorFolder is empty or has no name.
+// mirrorFolder + its own last name + ".mbox". When that file name would pass
+// 255 bytes (a folder name of 251 bytes or more), the name before ".mbox" is
+// cut to at most 250 bytes, at the start of a UTF-8 character, so that the
+// mailbox can still be created; the mirror folder itself keeps its full name.
+// Throws MessageFailure when mirrorFolder is empty or has no name.
 std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style = PathStyle::Native());
 
 // "From " + sender + " " + date as "ddd mmm dd hh:mm:ss yyyy", English names.
+// A date before 1970-01-01 00:00:00 or after 9999-12-31 23:59:59 is written
+// as that nearest end of the range, so the year always has four digits.
 std::string FormatFromLine(const std::string& sender, const MessageDateTime& date);
 
 }  // namespace quillfen

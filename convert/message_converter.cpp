@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "convert/envelope_line.h"
 #include "convert/message_failure.h"
 
 namespace quillfen {
@@ -14,15 +15,6 @@ namespace {
 // Messages are read, quoted and written in pieces of this size; a message
 // up to this size is read with one read and written with one write.
 constexpr std::size_t kPieceSize = 1024 * 1024;
-
-// The length of a first line that is an old mbox envelope line: the
-// record's own From line takes its place. A first line without a line end
-// is never one.
-std::size_t EnvelopeLength(std::string_view text) {
-  if (!text.starts_with("From ")) return 0;
-  const std::size_t lineEnd = text.find('\n');
-  return lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
-}
 
 }  // namespace
 
@@ -107,7 +99,8 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source,
   out_ += "\r\n";
   const std::int64_t start = mailbox.BeginRecord();
   try {
-    quoter_.Feed(head.substr(EnvelopeLength(head)), out_);
+    // An old envelope line gives way to the record's own From line.
+    quoter_.Feed(head.substr(EnvelopeLineLength(head)), out_);
     while (!atEnd) {
       // A large message goes out piece by piece.
       if (out_.size() >= kPieceSize) {

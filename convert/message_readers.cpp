@@ -12,6 +12,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "convert/envelope_line.h"
 #include "convert/message_failure.h"
 
 namespace quillfen {
@@ -110,12 +111,10 @@ std::size_t HeaderBlockEnd(std::string_view text, std::size_t from) {
   return std::string_view::npos;
 }
 
-// A first line that already is an mbox "From " line is no header; GMime
-// would take it for the start of the body and see no headers at all.
+// A first line that is an mbox envelope line is no header, so the header
+// block starts after it.
 std::string_view WithoutEnvelopeLine(std::string_view bytes) {
-  if (!bytes.starts_with("From ")) return bytes;
-  const std::size_t lineEnd = bytes.find('\n');
-  return lineEnd == std::string_view::npos ? std::string_view() : bytes.substr(lineEnd + 1);
+  return bytes.substr(EnvelopeLineLength(bytes));
 }
 
 MessageDateTime FromLocalTime(long long seconds) {

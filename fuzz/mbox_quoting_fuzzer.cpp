@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/envelope_line.h"
 #include "convert/mbox_record.h"
 
 namespace {
@@ -69,11 +70,10 @@ std::string Unquote(std::string_view text) {
 }
 
 // The text the record should carry: without a first line that is itself an
-// envelope "From " line, which the record's own From line replaces.
+// envelope line, which the record's own From line replaces; any other first
+// line is kept.
 std::string_view Expected(std::string_view text) {
-  if (!text.starts_with("From ")) return text;
-  const std::size_t end = text.find('\n');
-  return end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  return text.substr(quillfen::EnvelopeLineLength(text));
 }
 
 }  // namespace

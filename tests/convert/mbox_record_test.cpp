@@ -61,7 +61,9 @@ TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
       // The first line is an old envelope line: left out, not quoted.
       {"From someone Sat Jan  1 00:00:00 2000\nS: x\n\nFrom body\n", "S: x\n\n>From body\n"},
       {"From someone Sat Jan  1 00:00:00 2000\r\nS: x\r\n\r\n", "S: x\r\n\r\n"},
-      {"From only an envelope line", ""},
+      // A first line that begins with "From " but is no envelope line is
+      // part of the message, even as its only line.
+      {"From only an envelope line", ">From only an envelope line"},
       // A quoted first line is a body line like any other.
       {">From x\n", ">>From x\n"},
   };

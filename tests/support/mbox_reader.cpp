@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <stdexcept>
 
 #include "tests/support/temp_dir.h"
@@ -93,9 +94,18 @@ std::string UnquoteMboxrd(std::string_view text) {
 }
 
 std::string WithoutEnvelopeLine(std::string_view emlBytes) {
-  if (!StartsWithFrom(emlBytes, 0)) return std::string(emlBytes);
+  // Written apart from the converter's own recognizer, for the forms the
+  // tests use: sender, asctime-like date, a zone before or after the year.
+  static const std::regex kEnvelope(
+      "From [^ \t\r\n]+[ \t]+(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) +[0-9]{1,2} "
+      "[0-9]{1,2}:[0-9]{2}(:[0-9]{2})?( [A-Z]{2,5}| [+-][0-9]{4})? [0-9]{4}"
+      "( [A-Z]{2,5}| [+-][0-9]{4})?\r?\n");
   const std::size_t lineEnd = emlBytes.find('\n');
-  if (lineEnd == std::string_view::npos) return {};
+  if (!StartsWithFrom(emlBytes, 0) || lineEnd == std::string_view::npos)
+    return std::string(emlBytes);
+  const std::string firstLine(emlBytes.substr(0, lineEnd + 1));
+  if (!std::regex_match(firstLine, kEnvelope)) return std::string(emlBytes);
   return std::string(emlBytes.substr(lineEnd + 1));
 }
 

@@ -34,8 +34,9 @@ std::vector<StoredRecord> ReadMbox(const std::filesystem::path& mboxFile);
 std::string UnquoteMboxrd(std::string_view text);
 
 // What a message file's text looks like after a round trip through an .mbox
-// file: its bytes without a first line that already is an mbox "From " line
-// (an old envelope line, up to and including its LF).
+// file: its bytes without a first line that is an old mbox envelope line
+// ("From ", a sender and a date, up to and including its LF). A first line
+// that merely begins with "From " is kept.
 std::string WithoutEnvelopeLine(std::string_view emlBytes);
 
 }  // namespace quillfen::test

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// text made safe for one line of a report: every control character (a byte
+// below 0x20, and 0x7F) is written as an escape, "\n", "\r", "\t" or "\xHH"
+// (two capital hex digits); every other byte, UTF-8 sequences included, is
+// kept. A file name may hold a line feed, and printed as it is it would
+// start a line that looks like a report line of its own. A backslash is
+// kept as it is, so a name that already reads "\n" is not told apart from
+// one holding a line feed; the report only has to stay one line per message.
+std::string EscapedForReport(std::string_view text);
+
+}  // namespace quillfen
