@@ -1,20 +1,17 @@
 // Any text written as a record must come back exactly from an mboxrd reader,
 // and no line of it may pass for a record separator.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "convert/envelope_line.h"
-#include "convert/mbox_record.h"
+#include "convert/mbox_quoting.h"
 
 namespace {
 
@@ -25,30 +22,6 @@ constexpr std::string_view kSecondText = "Subject: next\r\n\r\nFrom the next rec
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "mbox quoting: %s\n", what);
   std::abort();
-}
-
-// One mailbox file for the whole fuzzing process, emptied before each input.
-// It lives in memory where the system offers a memory file system, so that
-// each input costs no disk journal work.
-std::string MakeMailboxFile() {
-  for (const char* folder : {"/dev/shm", "/tmp"}) {
-    std::string pattern = std::string(folder) + "/quillfen-fuzz-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd >= 0) {
-      ::close(fd);
-      return pattern;
-    }
-  }
-  Fail("cannot create the mailbox file");
-}
-
-const std::string& MailboxPath() {
-  static const std::string path = [] {
-    std::string made = MakeMailboxFile();
-    std::atexit([] { ::unlink(MailboxPath().c_str()); });
-    return made;
-  }();
-  return path;
 }
 
 // The mboxrd reading of a record's stored text: a line that begins with one
@@ -76,18 +49,34 @@ std::string_view Expected(std::string_view text) {
   return text.substr(quillfen::EnvelopeLineLength(text));
 }
 
+// A record as the converter writes it: From line, CR LF, the quoted text,
+// CR LF. The text reaches the quoter in pieces cut where seed says, as a
+// large message's text does, so that a line split between two pieces is
+// checked too.
+std::string Record(std::string_view fromLine, std::string_view text, std::uint8_t seed) {
+  std::string out(fromLine);
+  out += "\r\n";
+  quillfen::MboxQuoter quoter;
+  text = text.substr(quillfen::EnvelopeLineLength(text));
+  const std::size_t step = 1 + seed % 7;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t length = seed == 0 ? text.size() : std::min(step + at % 5, text.size() - at);
+    quoter.Feed(text.substr(at, length), out);
+    at += length;
+  }
+  quoter.Finish(out);
+  out += "\r\n";
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  const std::string& path = MailboxPath();
-  if (::truncate(path.c_str(), 0) != 0) Fail("cannot empty the mailbox file");
-
-  quillfen::AppendMboxRecord(path, {std::string(kFirstFromLine), text}, {});
-  quillfen::AppendMboxRecord(path, {std::string(kSecondFromLine), std::string(kSecondText)}, {});
-
-  std::ifstream in(path, std::ios::binary);
-  const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (size == 0) return 0;
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string stored =
+      Record(kFirstFromLine, text, data[0]) + Record(kSecondFromLine, kSecondText, 0);
 
   // Record separators: lines that begin with "From ". There must be exactly
   // the two that were written.
