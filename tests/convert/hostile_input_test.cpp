@@ -9,21 +9,31 @@
 #include "convert/envelope_line.h"
 #include "convert/mbox_record.h"
 #include "convert/report_text.h"
+#include "tests/support/convert_bytes.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen {
 namespace {
 
-// The text of the one record written for a message of these bytes.
-std::string StoredText(const std::string& bytes) {
+// The one record written for a message of these bytes.
+std::string StoredRecord(const std::string& bytes, long long fallbackTime = 1372636800) {
   test::TempDir dir;
-  const std::string mbox = dir.str() + "a.mbox";
-  ReaderState readers;
-  AppendMboxRecord(mbox, ReadMessageRecordFromBytes(bytes, 1372636800, readers, {}), {});
-  const std::string written = test::ReadFile(mbox);
+  const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", bytes, fallbackTime);
+  EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
+  return test::ReadFile(outcome.mailbox);
+}
+
+// Its text, without the From line and the record's last line end.
+std::string StoredText(const std::string& bytes) {
+  const std::string written = StoredRecord(bytes);
   const std::size_t start = written.find("\r\n") + 2;
   return written.substr(start, written.size() - start - 2);
+}
+
+std::string FromLineOf(const std::string& bytes, long long fallbackTime) {
+  const std::string written = StoredRecord(bytes, fallbackTime);
+  return written.substr(0, written.find("\r\n"));
 }
 
 TEST(HostileInput, OnlyARealEnvelopeLineIsLeftOut) {
@@ -76,28 +86,25 @@ TEST(HostileInput, FolderNamesUpToTheFileNameLimitGetAMailbox) {
   const std::string stems[] = {names[0], std::string(250, 'b'), std::string(249, 'c')};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    const std::string folder = dir.str() + names[i] + "/";
-    std::filesystem::create_directory(folder);
-    const std::string mbox = MboxFileFor(folder);
-    EXPECT_EQ(mbox, folder + stems[i] + ".mbox");
-    AppendMboxRecord(mbox, {"From a Mon Jul 01 00:05:09 2013", "Subject: x\n\nbody\n"}, {});
-    EXPECT_EQ(test::ReadMbox(mbox).size(), 1u);
+    const std::string folder = dir.str() + "x/" + names[i] + "/";
+    const MessageOutcome outcome =
+        test::ConvertBytes(dir.str(), "/x/" + names[i] + "/1.eml", "Subject: x\n\nbody\n");
+    EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
+    EXPECT_EQ(outcome.mailbox, folder + stems[i] + ".mbox");
+    EXPECT_EQ(test::ReadMbox(outcome.mailbox).size(), 1u);
   }
 }
 
 TEST(HostileInput, FromLineYearsAlwaysHaveFourDigits) {
-  ReaderState readers;
   // No Date header: the entry's time stands in, 31,700 years either way.
   for (const long long seconds : {1000000000000LL, -1000000000000LL}) {
     SCOPED_TRACE(seconds);
-    const MboxRecord record =
-        ReadMessageRecordFromBytes("Subject: x\n\nbody\n", seconds, readers, {});
-    EXPECT_EQ(record.fromLine, seconds > 0 ? "From MAILER-DAEMON Fri Dec 31 23:59:59 9999"
-                                           : "From MAILER-DAEMON Thu Jan 01 00:00:00 1970");
+    EXPECT_EQ(FromLineOf("Subject: x\n\nbody\n", seconds),
+              seconds > 0 ? "From MAILER-DAEMON Fri Dec 31 23:59:59 9999"
+                          : "From MAILER-DAEMON Thu Jan 01 00:00:00 1970");
   }
-  const MboxRecord old = ReadMessageRecordFromBytes(
-      "From: a@b.org\nDate: Mon, 1 Jan 1900 10:00:00 +0000\n\nbody\n", 0, readers, {});
-  EXPECT_EQ(old.fromLine, "From a@b.org Thu Jan 01 00:00:00 1970");
+  EXPECT_EQ(FromLineOf("From: a@b.org\nDate: Mon, 1 Jan 1900 10:00:00 +0000\n\nbody\n", 0),
+            "From a@b.org Thu Jan 01 00:00:00 1970");
   EXPECT_EQ(FormatFromLine("x", {1970, 1, 1, 0, 0, 0}), "From x Thu Jan 01 00:00:00 1970");
   EXPECT_EQ(FormatFromLine("x", {9999, 12, 31, 23, 59, 59}), "From x Fri Dec 31 23:59:59 9999");
 }

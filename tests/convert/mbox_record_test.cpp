@@ -3,22 +3,27 @@
 
 #include <clocale>
 #include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "convert/mbox_record.h"
-#include "convert/message_failure.h"
+#include "tests/support/convert_bytes.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen {
 namespace {
 
-// The bytes AppendMboxRecord writes for one record into a fresh file.
-std::string RecordBytes(const std::string& fromLine, const std::string& text) {
+// The record written for a message of these bytes into a fresh mailbox,
+// the text reaching the converter in pieces of pieceSize bytes (0: whole),
+// without its From line: the line end after it, the text, the line end.
+std::string RecordAfterFromLine(const std::string& text, std::size_t pieceSize = 0) {
   test::TempDir dir;
-  const std::string mbox = dir.str() + "a.mbox";
-  AppendMboxRecord(mbox, {fromLine, text}, {});
-  return test::ReadFile(mbox);
+  const MessageOutcome outcome =
+      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", text, 1372636800, pieceSize);
+  EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
+  const std::string written = test::ReadFile(outcome.mailbox);
+  return written.substr(written.find("\r\n"));
 }
 
 TEST(FromLine, EnglishNamesZeroPaddedFieldsWhateverTheLocale) {
@@ -35,20 +40,13 @@ TEST(FromLine, EnglishNamesZeroPaddedFieldsWhateverTheLocale) {
 }
 
 TEST(RecordBytes, FromLineCrLfTextCrLf) {
-  const std::string from = "From a@b Mon Jul 01 00:05:09 2013";
-  EXPECT_EQ(RecordBytes(from, "Subject: x\n\nbody"), from + "\r\nSubject: x\n\nbody\r\n");
-  EXPECT_EQ(RecordBytes(from, "Subject: x\r\n\r\nbody\r\n"),
-            from + "\r\nSubject: x\r\n\r\nbody\r\n\r\n");
-  EXPECT_EQ(RecordBytes(from, ""), from + "\r\n\r\n");
-  // A From line that would split the record is refused before anything is written.
-  test::TempDir dir;
-  EXPECT_THROW(AppendMboxRecord(dir.str() + "a.mbox", {"From a\r\nFrom b", "x"}, {}),
-               MessageFailure);
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.mbox"));
+  EXPECT_EQ(RecordAfterFromLine("Subject: x\n\nbody"), "\r\nSubject: x\n\nbody\r\n");
+  EXPECT_EQ(RecordAfterFromLine("Subject: x\r\n\r\nbody\r\n"),
+            "\r\nSubject: x\r\n\r\nbody\r\n\r\n");
+  EXPECT_EQ(RecordAfterFromLine(""), "\r\n\r\n");
 }
 
 TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
-  const std::string from = "From a@b Mon Jul 01 00:05:09 2013";
   struct Case {
     const char* text;
     const char* written;
@@ -69,27 +67,26 @@ TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(RecordBytes(from, c.text), from + "\r\n" + c.written + "\r\n");
+    // Whole, and in pieces cut inside the lines that need a decision.
+    for (const std::size_t piece : {0, 1, 3, 7}) {
+      EXPECT_EQ(RecordAfterFromLine(c.text, piece), "\r\n" + std::string(c.written) + "\r\n");
+    }
   }
 }
 
-TEST(AppendMboxRecord, AppendsAfterExistingContentAndYieldsOnce) {
+TEST(MailboxFile, ARecordAfterAForeignTailStartsOnANewLine) {
   test::TempDir dir;
-  const std::string mbox = dir.str() + "a.mbox";
+  const std::string mbox = dir.str() + "x/Inbox/Inbox.mbox";
+  // Text another program left, ending in the middle of a line.
   const std::string existing = "From x Mon Jul 01 00:05:09 2013\r\nold\r\n\x01\xFF";
+  std::filesystem::create_directories(dir.path() / "x/Inbox");
   test::WriteFile(mbox, existing);
-  int yields = 0;
-  AppendMboxRecord(mbox, {"From y Tue Jul 02 00:05:09 2013", "new"}, [&] { ++yields; });
-  EXPECT_EQ(yields, 1);
-  EXPECT_EQ(test::ReadFile(mbox), existing + "From y Tue Jul 02 00:05:09 2013\r\nnew\r\n");
-
-  try {
-    AppendMboxRecord(dir.str() + "missing/a.mbox", {"From y", "x"}, [&] { ++yields; });
-    ADD_FAILURE() << "appended into a missing folder";
-  } catch (const MessageFailure& failure) {
-    EXPECT_STREQ(failure.what(), "cannot open: No such file or directory");
-  }
-  EXPECT_EQ(yields, 1);
+  const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", "Subject: new\n\nnew\n");
+  ASSERT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
+  const std::string written = test::ReadFile(mbox);
+  EXPECT_EQ(written.substr(0, existing.size()), existing);
+  EXPECT_TRUE(written.substr(existing.size()).starts_with("\r\nFrom MAILER-DAEMON "));
+  EXPECT_EQ(test::ReadMbox(mbox).size(), 2u);
 }
 
 // Lowers the largest file size this process may write, so that writes fail
@@ -113,76 +110,29 @@ class FileSizeLimit {
   void (*previous_)(int) = SIG_DFL;
 };
 
-TEST(AppendMboxRecord, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
+TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
   test::TempDir dir;
-  const std::string mbox = dir.str() + "Inbox.mbox";
+  std::filesystem::create_directories(dir.path() / "x/Inbox");
+  const std::string mbox = dir.str() + "x/Inbox/Inbox.mbox";
   const std::string first = "From a Mon Jul 01 00:05:09 2013\r\nSubject: 1\r\n\r\nfirst\r\n";
   test::WriteFile(mbox, first);
-  const MboxRecord big{"From b Mon Jul 01 00:05:09 2013",
-                       "Subject: 2\r\n\r\n" + std::string(100000, 'b')};
+  // Larger than one piece, so the record takes several writes.
+  const std::string big = "Subject: 2\r\n\r\n" + std::string(3 * 1024 * 1024, 'b');
   {
     // Part of the record fits below the limit, so the file really grows
     // before the write fails.
-    FileSizeLimit limit(first.size() + 5000);
-    try {
-      AppendMboxRecord(mbox, big, {});
-      ADD_FAILURE() << "the write did not fail";
-    } catch (const MessageFailure& failure) {
-      EXPECT_STREQ(failure.what(), "cannot write: File too large");
-    }
+    FileSizeLimit limit(first.size() + 1024 * 1024 + 5000);
+    const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big);
+    EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Failed);
+    EXPECT_EQ(outcome.reason, "cannot write the mailbox: File too large");
   }
   EXPECT_EQ(test::ReadFile(mbox), first);
 
-  AppendMboxRecord(mbox, big, {});
+  EXPECT_EQ(test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big).kind,
+            MessageOutcome::Kind::Converted);
   const auto records = test::ReadMbox(mbox);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[1].text, big.text);
-}
-
-TEST(ReadMessageRecord, ReaderLifetimesAndExactBytes) {
-  test::TempDir dir;
-  // 8-bit text in two charsets and a body line that needs quoting later.
-  const std::string latin1 =
-      "Return-Path: <ann@a.org>\nDate: Mon, 1 Jul 2013 00:05:09 +0200\n"
-      "Content-Type: text/plain; charset=iso-8859-1\n\nCaf\xE9 cr\xE8me\nFrom me\n";
-  const std::string utf8 =
-      "From: B\xC3\xB6rje <b@b.org>\r\nDate: Tue, 5 Mar 2013 21:30:00 -0800\r\n"
-      "Content-Type: text/plain; charset=UTF-8\r\n\r\n\xE2\x82\xAC 5\r\n";
-  test::WriteFile(dir.path() / "1.eml", latin1);
-  test::WriteFile(dir.path() / "2.eml", utf8);
-
-  ReaderState state;
-  int yields = 0;
-  const YieldFunction yield = [&] {
-    ++yields;
-    // While the run yields, the message reader is gone and the charset is kept.
-    EXPECT_EQ(state.messageReader, nullptr);
-    EXPECT_FALSE(state.charsetName.empty());
-  };
-  const MboxRecord first = ReadMessageRecord(dir.str() + "1.eml", state, yield);
-  EXPECT_EQ(first.fromLine, "From ann@a.org Mon Jul 01 00:05:09 2013");
-  EXPECT_EQ(first.text, latin1);
-  EXPECT_EQ(state.charsetName, "iso-8859-1");
-  EXPECT_EQ(state.messageReader, nullptr);
-  ASSERT_NE(state.textFileReader, nullptr);
-  const TextFileReader* kept = state.textFileReader.get();
-
-  const MboxRecord second = ReadMessageRecord(dir.str() + "2.eml", state, yield);
-  EXPECT_EQ(second.fromLine, "From b@b.org Tue Mar 05 21:30:00 2013");
-  EXPECT_EQ(second.text, utf8);
-  EXPECT_EQ(state.charsetName, "UTF-8");
-  EXPECT_EQ(state.textFileReader.get(), kept);
-  EXPECT_EQ(yields, 2);
-
-  // A file that cannot be read fails after the yield, with the reason.
-  try {
-    ReadMessageRecord(dir.str() + "3.eml", state, yield);
-    ADD_FAILURE() << "a missing file gave a record";
-  } catch (const MessageFailure& failure) {
-    EXPECT_STREQ(failure.what(), "cannot open: No such file or directory");
-  }
-  EXPECT_EQ(yields, 3);
-  EXPECT_EQ(state.charsetName, "us-ascii");
+  EXPECT_EQ(records[1].text, big);
 }
 
 }  // namespace

@@ -155,25 +155,5 @@ TEST(MessageReader, ReadsOnlyTheHeaderBlockOfAFile) {
   EXPECT_EQ(reader.SenderAddress(), "MAILER-DAEMON");
 }
 
-TEST(TextFileReader, GivesTheExactBytesWhateverTheCharset) {
-  test::TempDir dir;
-  std::string bytes = "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nCaf\xE9\r\n";
-  bytes += std::string(1, '\0') + "\x80\xFF" + std::string(300000, 'z');
-  test::WriteFile(dir.path() / "1.eml", bytes);
-  TextFileReader reader;
-  EXPECT_EQ(reader.ReadTextFile((dir.path() / "1.eml").string(), "iso-8859-1"), bytes);
-  EXPECT_EQ(reader.ReadTextFile((dir.path() / "1.eml").string(), "no-such-charset"), bytes);
-  test::WriteFile(dir.path() / "empty.eml", "");
-  EXPECT_EQ(reader.ReadTextFile((dir.path() / "empty.eml").string(), ""), "");
-
-  try {
-    reader.ReadTextFile((dir.path() / "missing.eml").string(), "us-ascii");
-    ADD_FAILURE() << "a missing file was read";
-  } catch (const MessageFailure& failure) {
-    EXPECT_STREQ(failure.what(), "cannot open: No such file or directory");
-  }
-  EXPECT_THROW(reader.ReadTextFile(dir.str(), "us-ascii"), MessageFailure);
-}
-
 }  // namespace
 }  // namespace quillfen

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "convert/mbox_record.h"
+#include "convert/message_converter.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -25,13 +26,21 @@ std::map<std::string, std::vector<std::filesystem::path>> ConvertTree(
 
   std::map<std::string, std::vector<std::filesystem::path>> appended;
   ReaderState state;
+  DestinationJournal journal(destination, {});
+  journal.Begin(false);
+  MessageConverter converter(journal, state, {});
+  std::int32_t index = 0;
   for (const auto& file : files) {
-    const std::string mirror = MirrorFolderFor(file.string(), destination);
-    EXPECT_TRUE(EnsureDirectory(mirror));
-    const std::string mbox = MboxFileFor(mirror);
-    AppendMboxRecord(mbox, ReadMessageRecord(file.string(), state, {}), {});
-    appended[mbox].push_back(file);
+    std::optional<MessageFile> source;
+    const MessageOutcome outcome =
+        converter.Convert(index++, file.string(), [&]() -> MessageSource& {
+          source.emplace(file.string());
+          return *source;
+        });
+    EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
+    appended[outcome.mailbox].push_back(file);
   }
+  EXPECT_TRUE(journal.Finish().empty());
   return appended;
 }
 

@@ -1,0 +1,32 @@
+#include "tests/support/convert_bytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "convert/destination_journal.h"
+#include "convert/message_readers.h"
+
+namespace quillfen::test {
+
+std::size_t BytesSource::Read(char* buffer, std::size_t size) {
+  std::size_t length = std::min(size, bytes_.size() - at_);
+  if (pieceSize_ != 0) length = std::min(length, pieceSize_);
+  std::memcpy(buffer, bytes_.data() + at_, length);
+  at_ += length;
+  return length;
+}
+
+MessageOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
+                            std::string bytes, long long fallbackTime, std::size_t pieceSize) {
+  DestinationJournal journal(destination, {});
+  journal.Begin(false);
+  ReaderState readers;
+  MessageConverter converter(journal, readers, {});
+  BytesSource source(std::move(bytes), fallbackTime, pieceSize);
+  const MessageOutcome outcome =
+      converter.Convert(0, sourceFile, [&source]() -> MessageSource& { return source; });
+  journal.Finish();
+  return outcome;
+}
+
+}  // namespace quillfen::test
