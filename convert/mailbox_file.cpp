@@ -20,13 +20,15 @@ std::string Reason(const char* what, int error) {
 }  // namespace
 
 MailboxFile::MailboxFile(const std::string& path) : path_(path) {
+  // Opened for reading too: the last byte tells whether the file ends with
+  // a whole line.
   do {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   } while (fd_ < 0 && errno == EINTR);
   existed_ = fd_ >= 0;
   if (fd_ < 0 && errno == ENOENT) {
     do {
-      fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     } while (fd_ < 0 && errno == EINTR);
   }
   if (fd_ < 0) throw MessageFailure(Reason("cannot open the mailbox", errno));

@@ -156,8 +156,14 @@ std::map<std::string, std::vector<std::string>> MailboxRecordSets(const fs::path
 std::vector<std::string> FilesBelow(const fs::path& folder) {
   std::vector<std::string> files;
   if (!fs::exists(folder)) return files;
-  for (const auto& item : fs::recursive_directory_iterator(folder))
-    if (!item.is_directory()) files.push_back(item.path().lexically_relative(folder).string());
+  // The destination's own hidden folder (its lock and journal) holds no mail.
+  for (auto item = fs::recursive_directory_iterator(folder); item != fs::end(item); ++item) {
+    if (item->path().filename() == ".quillfen") {
+      item.disable_recursion_pending();
+      continue;
+    }
+    if (!item->is_directory()) files.push_back(item->path().lexically_relative(folder).string());
+  }
   std::sort(files.begin(), files.end());
   return files;
 }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 std::map<std::string, std::multiset<std::string>> MailboxesBelow(const fs::path& destination) {
   std::map<std::string, std::multiset<std::string>> mailboxes;
   for (const auto& entry : fs::recursive_directory_iterator(destination)) {
-    if (!entry.is_regular_file()) continue;
+    if (!entry.is_regular_file() || entry.path().extension() != ".mbox") continue;
     auto& texts = mailboxes[fs::relative(entry.path(), destination).string()];
     for (const StoredRecord& record : ReadMbox(entry.path()))
       texts.insert(record.fromLine + "\n" + UnquoteMboxrd(record.text));
