@@ -139,12 +139,18 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   if (sourceFolder.empty() && queue && queue->Count() > 0)
     sourceFolder = ExtractParentPath(queue->Item(1), style);
   const SourceIdentity source = IdentifyQueue(sourceFolder, queue);
-  const std::unique_ptr<DestinationJournal> journal = TakeDestination(host, report, source);
-  if (!journal) return report;
+  // A queue without messages writes nothing, so the destination is not
+  // taken either.
+  std::unique_ptr<DestinationJournal> journal;
+  std::optional<MessageConverter> converter;
+  if (source.messages > 0) {
+    journal = TakeDestination(host, report, source);
+    if (!journal) return report;
+    converter.emplace(*journal, readers, CachedFolderLookup(), style);
+  }
   host.SetBarMinimum(0.0f);
   host.SetBarMaximum(100.0f);
 
-  MessageConverter converter(*journal, readers, CachedFolderLookup(), style);
   const YieldFunction yield = [&host] { host.Yield(); };
   std::optional<MessageFile> file;
   // The length is taken once and items are fetched by position, so the run
@@ -161,7 +167,7 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
       // The file is read, and its folder mirrored, by the exact name the
       // walker queued: on this platform a trailing space belongs to the
       // name, and a trimmed name would read a different file or none.
-      const MessageOutcome outcome = converter.Convert(
+      const MessageOutcome outcome = converter->Convert(
           message, queuedName,
           [&file, &queuedName]() -> MessageSource& {
             file.reset();
@@ -186,10 +192,10 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   } catch (...) {
     // A stop from the host: the journal records how far the run got, so
     // that the next run resumes right there.
-    journal->Stop();
+    if (journal) journal->Stop();
     throw;
   }
-  CompleteReport(*journal, report, true);
+  if (journal) CompleteReport(*journal, report, true);
 
   if (report.failures.empty()) {
     host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, {});

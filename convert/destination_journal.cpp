@@ -472,7 +472,13 @@ MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
   MailboxEntry* mailbox = known == idByRelative_.end() ? nullptr : &current_->mailboxes.at(known->second);
   if (mailbox != nullptr && mailbox->file) {
     mailbox->lastUse = ++useClock_;
-    return *mailbox->file;
+    if (mailbox->file->StillThere()) return *mailbox->file;
+    // Deleted while this conversion had it open (its folder removed during
+    // the run): the records go into a new file by that name. The old file
+    // had records of this conversion, which it reports.
+    closeFailures_.emplace_back(mailboxPath, "the mailbox was deleted during the conversion");
+    mailbox->file.reset();
+    --openFiles_;
   }
   if (openFiles_ >= kOpenMailboxLimit) CloseLeastRecentlyUsed();
   auto file = std::make_unique<MailboxFile>(mailboxPath);

@@ -94,6 +94,11 @@ void MailboxFile::Write(std::string_view bytes, std::int64_t recordStart) {
   endsWithLineEnd_ = false;
 }
 
+bool MailboxFile::StillThere() const {
+  struct stat info {};
+  return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink > 0;
+}
+
 void MailboxFile::CutBack(std::int64_t length) {
   std::string reason = "cannot cut the mailbox back to its last whole record";
   TryCutBack(length, reason);

@@ -35,6 +35,10 @@ class MailboxFile {
   void Write(std::string_view bytes, std::int64_t recordStart);
   void EndRecord() { endsWithLineEnd_ = true; }
 
+  // False once the file was deleted while open: records written to it now
+  // would be lost.
+  bool StillThere() const;
+
   // Cuts the file back to length (a resumed conversion's last whole record).
   // Throws MessageFailure.
   void CutBack(std::int64_t length);

@@ -45,7 +45,10 @@ const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
 }
 
 void MessageConverter::EnsureMirrorFolder(const std::string& folder) {
-  if (folder == ensuredFolder_ && IsFolder(folder)) return;
+  // The queue holds a folder's messages one after the other: the folder is
+  // made sure of when it changes, and again when its mailbox cannot be
+  // opened.
+  if (folder == ensuredFolder_) return;
   ensuredFolder_.clear();
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(folder), ec);
@@ -145,8 +148,18 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
     }
     EnsureMirrorFolder(mirrorFolder);
     MessageSource& source = open();
-    MailboxFile& mailbox = journal_.Mailbox(outcome.mailbox);
-    WriteRecord(mailbox, source, yield);
+    MailboxFile* mailbox = nullptr;
+    try {
+      mailbox = &journal_.Mailbox(outcome.mailbox);
+    } catch (const MessageFailure&) {
+      // The mirror folder may have gone since it was made; it is made again
+      // once.
+      if (IsFolder(mirrorFolder)) throw;
+      ensuredFolder_.clear();
+      EnsureMirrorFolder(mirrorFolder);
+      mailbox = &journal_.Mailbox(outcome.mailbox);
+    }
+    WriteRecord(*mailbox, source, yield);
     journal_.Converted(index, outcome.mailbox);
     outcome.kind = MessageOutcome::Kind::Converted;
   } catch (const MessageFailure& failure) {

@@ -34,20 +34,12 @@ TEST_F(RunTest, MakesEveryCallInOrderWithItsTexts) {
       "OwnerWindow",
       "BrowseForFolder " + owner + " Choose Folder to Save...",
       "Yield",
+      "Queue",
       "BarMinimum 0",
       "BarMaximum 100",
-      "Queue",
-      // The message: start of item, two more, caption, two around the
-      // mailbox name, one inside reading and one inside appending, one after.
-      "Yield",
-      "Yield",
+      // The message: the start of its item, then its caption.
       "Yield",
       "UpdateCaption Converting Messages... from " + source.str() + "Inbox/",
-      "Yield",
-      "Yield",
-      "Yield",
-      "Yield",
-      "Yield",
       "QueueCount",
       "BarValue",
       "ProgressCaption Message 1 (of 2)",
@@ -141,11 +133,21 @@ TEST_F(RunTest, FilterTakesAnyCaseAndTrailingSpacesButNotLongerExtensions) {
   EXPECT_EQ(Tags(MailboxFor("Inbox")), (std::vector<std::string>{"upper", "mixed", "spaced"}));
 }
 
-TEST_F(RunTest, ConvertingTwiceAppendsEveryMessageAgain) {
+TEST_F(RunTest, ConvertingTwiceAsksAndAppendsEveryMessageAgainOnlyOnYes) {
   host.SetQueue({WriteMessage("Inbox/1.eml", "one"), WriteMessage("Sent/2.eml", "two"),
                  WriteMessage("Inbox/3.eml", "three")});
 
   const RunReport first = Run();
+  EXPECT_TRUE(host.questions.empty());
+  host.chooserAnswers = {destination.str(), destination.str()};
+  host.answers = {false};
+  EXPECT_TRUE(Run().cancelled);
+  ASSERT_EQ(host.questions.size(), 1u);
+  EXPECT_EQ(host.questions[0],
+            "These messages were already converted into this folder. Convert them again (a "
+            "second copy)?");
+  EXPECT_EQ(Tags(MailboxFor("Inbox")), (std::vector<std::string>{"one", "three"}));
+  host.answers = {true};
   const RunReport second = Run();
 
   EXPECT_EQ(Tags(MailboxFor("Inbox")), (std::vector<std::string>{"one", "three", "one", "three"}));
