@@ -106,25 +106,70 @@ TEST_F(Interruption, StopSignalsEndTheRunBetweenRecords) {
   EXPECT_EQ(SnapshotTree(source_->path()), before);
 }
 
-// SIGKILL cannot be caught. Every record the run finished is whole; the
-// kernel may stop a write that a kill interrupts at a page boundary, so the
-// one record being written may be cut short there, and nowhere else.
-TEST_F(Interruption, KillLeavesWholeRecordsBarTheOneInFlight) {
+// SIGKILL cannot be caught, and may end a write in the middle of a record.
+// Running again into the same destination resumes the conversion: every
+// mailbox then holds each message exactly once, byte for byte, in order.
+TEST_F(Interruption, KillThenRunAgainGivesEveryMessageExactlyOnce) {
   int killedMidRun = 0;
-  for (int round = 0; round < 6; ++round) {
+  for (int round = 0; round < 4; ++round) {
     TempDir destination;
     const auto moment = Moment(round);
     SCOPED_TRACE(Trace(round, moment));
     const int status =
         InterruptRun(source_->path(), destination.path(), SIGKILL, moment.first, moment.second);
-    if (WIFSIGNALED(status)) ++killedMidRun;
-    std::vector<fs::path> cutShort;
-    EXPECT_EQ(CheckMailboxes(destination.path(), queue_, nullptr, RunEnd::Killed, &cutShort),
+    if (!WIFSIGNALED(status)) continue;
+    ++killedMidRun;
+    // A second kill, of the resuming run, before it too is resumed.
+    if (round == 3)
+      InterruptRun(source_->path(), destination.path(), SIGKILL, 0, std::chrono::milliseconds(50));
+    CliProcess again({source_->path().string(), destination.str()});
+    EXPECT_EQ(ExitStatus(again.Wait()), 0) << again.err();
+    EXPECT_NE(again.out().find("Resuming an interrupted conversion: "), std::string::npos)
+        << again.out();
+    EXPECT_EQ(CheckMailboxes(destination.path(), queue_, nullptr, RunEnd::Finished),
               std::vector<std::string>{});
-    EXPECT_LE(cutShort.size(), 1u);
-    for (const fs::path& mailbox : cutShort) EXPECT_EQ(fs::file_size(mailbox) % 4096, 0u);
   }
   EXPECT_GT(killedMidRun, 0) << "every run ended before it could be killed";
+}
+
+// A finished conversion is not repeated unless asked for; a second run into
+// the same destination is refused while the first is writing.
+TEST_F(Interruption, RepeatsAndSecondRunsNeverDoubleMail) {
+  TempDir destination;
+  const std::string dest = destination.path().string();
+  {
+    CliProcess first({source_->path().string(), dest});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!first.Ended() && TotalMailboxBytes(destination.path()) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    CliProcess second({source_->path().string(), dest});
+    const int secondStatus = second.Wait();
+    if (!first.Ended()) {
+      EXPECT_EQ(ExitStatus(secondStatus), 2);
+      EXPECT_EQ(second.err(), "quillfen-cli: another conversion is writing into " + dest + "\n");
+    }
+    EXPECT_EQ(ExitStatus(first.Wait()), 0) << first.err();
+  }
+  const auto sizes = [&] {
+    std::vector<std::uintmax_t> all;
+    for (const fs::path& mailbox : FindMailboxes(destination.path()))
+      all.push_back(fs::file_size(mailbox));
+    return all;
+  };
+  const auto once = sizes();
+
+  CliProcess repeat({source_->path().string(), dest});
+  EXPECT_EQ(ExitStatus(repeat.Wait()), 0);
+  EXPECT_EQ(repeat.out(), source_->path().string() + " was already converted into " + dest +
+                              "; nothing to do (use --again to add a second copy).\n");
+  EXPECT_EQ(sizes(), once);
+
+  CliProcess again({"--again", source_->path().string(), dest});
+  EXPECT_EQ(ExitStatus(again.Wait()), 0) << again.err();
+  const auto twice = sizes();
+  ASSERT_EQ(twice.size(), once.size());
+  for (std::size_t i = 0; i < once.size(); ++i) EXPECT_EQ(twice[i], 2 * once[i]);
 }
 
 }  // namespace
