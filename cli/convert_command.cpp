@@ -12,6 +12,7 @@
 #include "convert/message_readers.h"
 #include "convert/path_helpers.h"
 #include "convert/queue_conversion.h"
+#include "convert/report_text.h"
 #include "scan/file_system.h"
 #include "scan/path_logger.h"
 
@@ -51,8 +52,10 @@ void PrintSummary(const RunReport& report, std::ostream& out) {
   out << "Messages converted: " << report.converted << " of " << report.messages << '\n'
       << "Mailboxes written: " << report.mailboxes.size() << '\n'
       << "Destination: " << report.destinationRoot << '\n';
+  // A name may hold a line feed; escaped, one line is always one message.
   for (const FailedMessage& failure : report.failures)
-    out << "Not converted: " << failure.file << ": " << failure.reason << '\n';
+    out << "Not converted: " << EscapedForReport(failure.file) << ": "
+        << EscapedForReport(failure.reason) << '\n';
   out.flush();
 }
 

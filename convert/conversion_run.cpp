@@ -10,6 +10,7 @@
 #include "convert/destination_journal.h"
 #include "convert/message_converter.h"
 #include "convert/queue_conversion.h"
+#include "convert/report_text.h"
 
 namespace quillfen {
 
@@ -56,7 +57,8 @@ std::string FailureDetails(const RunReport& report) {
   std::string details;
   for (const FailedMessage& failure : report.failures) {
     if (!details.empty()) details += '\n';
-    details += failure.file + ": " + failure.reason;
+    // A name may hold a line feed; escaped, one line is always one message.
+    details += EscapedForReport(failure.file) + ": " + EscapedForReport(failure.reason);
   }
   return details;
 }
