@@ -407,11 +407,26 @@ void frmStep1::CmdConvert2PDF_Click() {
 }
 
 void frmStep1::CmdHelp_Click() {
-  shell_.ShellOpenUrl(ProductPageUrl());
+  OpenWebPage(ProductPageUrl());
 }
 
 void frmStep1::Label2_Click() {
-  shell_.ShellOpenUrl(HowToPageUrl());
+  OpenWebPage(HowToPageUrl());
+}
+
+void frmStep1::OpenWebPage(const QString& url) {
+  if (shell_.ShellOpenUrl(url)) return;
+  // Without a web browser nothing would happen at all; the user gets the
+  // address instead, selectable so it can be copied to another machine.
+  MessageBoxRequest request;
+  request.text = QStringLiteral(
+                     "The web page could not be opened in a web browser.\n\n"
+                     "You can open it on another device at this address:\n%1")
+                     .arg(url);
+  request.title = kAppTitle;
+  request.icon = QMessageBox::Information;
+  request.selectableText = true;
+  shell_.ShowMessageBox(this, request);
 }
 
 void frmStep1::cmdEnd_Click() {

@@ -99,6 +99,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void ShowBusyCursor();
   void HideBusyCursor();
   void ScanFolder(const std::string& folder);
+  void OpenWebPage(const QString& url);
 
   ShellServices& shell_;
   pathLogger::FileSystemFactory fileSystems_;

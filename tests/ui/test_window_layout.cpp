@@ -295,6 +295,19 @@ void WindowLayoutTest::webPages() {
   QTest::mousePress(h.element("Label2"), Qt::LeftButton);
   QTest::mouseRelease(h.element("Label2"), Qt::LeftButton, {}, QPoint(-5, -5));
   QCOMPARE(h.shell.openedUrls().size(), 2);
+  QVERIFY(h.shell.messageBoxes().isEmpty());
+
+  // Without a web browser the user is given the address, to copy.
+  h.shell.SetUrlsOpen(false);
+  h.button("CmdHelp")->click();
+  QTest::mouseClick(h.element("Label2"), Qt::LeftButton);
+  QCOMPARE(h.shell.messageBoxes().size(), 2);
+  for (int i = 0; i < 2; ++i) {
+    const quillfen::MessageBoxRequest& box = h.shell.messageBoxes()[i].request;
+    QVERIFY2(box.text.contains(h.shell.openedUrls()[2 + i]), qPrintable(box.text));
+    QVERIFY(box.selectableText);
+    QCOMPARE(box.title, QStringLiteral("Quillfen"));
+  }
 }
 
 void WindowLayoutTest::progressBarKeepsFractions() {
