@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -128,25 +129,33 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 
 }  // namespace
 
-// Marks the window busy for one command. The busy cursor is shown separately,
-// once the command's chooser has closed, and is taken away before its final
-// message box or when the command ends, whichever comes first.
+// Marks the window busy for one command, from its chooser to its closing
+// message: the two commands are disabled meanwhile, so they look as they
+// behave. The busy cursor is shown separately, once the command's chooser
+// has closed, and is taken away before its final message box or when the
+// command ends, whichever comes first.
 class frmStep1::BusyScope {
  public:
-  explicit BusyScope(frmStep1& window) : window_(window) {
+  explicit BusyScope(frmStep1& window) : window_(window), focus_(window.focusWidget()) {
     window_.busy_ = true;
     window_.yieldClock_.invalidate();
+    window_.UpdateCommands();
   }
   ~BusyScope() {
     window_.ShowPending();
     window_.HideBusyCursor();
     window_.busy_ = false;
+    window_.UpdateCommands();
+    // Disabling the focused command moved the focus on; a keyboard user
+    // finds it back where the command was started.
+    if (focus_ && focus_->isEnabled() && window_.focusWidget() != focus_) focus_->setFocus();
   }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
   frmStep1& window_;
+  QPointer<QWidget> focus_;
 };
 
 frmStep1::frmStep1(ShellServices& shell, pathLogger::FileSystemFactory fileSystems, QWidget* parent)
@@ -335,9 +344,15 @@ void frmStep1::HideBusyCursor() {
   busyCursor_ = false;
 }
 
+void frmStep1::UpdateCommands() {
+  CmdAddFolder->setEnabled(!busy_);
+  CmdConvert2PDF->setEnabled(!busy_ && queuedCount_ >= 1);
+}
+
 void frmStep1::CmdAddFolder_Click() {
   // A second scan or a run started during one of this command's yields would
-  // replace the queue under it; such clicks are refused.
+  // replace the queue under it; the commands are disabled meanwhile, and a
+  // call that comes anyway is refused.
   if (busy_) return;
   BusyScope busy(*this);
 
@@ -371,7 +386,6 @@ void frmStep1::ScanFolder(const std::string& folder) {
   queue_ = walker_->fullFileNames();
   walker_->Terminate();
   ShowPending();
-  CmdConvert2PDF->setEnabled(queuedCount_ >= 1);
   HideBusyCursor();
 
   const QString counted =

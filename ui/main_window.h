@@ -31,7 +31,7 @@ class ShapeRect;
 // the conversion run's host (chooser, bar, captions, final message). Both
 // yield by processing the window's pending events, so the window repaints
 // and stays responsive; while a scan or a run is in progress the two
-// commands that start one are refused and the busy cursor is shown, but
+// commands that start one are disabled and the busy cursor is shown, but
 // exit and close still work and end the program at once.
 class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
                  public ScanObserver,
@@ -99,6 +99,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void ShowBusyCursor();
   void HideBusyCursor();
   void ScanFolder(const std::string& folder);
+  void UpdateCommands();
   void OpenWebPage(const QString& url);
 
   ShellServices& shell_;
