@@ -67,14 +67,15 @@ QFont WindowFont(double points, bool bold) {
   return font;
 }
 
-// The fallback sans serif runs wider than Tahoma, so a one-line label whose
-// fixed text no longer fits its width gets a slightly smaller size (never
-// below 6.75 pt) instead of losing its ends. With Tahoma nothing changes.
-void FitFallbackFont(QLabel* label) {
-  if (HasTahoma()) return;
+// The fallback sans serif runs wider than Tahoma, so a label whose fixed
+// text no longer fits on one line of width pixels gets a slightly smaller
+// size (never below 6.75 pt) instead of losing its end. Text that fits keeps
+// its size, so with Tahoma nothing changes. Trailing spaces are not drawn
+// and do not count.
+void FitFont(QLabel* label, int width) {
   QFont font = label->font();
-  while (font.pointSizeF() > 6.75 &&
-         QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+  const QString text = label->text().trimmed();
+  while (font.pointSizeF() > 6.75 && QFontMetrics(font).horizontalAdvance(text) > width) {
     font.setPointSizeF(font.pointSizeF() - 0.25);
   }
   label->setFont(font);
@@ -272,7 +273,11 @@ void frmStep1::Load() {
   Place(Label5, "Label5", 240, 1920, 6375, 255);
 
   for (QLabel* label : {lblTitle, lblCopyright, static_cast<QLabel*>(Label2), Label3, Label5})
-    FitFallbackFont(label);
+    FitFont(label, label->width());
+  // Label1's sentence shows on one line, left of the red band with a small
+  // gap before it: the band lies over the label's right end, and Label3 over
+  // its lower half.
+  FitFont(Label1, Shape3->x() - Label1->x() - 4);
 
   // Above every label, picture and rectangle: the bar, the buttons and the
   // box that holds the bottom two.
