@@ -11,12 +11,14 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStyle>
 #include <cstdlib>
 #include <exception>
 
 #include "convert/path_helpers.h"
+#include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
 #include "ui/link_label.h"
 #include "ui/shape_rect.h"
@@ -255,7 +257,6 @@ void frmStep1::Load() {
   MakeLabel(Label2, QStringLiteral("How to Export Zimbra Mails"), white, darkRed);
   Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   Label2->setFont(WindowFont(9, true));
-  Label2->setCursor(Qt::PointingHandCursor);
   Place(Label2, "Label2", 5880, 1275, 2655, 255);
 
   Label3 = MakeLabel(
@@ -291,13 +292,11 @@ void frmStep1::Load() {
   Place(CmdConvert2PDF, "CmdConvert2PDF", 3120, 4560, 2775, 435);
   CmdConvert2PDF->setEnabled(false);
 
-  Picture3 = new QWidget(this);
+  Picture3 = new FocusBox(this);
   Place(Picture3, "Picture3", 240, 5280, 8655, 495);
   QPalette boxPalette = Picture3->palette();
   boxPalette.setColor(QPalette::Window, white);
   Picture3->setPalette(boxPalette);
-  Picture3->setAutoFillBackground(true);
-  Picture3->setFocusPolicy(Qt::StrongFocus);
 
   CmdHelp = new QPushButton(QStringLiteral("&Help Manual"), Picture3);
   Place(CmdHelp, "CmdHelp", 0, 0, 1695, 375);
@@ -309,18 +308,26 @@ void frmStep1::Load() {
   cmdClear1 = new QPushButton(QStringLiteral("Clear File(s)..."), this);
   Place(cmdClear1, "cmdClear1", 9360, 3240, 1695, 375);
 
-  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1})
+  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1}) {
     button->setFocusPolicy(Qt::StrongFocus);
+    // Enter and keypad Enter press the focused button, as in a dialog; a
+    // plain window would ignore them.
+    button->setAutoDefault(true);
+  }
 
   // Keyboard focus follows the elements' tab indexes: cmdClear1 (1),
   // CmdAddFolder (2), CmdConvert2PDF (4), Picture3 (5), cmdEnd (6),
-  // CmdHelp (11); the labels and the bar take no focus.
-  setTabOrder(cmdClear1, CmdAddFolder);
+  // CmdHelp (11), with the link reached just before the first step's
+  // command; the other labels and the bar take no focus. The focus starts
+  // on the first step's command.
+  setTabOrder(cmdClear1, Label2);
+  setTabOrder(Label2, CmdAddFolder);
   setTabOrder(CmdAddFolder, CmdConvert2PDF);
   setTabOrder(CmdConvert2PDF, Picture3);
   setTabOrder(Picture3, cmdEnd);
   setTabOrder(cmdEnd, CmdHelp);
-  cmdClear1->setFocus();
+  UpdateClearTabStop();
+  CmdAddFolder->setFocus();
 
   connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
   connect(CmdConvert2PDF, &QPushButton::clicked, this, &frmStep1::CmdConvert2PDF_Click);
@@ -352,6 +359,20 @@ void frmStep1::HideBusyCursor() {
 void frmStep1::UpdateCommands() {
   CmdAddFolder->setEnabled(!busy_);
   CmdConvert2PDF->setEnabled(!busy_ && queuedCount_ >= 1);
+}
+
+void frmStep1::UpdateClearTabStop() {
+  // cmdClear1 lies beyond the right edge at the window's first size; as a
+  // tab stop there it would take the focus out of sight. It becomes one when
+  // the window is widened enough to show it.
+  const bool shown = rect().contains(cmdClear1->geometry());
+  cmdClear1->setFocusPolicy(shown ? Qt::StrongFocus : Qt::NoFocus);
+  if (!shown && focusWidget() == cmdClear1) focusNextChild();
+}
+
+void frmStep1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (cmdClear1 != nullptr) UpdateClearTabStop();
 }
 
 void frmStep1::CmdAddFolder_Click() {

@@ -15,9 +15,11 @@
 
 class QLabel;
 class QPushButton;
+class QResizeEvent;
 
 namespace quillfen {
 
+class FocusBox;
 class FractionalProgressBar;
 class LinkLabel;
 class ShapeRect;
@@ -90,6 +92,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   class BusyScope;
@@ -100,6 +103,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void HideBusyCursor();
   void ScanFolder(const std::string& folder);
   void UpdateCommands();
+  void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
 
   ShellServices& shell_;
@@ -149,7 +153,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   FractionalProgressBar* ProgressBar1 = nullptr;
   QPushButton* CmdConvert2PDF = nullptr;
   ShapeRect* Shape1 = nullptr;
-  QWidget* Picture3 = nullptr;
+  FocusBox* Picture3 = nullptr;
   QPushButton* CmdHelp = nullptr;
   QPushButton* cmdEnd = nullptr;
   QPushButton* cmdClear1 = nullptr;

@@ -39,6 +39,7 @@ class WindowLayoutTest : public QObject {
   void stackingOrder();
   void startState();
   void keyboardOrderAndAccelerators();
+  void enterPressesButtonsAndOpensTheLink();
   void captionsFitAndFramesAreWhole();
   void resizingMovesNothing();
   void webPages();
@@ -241,17 +242,38 @@ void WindowLayoutTest::keyboardOrderAndAccelerators() {
   h.window->show();
   h.window->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
-  QCOMPARE(QApplication::focusWidget(), h.element("cmdClear1"));
+  QCOMPARE(QApplication::focusWidget(), h.element("CmdAddFolder"));
 
-  // The disabled convert button is passed over until a scan enables it.
+  // The disabled convert button is passed over until a scan enables it, and
+  // cmdClear1 while it lies beyond the window's edge. Every tab stop shows
+  // that it has the focus: its own drawing (without what lies inside it)
+  // changes when the focus leaves it.
+  const auto look = [](QWidget* widget) {
+    QImage image(widget->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    widget->render(&image, {}, {}, QWidget::DrawWindowBackground);
+    return image;
+  };
   QStringList visited;
+  QWidget* stop = QApplication::focusWidget();
   for (int i = 0; i < 6; ++i) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    visited << QApplication::focusWidget()->objectName();
+    const QImage focused = look(stop);
+    QTest::keyClick(stop, Qt::Key_Tab);
+    QVERIFY2(look(stop) != focused, qPrintable(stop->objectName()));
+    stop = QApplication::focusWidget();
+    visited << stop->objectName();
   }
-  QCOMPARE(visited, QStringList({"CmdAddFolder", "Picture3", "cmdEnd", "CmdHelp", "cmdClear1",
-                                 "CmdAddFolder"}));
+  QCOMPARE(visited,
+           QStringList({"Picture3", "cmdEnd", "CmdHelp", "Label2", "CmdAddFolder", "Picture3"}));
+  h.window->resize(800, 500);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdClear1"));
+  h.window->resize(598, 385);
+  QTRY_COMPARE(h.window->focusWidget()->objectName(), QStringLiteral("Label2"));
   h.button("CmdConvert2PDF")->setEnabled(true);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("CmdConvert2PDF"));
 
@@ -264,6 +286,31 @@ void WindowLayoutTest::keyboardOrderAndAccelerators() {
   QTest::keyClick(h.window->windowHandle(), Qt::Key_X, Qt::AltModifier);
   QTRY_COMPARE(h.shell.messageBoxes().size(), 1);
   QCOMPARE(h.lastBox().text, QStringLiteral("Are you sure you want to exit now?"));
+}
+
+void WindowLayoutTest::enterPressesButtonsAndOpensTheLink() {
+  WindowHarness h;
+  h.window->show();
+  h.window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+  h.element("CmdHelp")->setFocus();
+  QTest::keyClick(h.element("CmdHelp"), Qt::Key_Return);
+  h.shell.QueueAnswer(QMessageBox::No);
+  h.element("cmdEnd")->setFocus();
+  QTest::keyClick(h.element("cmdEnd"), Qt::Key_Enter, Qt::KeypadModifier);
+  QCOMPARE(h.shell.messageBoxes().size(), 1);
+  QCOMPARE(h.lastBox().text, QStringLiteral("Are you sure you want to exit now?"));
+
+  QWidget* link = h.element("Label2");
+  h.element("CmdHelp")->setFocus();
+  QTest::keyClick(h.element("CmdHelp"), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), link);
+  QTest::keyClick(link, Qt::Key_Return);
+  QTest::keyClick(link, Qt::Key_Enter, Qt::KeypadModifier);
+  QTest::keyClick(link, Qt::Key_Space);
+  const QString help = quillfen::frmStep1::ProductPageUrl();
+  const QString howTo = quillfen::frmStep1::HowToPageUrl();
+  QCOMPARE(h.shell.openedUrls(), QStringList({help, howTo, howTo, howTo}));
 }
 
 // On a machine without the window's own font, and at 120 DPI (a second run
