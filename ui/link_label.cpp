@@ -1,8 +1,18 @@
 #include "ui/link_label.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "ui/focus_frame.h"
+
 namespace quillfen {
+
+LinkLabel::LinkLabel(QWidget* parent) : QLabel(parent) {
+  // Reached with Tab only: a click opens the page and leaves the focus where
+  // it was, as a link in a web page does.
+  setFocusPolicy(Qt::TabFocus);
+  setCursor(Qt::PointingHandCursor);
+}
 
 void LinkLabel::mousePressEvent(QMouseEvent* event) {
   pressed_ = event->button() == Qt::LeftButton;
@@ -17,6 +27,25 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
   if (click) emit clicked();
+}
+
+void LinkLabel::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      // A held key opens the page once, not once per repeat.
+      if (!event->isAutoRepeat()) emit clicked();
+      event->accept();
+      return;
+    default:
+      QLabel::keyPressEvent(event);
+  }
+}
+
+void LinkLabel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (hasFocus()) DrawFocusFrame(*this, palette().color(QPalette::WindowText));
 }
 
 }  // namespace quillfen

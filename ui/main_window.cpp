@@ -9,13 +9,16 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QStyle>
 #include <cstdlib>
 #include <exception>
 
 #include "convert/path_helpers.h"
+#include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
 #include "ui/link_label.h"
 #include "ui/shape_rect.h"
@@ -66,14 +69,15 @@ QFont WindowFont(double points, bool bold) {
   return font;
 }
 
-// The fallback sans serif runs wider than Tahoma, so a one-line label whose
-// fixed text no longer fits its width gets a slightly smaller size (never
-// below 6.75 pt) instead of losing its ends. With Tahoma nothing changes.
-void FitFallbackFont(QLabel* label) {
-  if (HasTahoma()) return;
+// The fallback sans serif runs wider than Tahoma, so a label whose fixed
+// text no longer fits on one line of width pixels gets a slightly smaller
+// size (never below 6.75 pt) instead of losing its end. Text that fits keeps
+// its size, so with Tahoma nothing changes. Trailing spaces are not drawn
+// and do not count.
+void FitFont(QLabel* label, int width) {
   QFont font = label->font();
-  while (font.pointSizeF() > 6.75 &&
-         QFontMetrics(font).horizontalAdvance(label->text()) > label->width()) {
+  const QString text = label->text().trimmed();
+  while (font.pointSizeF() > 6.75 && QFontMetrics(font).horizontalAdvance(text) > width) {
     font.setPointSizeF(font.pointSizeF() - 0.25);
   }
   label->setFont(font);
@@ -128,25 +132,33 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 
 }  // namespace
 
-// Marks the window busy for one command. The busy cursor is shown separately,
-// once the command's chooser has closed, and is taken away before its final
-// message box or when the command ends, whichever comes first.
+// Marks the window busy for one command, from its chooser to its closing
+// message: the two commands are disabled meanwhile, so they look as they
+// behave. The busy cursor is shown separately, once the command's chooser
+// has closed, and is taken away before its final message box or when the
+// command ends, whichever comes first.
 class frmStep1::BusyScope {
  public:
-  explicit BusyScope(frmStep1& window) : window_(window) {
+  explicit BusyScope(frmStep1& window) : window_(window), focus_(window.focusWidget()) {
     window_.busy_ = true;
     window_.yieldClock_.invalidate();
+    window_.UpdateCommands();
   }
   ~BusyScope() {
     window_.ShowPending();
     window_.HideBusyCursor();
     window_.busy_ = false;
+    window_.UpdateCommands();
+    // Disabling the focused command moved the focus on; a keyboard user
+    // finds it back where the command was started.
+    if (focus_ && focus_->isEnabled() && window_.focusWidget() != focus_) focus_->setFocus();
   }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
   frmStep1& window_;
+  QPointer<QWidget> focus_;
 };
 
 frmStep1::frmStep1(ShellServices& shell, pathLogger::FileSystemFactory fileSystems, QWidget* parent)
@@ -245,7 +257,6 @@ void frmStep1::Load() {
   MakeLabel(Label2, QStringLiteral("How to Export Zimbra Mails"), white, darkRed);
   Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   Label2->setFont(WindowFont(9, true));
-  Label2->setCursor(Qt::PointingHandCursor);
   Place(Label2, "Label2", 5880, 1275, 2655, 255);
 
   Label3 = MakeLabel(
@@ -263,7 +274,11 @@ void frmStep1::Load() {
   Place(Label5, "Label5", 240, 1920, 6375, 255);
 
   for (QLabel* label : {lblTitle, lblCopyright, static_cast<QLabel*>(Label2), Label3, Label5})
-    FitFallbackFont(label);
+    FitFont(label, label->width());
+  // Label1's sentence shows on one line, left of the red band with a small
+  // gap before it: the band lies over the label's right end, and Label3 over
+  // its lower half.
+  FitFont(Label1, Shape3->x() - Label1->x() - 4);
 
   // Above every label, picture and rectangle: the bar, the buttons and the
   // box that holds the bottom two.
@@ -277,13 +292,11 @@ void frmStep1::Load() {
   Place(CmdConvert2PDF, "CmdConvert2PDF", 3120, 4560, 2775, 435);
   CmdConvert2PDF->setEnabled(false);
 
-  Picture3 = new QWidget(this);
+  Picture3 = new FocusBox(this);
   Place(Picture3, "Picture3", 240, 5280, 8655, 495);
   QPalette boxPalette = Picture3->palette();
   boxPalette.setColor(QPalette::Window, white);
   Picture3->setPalette(boxPalette);
-  Picture3->setAutoFillBackground(true);
-  Picture3->setFocusPolicy(Qt::StrongFocus);
 
   CmdHelp = new QPushButton(QStringLiteral("&Help Manual"), Picture3);
   Place(CmdHelp, "CmdHelp", 0, 0, 1695, 375);
@@ -295,18 +308,26 @@ void frmStep1::Load() {
   cmdClear1 = new QPushButton(QStringLiteral("Clear File(s)..."), this);
   Place(cmdClear1, "cmdClear1", 9360, 3240, 1695, 375);
 
-  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1})
+  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1}) {
     button->setFocusPolicy(Qt::StrongFocus);
+    // Enter and keypad Enter press the focused button, as in a dialog; a
+    // plain window would ignore them.
+    button->setAutoDefault(true);
+  }
 
   // Keyboard focus follows the elements' tab indexes: cmdClear1 (1),
   // CmdAddFolder (2), CmdConvert2PDF (4), Picture3 (5), cmdEnd (6),
-  // CmdHelp (11); the labels and the bar take no focus.
-  setTabOrder(cmdClear1, CmdAddFolder);
+  // CmdHelp (11), with the link reached just before the first step's
+  // command; the other labels and the bar take no focus. The focus starts
+  // on the first step's command.
+  setTabOrder(cmdClear1, Label2);
+  setTabOrder(Label2, CmdAddFolder);
   setTabOrder(CmdAddFolder, CmdConvert2PDF);
   setTabOrder(CmdConvert2PDF, Picture3);
   setTabOrder(Picture3, cmdEnd);
   setTabOrder(cmdEnd, CmdHelp);
-  cmdClear1->setFocus();
+  UpdateClearTabStop();
+  CmdAddFolder->setFocus();
 
   connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
   connect(CmdConvert2PDF, &QPushButton::clicked, this, &frmStep1::CmdConvert2PDF_Click);
@@ -335,9 +356,29 @@ void frmStep1::HideBusyCursor() {
   busyCursor_ = false;
 }
 
+void frmStep1::UpdateCommands() {
+  CmdAddFolder->setEnabled(!busy_);
+  CmdConvert2PDF->setEnabled(!busy_ && queuedCount_ >= 1);
+}
+
+void frmStep1::UpdateClearTabStop() {
+  // cmdClear1 lies beyond the right edge at the window's first size; as a
+  // tab stop there it would take the focus out of sight. It becomes one when
+  // the window is widened enough to show it.
+  const bool shown = rect().contains(cmdClear1->geometry());
+  cmdClear1->setFocusPolicy(shown ? Qt::StrongFocus : Qt::NoFocus);
+  if (!shown && focusWidget() == cmdClear1) focusNextChild();
+}
+
+void frmStep1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (cmdClear1 != nullptr) UpdateClearTabStop();
+}
+
 void frmStep1::CmdAddFolder_Click() {
   // A second scan or a run started during one of this command's yields would
-  // replace the queue under it; such clicks are refused.
+  // replace the queue under it; the commands are disabled meanwhile, and a
+  // call that comes anyway is refused.
   if (busy_) return;
   BusyScope busy(*this);
 
@@ -371,7 +412,6 @@ void frmStep1::ScanFolder(const std::string& folder) {
   queue_ = walker_->fullFileNames();
   walker_->Terminate();
   ShowPending();
-  CmdConvert2PDF->setEnabled(queuedCount_ >= 1);
   HideBusyCursor();
 
   const QString counted =
@@ -407,11 +447,26 @@ void frmStep1::CmdConvert2PDF_Click() {
 }
 
 void frmStep1::CmdHelp_Click() {
-  shell_.ShellOpenUrl(ProductPageUrl());
+  OpenWebPage(ProductPageUrl());
 }
 
 void frmStep1::Label2_Click() {
-  shell_.ShellOpenUrl(HowToPageUrl());
+  OpenWebPage(HowToPageUrl());
+}
+
+void frmStep1::OpenWebPage(const QString& url) {
+  if (shell_.ShellOpenUrl(url)) return;
+  // Without a web browser nothing would happen at all; the user gets the
+  // address instead, selectable so it can be copied to another machine.
+  MessageBoxRequest request;
+  request.text = QStringLiteral(
+                     "The web page could not be opened in a web browser.\n\n"
+                     "You can open it on another device at this address:\n%1")
+                     .arg(url);
+  request.title = kAppTitle;
+  request.icon = QMessageBox::Information;
+  request.selectableText = true;
+  shell_.ShowMessageBox(this, request);
 }
 
 void frmStep1::cmdEnd_Click() {

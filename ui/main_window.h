@@ -15,9 +15,11 @@
 
 class QLabel;
 class QPushButton;
+class QResizeEvent;
 
 namespace quillfen {
 
+class FocusBox;
 class FractionalProgressBar;
 class LinkLabel;
 class ShapeRect;
@@ -31,7 +33,7 @@ class ShapeRect;
 // the conversion run's host (chooser, bar, captions, final message). Both
 // yield by processing the window's pending events, so the window repaints
 // and stays responsive; while a scan or a run is in progress the two
-// commands that start one are refused and the busy cursor is shown, but
+// commands that start one are disabled and the busy cursor is shown, but
 // exit and close still work and end the program at once.
 class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
                  public ScanObserver,
@@ -92,6 +94,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   class BusyScope;
@@ -101,6 +104,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void ShowBusyCursor();
   void HideBusyCursor();
   void ScanFolder(const std::string& folder);
+  void UpdateCommands();
+  void UpdateClearTabStop();
+  void OpenWebPage(const QString& url);
 
   ShellServices& shell_;
   pathLogger::FileSystemFactory fileSystems_;
@@ -149,7 +155,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   FractionalProgressBar* ProgressBar1 = nullptr;
   QPushButton* CmdConvert2PDF = nullptr;
   ShapeRect* Shape1 = nullptr;
-  QWidget* Picture3 = nullptr;
+  FocusBox* Picture3 = nullptr;
   QPushButton* CmdHelp = nullptr;
   QPushButton* cmdEnd = nullptr;
   QPushButton* cmdClear1 = nullptr;

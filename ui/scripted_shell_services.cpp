@@ -10,10 +10,11 @@ QString ScriptedShellServices::BrowseForFolder(QWidget* owner, const QString& ti
   return answer;
 }
 
-void ScriptedShellServices::ShellOpenUrl(const QString& url) {
+bool ScriptedShellServices::ShellOpenUrl(const QString& url) {
   // Recorded even when empty, so that a test sees what the window asked for;
-  // the real service ignores the empty string.
+  // the real service opens nothing for the empty string.
   openedUrls_.append(url);
+  return urlsOpen_ && !url.isEmpty();
 }
 
 QMessageBox::StandardButton ScriptedShellServices::ShowMessageBox(

@@ -34,16 +34,21 @@ class ScriptedShellServices : public ShellServices {
     boxActions_.push_back(std::move(action));
   }
 
+  // Whether the desktop opens the web pages asked for (by default it does);
+  // false stands for a machine without a web browser.
+  void SetUrlsOpen(bool open) { urlsOpen_ = open; }
+
   const QList<FolderRequest>& folderRequests() const { return folderRequests_; }
   const QList<QString>& openedUrls() const { return openedUrls_; }
   const QList<MessageBoxCall>& messageBoxes() const { return messageBoxes_; }
 
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
-  void ShellOpenUrl(const QString& url) override;
+  bool ShellOpenUrl(const QString& url) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
                                              const MessageBoxRequest& request) override;
 
  private:
+  bool urlsOpen_ = true;
   std::deque<QString> folders_;
   std::deque<QMessageBox::StandardButton> answers_;
   std::deque<std::function<void()>> boxActions_;

@@ -17,9 +17,18 @@ QColor ShapeRect::borderColor() const {
 void ShapeRect::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), fill_);
-  painter.setPen(QPen(borderColor(), 1));
-  painter.setBrush(Qt::NoBrush);
-  painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  // The border is one screen pixel wide, on the outermost screen pixels of
+  // the shape, at any scale factor. A one-unit pen at a factor such as 1.25
+  // (a 120 DPI desktop) would come out one or two pixels wide by turns, and
+  // an element lying next to the border could cover half of it.
+  const qreal pixel = 1.0 / devicePixelRatioF();
+  const qreal w = width();
+  const qreal h = height();
+  const QColor border = borderColor();
+  painter.fillRect(QRectF(0, 0, w, pixel), border);
+  painter.fillRect(QRectF(0, h - pixel, w, pixel), border);
+  painter.fillRect(QRectF(0, 0, pixel, h), border);
+  painter.fillRect(QRectF(w - pixel, 0, pixel, h), border);
 }
 
 }  // namespace quillfen

@@ -15,11 +15,9 @@ QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& ti
   return QDir::toNativeSeparators(chosen);
 }
 
-void PlatformShellServices::ShellOpenUrl(const QString& url) {
-  if (url.isEmpty()) return;
-  // The result is deliberately ignored: a page that cannot be opened gives no
-  // feedback.
-  (void)QDesktopServices::openUrl(QUrl(url));
+bool PlatformShellServices::ShellOpenUrl(const QString& url) {
+  if (url.isEmpty()) return false;
+  return QDesktopServices::openUrl(QUrl(url));
 }
 
 QMessageBox::StandardButton PlatformShellServices::ShowMessageBox(
@@ -27,6 +25,8 @@ QMessageBox::StandardButton PlatformShellServices::ShowMessageBox(
   QMessageBox box(request.icon, request.title, request.text, request.buttons, owner);
   if (request.defaultButton != QMessageBox::NoButton) box.setDefaultButton(request.defaultButton);
   if (!request.details.isEmpty()) box.setDetailedText(request.details);
+  if (request.selectableText)
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   const int answer = box.exec();
   return static_cast<QMessageBox::StandardButton>(answer);
 }

@@ -16,6 +16,9 @@ struct MessageBoxRequest {
   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QString details;
+  // The text can be selected and copied, for an address the user may need
+  // to paste elsewhere.
+  bool selectableText = false;
 };
 
 // The services the window takes from the desktop: the folder chooser, opening
@@ -33,9 +36,9 @@ class ShellServices {
   virtual QString BrowseForFolder(QWidget* owner, const QString& title) = 0;
 
   // Opens url with the desktop's handler (the default browser for a web
-  // address) without waiting. Does nothing for the empty string; a failure to
-  // open is silent.
-  virtual void ShellOpenUrl(const QString& url) = 0;
+  // address) without waiting. Returns false when no handler took it (no web
+  // browser installed, or the empty string); the caller tells the user.
+  virtual bool ShellOpenUrl(const QString& url) = 0;
 
   // Shows a modal message box owned by owner and returns the button that
   // closed it.
@@ -47,7 +50,7 @@ class ShellServices {
 class PlatformShellServices : public ShellServices {
  public:
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
-  void ShellOpenUrl(const QString& url) override;
+  bool ShellOpenUrl(const QString& url) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
                                              const MessageBoxRequest& request) override;
 };

@@ -161,8 +161,12 @@ void WindowConvertTest::secondCommandsDuringARunAreIgnored() {
 
   bool sawBusy = false;
   bool sawWaitCursor = false;
+  bool sawCommandEnabled = true;
   QTimer::singleShot(0, h.window.get(), [&] {
     sawBusy = h.window->busy();
+    // The commands look as they behave: disabled.
+    sawCommandEnabled =
+        h.button("CmdAddFolder")->isEnabled() || h.button("CmdConvert2PDF")->isEnabled();
     sawWaitCursor = QApplication::overrideCursor() != nullptr &&
                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     h.button("CmdConvert2PDF")->click();
@@ -174,6 +178,9 @@ void WindowConvertTest::secondCommandsDuringARunAreIgnored() {
 
   QVERIFY(sawBusy);
   QVERIFY(sawWaitCursor);
+  QVERIFY(!sawCommandEnabled);
+  QVERIFY(h.button("CmdAddFolder")->isEnabled());
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
   QCOMPARE(h.shell.folderRequests().size(), 2);  // the scan's and the run's
   QCOMPARE(h.lastBox().text, kDone);
   QCOMPARE(h.window->queue(), queue);

@@ -175,8 +175,12 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
   // a run; the busy cursor shows meanwhile.
   bool sawBusy = false;
   bool sawWaitCursor = false;
+  bool sawCommandEnabled = true;
   QTimer::singleShot(0, h.window.get(), [&] {
     sawBusy = h.window->busy();
+    // The commands look as they behave: disabled.
+    sawCommandEnabled =
+        h.button("CmdAddFolder")->isEnabled() || h.button("CmdConvert2PDF")->isEnabled();
     sawWaitCursor = QApplication::overrideCursor() != nullptr &&
                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     h.button("CmdAddFolder")->click();
@@ -188,6 +192,9 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
 
   QVERIFY(sawBusy);
   QVERIFY(sawWaitCursor);
+  QVERIFY(!sawCommandEnabled);
+  QVERIFY(h.button("CmdAddFolder")->isEnabled());
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 2);
   for (const auto& request : h.shell.folderRequests())
