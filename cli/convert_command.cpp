@@ -81,8 +81,8 @@ class ArchiveProgressLine : public ArchiveProgress {
 struct Source {
   std::string path;  // as shown to the user
   SourceIdentity identity;
-  QueueListRef queue;                             // a folder's
-  std::unique_ptr<ArchiveConversion> archive;     // or an archive's
+  QueueListRef queue;                          // a folder's
+  std::unique_ptr<ArchiveConversion> archive;  // or an archive's
 };
 
 // Ends the progress line, prints the summary and gives the exit status.
@@ -101,8 +101,8 @@ int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std
 // Returns the exit status when nothing is to be converted.
 std::optional<int> TakeDestination(const ConvertOptions& options, const Source& source,
                                    const fs::path& destination,
-                                   std::unique_ptr<DestinationJournal>& journal,
-                                   std::ostream& out, std::ostream& err) {
+                                   std::unique_ptr<DestinationJournal>& journal, std::ostream& out,
+                                   std::ostream& err) {
   const std::string destinationRoot = AddTrailingSeparator(destination.string());
   try {
     journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
@@ -221,8 +221,8 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
 
   ReaderState readers;
   if (!isArchive) {
-    const RunReport report = ConvertQueue(
-        *journal, source.queue, readers, [&host](const ConversionProgress& progress) {
+    const RunReport report =
+        ConvertQueue(*journal, source.queue, readers, [&host](const ConversionProgress& progress) {
           host.ShowConversion(progress.done, progress.total);
           return !StopIsRequested();
         });

@@ -17,7 +17,7 @@ struct ConvertOptions {
   std::string source;       // the extracted export folder or the export archive, as given
   std::string destination;  // the destination root, as given; created when missing
   bool showProgress = false;
-  bool again = false;       // convert a source that was converted already once more
+  bool again = false;  // convert a source that was converted already once more
 };
 
 // Converts the source, a folder or an export archive (.tgz, .tar.gz, .tar),

@@ -181,8 +181,7 @@ class ArchiveEntrySource : public MessageSource {
       const la_ssize_t got =
           archive_read_data(opened_.stream.reader.get(), buffer + filled, size - filled);
       if (got == ARCHIVE_FATAL) throw ArchiveBroken(ErrorText(opened_.stream));
-      if (got < 0)
-        throw MessageFailure("cannot read the entry: " + ErrorText(opened_.stream));
+      if (got < 0) throw MessageFailure("cannot read the entry: " + ErrorText(opened_.stream));
       if (got == 0) {
         atEnd_ = true;
         break;
@@ -348,9 +347,9 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
       journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
   const std::string& root = root_;
   Survey& survey = *survey_;
-  MessageConverter converter(
-      journal, readers,
-      [&survey, &root](const std::string& folder) { return survey.folders.Exists(folder, root); });
+  MessageConverter converter(journal, readers, [&survey, &root](const std::string& folder) {
+    return survey.folders.Exists(folder, root);
+  });
 
   std::int32_t total = survey.items;
   std::int32_t done = 0;

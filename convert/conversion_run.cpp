@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string_view>
-#include <memory>
 #include <utility>
 
 #include "convert/destination_journal.h"
@@ -44,7 +44,8 @@ constexpr const char* kAgainQuestion =
     "These messages were already converted into this folder. Convert them again (a second copy)?";
 
 std::string Replace(std::string text, const std::string& mark, const std::string& value) {
-  if (const auto at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), value);
+  if (const auto at = text.find(mark); at != std::string::npos)
+    text.replace(at, mark.size(), value);
   return text;
 }
 
@@ -79,10 +80,10 @@ std::unique_ptr<DestinationJournal> TakeDestination(ConversionHost& host, RunRep
   bool resume = false;
   switch (journal->earlier()) {
     case EarlierConversion::Interrupted:
-      if (!host.AskYesNo(Replace(Replace(kResumeQuestion, "%1",
-                                         std::to_string(journal->alreadyConverted())),
-                                 "%2", std::to_string(source.messages)),
-                         kMessageTitle)) {
+      if (!host.AskYesNo(
+              Replace(Replace(kResumeQuestion, "%1", std::to_string(journal->alreadyConverted())),
+                      "%2", std::to_string(source.messages)),
+              kMessageTitle)) {
         report.cancelled = true;
         return nullptr;
       }
@@ -159,38 +160,38 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   // never walks past what it set out to convert.
   const std::int32_t queued = queue ? queue->Count() : 0;
   try {
-  for (std::int32_t index = 0; index < queued; ++index) {
-    host.Yield();
-    const std::string& queuedName = queue->Item(index + 1);
+    for (std::int32_t index = 0; index < queued; ++index) {
+      host.Yield();
+      const std::string& queuedName = queue->Item(index + 1);
 
-    if (IsMessageName(queuedName)) {
-      const std::int32_t message = report.messages++;
-      host.SetUpdateCaption(kUpdatePrefix + ExtractParentPath(queuedName, style));
-      // The file is read, and its folder mirrored, by the exact name the
-      // walker queued: on this platform a trailing space belongs to the
-      // name, and a trimmed name would read a different file or none.
-      const MessageOutcome outcome = converter->Convert(
-          message, queuedName,
-          [&file, &queuedName]() -> MessageSource& {
-            file.reset();
-            file.emplace(queuedName);
-            return *file;
-          },
-          yield);
-      file.reset();
-      if (outcome.kind == MessageOutcome::Kind::Failed)
-        report.failures.push_back({queuedName, outcome.reason});
+      if (IsMessageName(queuedName)) {
+        const std::int32_t message = report.messages++;
+        host.SetUpdateCaption(kUpdatePrefix + ExtractParentPath(queuedName, style));
+        // The file is read, and its folder mirrored, by the exact name the
+        // walker queued: on this platform a trailing space belongs to the
+        // name, and a trimmed name would read a different file or none.
+        const MessageOutcome outcome = converter->Convert(
+            message, queuedName,
+            [&file, &queuedName]() -> MessageSource& {
+              file.reset();
+              file.emplace(queuedName);
+              return *file;
+            },
+            yield);
+        file.reset();
+        if (outcome.kind == MessageOutcome::Kind::Failed)
+          report.failures.push_back({queuedName, outcome.reason});
+      }
+
+      // The walker's count is what the bar divides by. A count that is
+      // missing or smaller than the queue would divide by zero or run the bar
+      // past its end, so the queue's own length stands in as the least.
+      const std::int32_t count = std::max(host.QueueCount(), queued);
+      const double fraction = static_cast<double>(index + 1) / static_cast<double>(count);
+      host.SetBarValue(static_cast<float>(fraction * 100.0));
+      host.SetProgressCaption("Message " + std::to_string(index + 1) + " (of " +
+                              std::to_string(count) + ")");
     }
-
-    // The walker's count is what the bar divides by. A count that is
-    // missing or smaller than the queue would divide by zero or run the bar
-    // past its end, so the queue's own length stands in as the least.
-    const std::int32_t count = std::max(host.QueueCount(), queued);
-    const double fraction = static_cast<double>(index + 1) / static_cast<double>(count);
-    host.SetBarValue(static_cast<float>(fraction * 100.0));
-    host.SetProgressCaption("Message " + std::to_string(index + 1) + " (of " +
-                            std::to_string(count) + ")");
-  }
   } catch (...) {
     // A stop from the host: the journal records how far the run got, so
     // that the next run resumes right there.

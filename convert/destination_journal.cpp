@@ -388,7 +388,7 @@ void DestinationJournal::Begin(bool resume) {
           throw DestinationError("cannot cut back the mailbox " + path + ": " +
                                  SystemReason(errno));
         mailbox.base = mailbox.length = base;
- mailbox.count = 0;
+        mailbox.count = 0;
         mailbox.reset = true;
         mailbox.redone.clear();
         text += "reset" + Field(id) + Field(base) + "\n";
@@ -469,7 +469,8 @@ MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
   if (current_ == nullptr) throw std::logic_error("the conversion has not begun");
   const std::string relative = Relative(mailboxPath);
   const auto known = idByRelative_.find(relative);
-  MailboxEntry* mailbox = known == idByRelative_.end() ? nullptr : &current_->mailboxes.at(known->second);
+  MailboxEntry* mailbox =
+      known == idByRelative_.end() ? nullptr : &current_->mailboxes.at(known->second);
   if (mailbox != nullptr && mailbox->file) {
     mailbox->lastUse = ++useClock_;
     if (mailbox->file->StillThere()) return *mailbox->file;
@@ -542,7 +543,8 @@ void DestinationJournal::WriteMark() {
   }
   std::string text = std::move(pending_);
   pending_.clear();
-  text += "mark" + Field(current_->settled) + Field(static_cast<std::int64_t>(count)) + values + "\n";
+  text +=
+      "mark" + Field(current_->settled) + Field(static_cast<std::int64_t>(count)) + values + "\n";
   sinceMark_ = 0;
   // Without the mark a later run merely does more again; the conversion
   // itself can go on.

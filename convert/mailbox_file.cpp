@@ -43,7 +43,8 @@ MailboxFile::MailboxFile(const std::string& path) : path_(path) {
   length_ = static_cast<std::int64_t>(info.st_size);
   if (length_ > 0) {
     char last = '\n';
-    if (::pread(fd_, &last, 1, static_cast<off_t>(length_ - 1)) == 1) endsWithLineEnd_ = last == '\n';
+    if (::pread(fd_, &last, 1, static_cast<off_t>(length_ - 1)) == 1)
+      endsWithLineEnd_ = last == '\n';
   }
 }
 

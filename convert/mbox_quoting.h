@@ -23,10 +23,10 @@ class MboxQuoter {
  private:
   void ReleaseHeld(std::string& out);
 
-  bool atLinePrefix_ = true;   // inside the ">"* "From " prefix of a line
+  bool atLinePrefix_ = true;      // inside the ">"* "From " prefix of a line
   bool heldFromEarlier_ = false;  // that prefix began in an earlier piece
-  std::size_t greaters_ = 0;     // ">" of the prefix so far
-  std::size_t fromMatched_ = 0;  // characters of "From " matched after them
+  std::size_t greaters_ = 0;      // ">" of the prefix so far
+  std::size_t fromMatched_ = 0;   // characters of "From " matched after them
   // The two counts as they stood when the last piece ended: the bytes held
   // back, which were not written out with that piece.
   std::size_t heldGreaters_ = 0;

@@ -1,6 +1,5 @@
 #include "convert/mbox_record.h"
 
-
 #include <array>
 #include <chrono>
 #include <cstdio>

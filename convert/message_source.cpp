@@ -22,9 +22,9 @@ MessageFile::MessageFile(const std::string& path) {
   if (error != 0) {
     ::close(fd_);
     fd_ = -1;
-    throw MessageFailure(error == EINVAL ? std::string("the message is not a regular file")
-                                         : std::string("cannot open the message: ") +
-                                               std::strerror(error));
+    throw MessageFailure(error == EINVAL
+                             ? std::string("the message is not a regular file")
+                             : std::string("cannot open the message: ") + std::strerror(error));
   }
   modificationTime_ = static_cast<long long>(info.st_mtime);
   size_ = static_cast<std::int64_t>(info.st_size);

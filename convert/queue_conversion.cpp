@@ -48,8 +48,8 @@ void CompleteReport(DestinationJournal& journal, RunReport& report, bool finish)
   report.mailboxes = journal.Mailboxes();
 }
 
-RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue,
-                       ReaderState& readers, const ProgressFunction& progress, PathStyle style) {
+RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, ReaderState& readers,
+                       const ProgressFunction& progress, PathStyle style) {
   RunReport report;
   report.destinationRoot = journal.destinationRoot();
   report.alreadyConverted =
@@ -69,14 +69,13 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue,
     const std::int32_t index = report.messages++;
     // The file is read by the exact name the walker queued: on this
     // platform a trailing space belongs to the name.
-    const MessageOutcome outcome = converter.Convert(
-        index, name,
-        [&file, &name]() -> MessageSource& {
-          file.reset();
-          file.emplace(name);
-          return *file;
-        },
-        {});
+    const MessageOutcome outcome = converter.Convert(index, name,
+                                                     [&file, &name]() -> MessageSource& {
+                                                       file.reset();
+                                                       file.emplace(name);
+                                                       return *file;
+                                                     },
+                                                     {});
     file.reset();
     if (outcome.kind == MessageOutcome::Kind::Failed)
       report.failures.push_back({name, outcome.reason});

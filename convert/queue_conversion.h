@@ -40,9 +40,8 @@ using ProgressFunction = std::function<bool(const ConversionProgress&)>;
 // has run): each into its folder's mailbox below the journal's destination.
 // Failed messages are in the report with their reasons; the conversion goes
 // on. A stop leaves the conversion resumable and sets report.stopped.
-RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue,
-                       ReaderState& readers, const ProgressFunction& progress,
-                       PathStyle style = PathStyle::Native());
+RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, ReaderState& readers,
+                       const ProgressFunction& progress, PathStyle style = PathStyle::Native());
 
 // Fills what report says of the whole conversion from the journal after it
 // finished or stopped: records, mailboxes, and mailboxes that failed on

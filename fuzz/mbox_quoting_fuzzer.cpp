@@ -1,10 +1,10 @@
 // Any text written as a record must come back exactly from an mboxrd reader,
 // and no line of it may pass for a record separator.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>

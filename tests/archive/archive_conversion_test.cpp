@@ -292,15 +292,15 @@ TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesNothingOfItsRun) {
     const std::string destination = (packed.temp.path() / "partial").string() + "/";
     fs::remove_all(destination);
     // A mailbox the user had before keeps exactly what it held.
-    const fs::path mirror = test::MirrorOf(destination, (archive.parent_path() / "export").string() + "/");
+    const fs::path mirror =
+        test::MirrorOf(destination, (archive.parent_path() / "export").string() + "/");
     const fs::path earlier = mirror / "Inbox" / "Inbox.mbox";
     const std::string kept = "From a Mon Jul 01 00:05:09 2013\r\nSubject: kept\r\n\r\nkept\r\n";
     fs::create_directories(earlier.parent_path());
     test::WriteFile(earlier, kept);
 
     ReaderState readers;
-    EXPECT_THROW(ConvertArchive(archive.string(), destination, &progress, readers),
-                 ArchiveError);
+    EXPECT_THROW(ConvertArchive(archive.string(), destination, &progress, readers), ArchiveError);
     std::size_t records = 0;
     for (const auto& [mailbox, texts] : test::MailboxRecordSets(mirror))
       if (mailbox != "Inbox/Inbox.mbox") records += texts.size();

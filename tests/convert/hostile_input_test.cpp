@@ -19,7 +19,8 @@ namespace {
 // The one record written for a message of these bytes.
 std::string StoredRecord(const std::string& bytes, long long fallbackTime = 1372636800) {
   test::TempDir dir;
-  const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", bytes, fallbackTime);
+  const MessageOutcome outcome =
+      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", bytes, fallbackTime);
   EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
   return test::ReadFile(outcome.mailbox);
 }

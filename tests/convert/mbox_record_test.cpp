@@ -81,7 +81,8 @@ TEST(MailboxFile, ARecordAfterAForeignTailStartsOnANewLine) {
   const std::string existing = "From x Mon Jul 01 00:05:09 2013\r\nSubject: old\r\n\r\nold";
   std::filesystem::create_directories(dir.path() / "x/Inbox");
   test::WriteFile(mbox, existing);
-  const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", "Subject: new\n\nnew\n");
+  const MessageOutcome outcome =
+      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", "Subject: new\n\nnew\n");
   ASSERT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
   const std::string written = test::ReadFile(mbox);
   EXPECT_EQ(written.substr(0, existing.size()), existing);
