@@ -56,7 +56,11 @@ void MailboxFile::TryCutBack(std::int64_t length, std::string& reason) {
   if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) {
     length_ = length;
     owedCutBack_ = -1;
-    endsWithLineEnd_ = true;
+    // Cut back to before a record whose line end covered a foreign tail,
+    // the file ends mid-line again: the next record must see that.
+    char last = '\n';
+    endsWithLineEnd_ =
+        length == 0 || ::pread(fd_, &last, 1, static_cast<off_t>(length - 1)) != 1 || last == '\n';
     return;
   }
   owedCutBack_ = length;
