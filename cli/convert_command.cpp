@@ -29,29 +29,12 @@ fs::path AbsolutePath(const std::string& given) {
   return fs::absolute(fs::path(given)).lexically_normal();
 }
 
-// Whether the mirror of source below destination lands inside source
-// itself: the mailboxes would then be written into the export, into files
-// the user may keep there. Links are followed, as the writes would.
-bool MirrorLandsInsideSource(const fs::path& source, const fs::path& destination) {
-  std::error_code ec;
-  fs::path realSource = fs::weakly_canonical(source, ec);
-  if (ec) realSource = source;
-  fs::path realDestination = fs::weakly_canonical(destination, ec);
-  if (ec) realDestination = destination;
-  const fs::path mirror = (realDestination / realSource.relative_path()).lexically_normal();
-  auto inSource = realSource.begin();
-  auto inMirror = mirror.begin();
-  for (; inSource != realSource.end(); ++inSource, ++inMirror) {
-    if (inSource->empty()) continue;  // the empty last part of a trailing separator
-    if (inMirror == mirror.end() || *inSource != *inMirror) return false;
-  }
-  return true;
-}
-
 void PrintSummary(const RunReport& report, std::ostream& out) {
   out << "Messages converted: " << report.converted << " of " << report.messages << '\n'
       << "Mailboxes written: " << report.mailboxes.size() << '\n'
       << "Destination: " << report.destinationRoot << '\n';
+  for (const std::string& mailbox : report.shortenedMailboxes)
+    out << "Mailbox name shortened to fit: " << EscapedForReport(mailbox) << '\n';
   // A name may hold a line feed; escaped, one line is always one message.
   for (const FailedMessage& failure : report.failures)
     out << "Not converted: " << EscapedForReport(failure.file) << ": "
@@ -185,7 +168,7 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
     err << "quillfen-cli: " << destination.string() << " is not a folder\n";
     return kExitCannotStart;
   }
-  if (!isArchive && MirrorLandsInsideSource(sourcePath, destination)) {
+  if (!isArchive && MirrorLandsInsideSource(sourcePath.string(), destination.string())) {
     err << "quillfen-cli: " << destination.string()
         << " would put the converted mailboxes inside the source folder " << sourcePath.string()
         << "; choose a destination outside it\n";
@@ -231,11 +214,13 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
   try {
     return Finished(host, source.archive->Convert(*journal, readers), out, err);
   } catch (const StopRequested&) {
+    // The archive's conversion left at a record's end; its journal tells
+    // how far it got, and the survey how many messages there were.
     RunReport report;
     report.destinationRoot = journal->destinationRoot();
-    report.converted = journal->RecordCount();
-    report.mailboxes = journal->Mailboxes();
+    report.messages = source.identity.messages;
     report.stopped = true;
+    CompleteReport(*journal, report, false);
     return Finished(host, report, out, err);
   } catch (const ArchiveError& e) {
     host.FinishProgress();

@@ -338,6 +338,18 @@ ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* p
 
 ArchiveConversion::~ArchiveConversion() = default;
 
+namespace {
+
+// Takes back every record of a conversion whose archive turned out damaged.
+// Gives what could not be taken back, to be added to the reason.
+std::string TakeBack(DestinationJournal& journal) {
+  std::string text;
+  for (const auto& [mailbox, reason] : journal.Abandon()) text += "; " + mailbox + ": " + reason;
+  return text;
+}
+
+}  // namespace
+
 RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& readers) {
   ArchiveProgress& progress = *progress_;
   const YieldFunction yield = [&progress] { progress.Yield(); };
@@ -400,11 +412,9 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
   } catch (const ArchiveBroken& broken) {
     // Nothing of a conversion that could not read its source to the end is
     // left behind: a second attempt starts from a clean destination.
-    journal.Abandon();
-    throw ArchiveError(archivePath_, broken.what(), RunReport{});
+    throw ArchiveError(archivePath_, broken.what() + TakeBack(journal), RunReport{});
   } catch (const ArchiveError& error) {
-    journal.Abandon();
-    throw ArchiveError(error.archivePath(), error.reason(), RunReport{});
+    throw ArchiveError(error.archivePath(), error.reason() + TakeBack(journal), RunReport{});
   } catch (...) {
     journal.Stop();
     throw;

@@ -64,6 +64,17 @@ std::string FailureDetails(const RunReport& report) {
   return details;
 }
 
+// Mailboxes whose names were cut to fit, one per line, for the details of
+// the final message.
+std::string ShortenedDetails(const RunReport& report) {
+  std::string details;
+  for (const std::string& mailbox : report.shortenedMailboxes) {
+    if (!details.empty()) details += '\n';
+    details += EscapedForReport(mailbox) + ": name shortened to fit the file system's limit";
+  }
+  return details;
+}
+
 // Takes the destination for this run, or tells the user why not. Null when
 // nothing is to be written: the destination is busy or cannot be written,
 // or the user declined to resume or repeat.
@@ -147,6 +158,16 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   std::unique_ptr<DestinationJournal> journal;
   std::optional<MessageConverter> converter;
   if (source.messages > 0) {
+    if (style.separator == PathStyle::Native().separator && !sourceFolder.empty() &&
+        MirrorLandsInsideSource(sourceFolder, report.destinationRoot)) {
+      host.ShowMessage(MessageIcon::Warning,
+                       "The converted mailboxes would be written inside the folder being "
+                       "converted, " +
+                           sourceFolder + ". Choose a destination folder outside it.",
+                       kMessageTitle, {});
+      report.cancelled = true;
+      return report;
+    }
     journal = TakeDestination(host, report, source);
     if (!journal) return report;
     converter.emplace(*journal, readers, CachedFolderLookup(), style);
@@ -201,10 +222,12 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   if (journal) CompleteReport(*journal, report, true);
 
   if (report.failures.empty()) {
-    host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, {});
+    host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, ShortenedDetails(report));
   } else {
-    host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle,
-                     FailureDetails(report));
+    std::string details = FailureDetails(report);
+    if (const std::string shortened = ShortenedDetails(report); !shortened.empty())
+      details += '\n' + shortened;
+    host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
   }
   return report;
 }

@@ -70,6 +70,9 @@ struct RunReport {
   std::int32_t alreadyConverted = 0;   // of those, the records an interrupted run had written
   std::vector<std::string> mailboxes;  // .mbox files written, in first-written order
   std::vector<FailedMessage> failures;
+  // Mailboxes whose name was cut to fit the file system's limit of 255 bytes
+  // (the folder's name was too long to end in ".mbox").
+  std::vector<std::string> shortenedMailboxes;
 };
 
 // The message filter: true when name, in lower case and without leading and
@@ -83,6 +86,8 @@ bool IsMessageName(std::string_view name);
 // fails is recorded and the run goes on with the next one.
 // - Cancelled choice: returns at once with report.cancelled; nothing else is
 //   called and nothing is written.
+// - A destination whose mirror of the source would land inside the source
+//   folder: a warning saying so; nothing written.
 // - Another conversion writing into the destination, or a destination that
 //   cannot be written: a warning naming it and the reason; nothing written.
 // - The destination holds an interrupted conversion of the same messages:

@@ -583,26 +583,32 @@ void DestinationJournal::Stop() {
   WriteMark();
 }
 
-void DestinationJournal::Abandon() {
-  if (current_ == nullptr) return;
+std::vector<std::pair<std::string, std::string>> DestinationJournal::Abandon() {
+  std::vector<std::pair<std::string, std::string>> failures;
+  if (current_ == nullptr) return failures;
   for (auto& [id, mailbox] : current_->mailboxes) {
     if (mailbox.file) {
       mailbox.file->Close();
       mailbox.file.reset();
     }
     const std::string path = root_ + mailbox.relative;
-    if (!mailbox.existed && mailbox.base == 0)
-      ::unlink(path.c_str());
-    else if (FileLength(path) > mailbox.base)
-      ::truncate(path.c_str(), static_cast<off_t>(mailbox.base));
+    if (!mailbox.existed && mailbox.base == 0) {
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        failures.emplace_back(path, std::string("cannot remove it: ") + std::strerror(errno));
+    } else if (FileLength(path) > mailbox.base &&
+               ::truncate(path.c_str(), static_cast<off_t>(mailbox.base)) != 0) {
+      failures.emplace_back(path, std::string("cannot cut it back: ") + std::strerror(errno));
+    }
   }
   openFiles_ = 0;
-  current_->abandoned = true;
   pending_.clear();
+  if (!failures.empty()) return failures;
+  current_->abandoned = true;
   try {
     Append("abandoned\n", false);
   } catch (const DestinationError&) {
   }
+  return failures;
 }
 
 }  // namespace quillfen

@@ -122,8 +122,10 @@ class DestinationJournal {
   // Records how far the conversion got; a later run resumes from there.
   void Stop();
   // Takes back every record of this conversion, as if it never ran (the
-  // source turned out to be damaged).
-  void Abandon();
+  // source turned out to be damaged). Gives the mailboxes that could not be
+  // cut back, each with its reason; the conversion then stays recorded as
+  // interrupted, so that its records are not taken for the user's own.
+  std::vector<std::pair<std::string, std::string>> Abandon();
 
  private:
   struct MailboxEntry;

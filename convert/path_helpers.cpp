@@ -56,4 +56,21 @@ bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
   }
 }
 
+bool MirrorLandsInsideSource(const std::string& sourceFolder, const std::string& destination) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path source = fs::weakly_canonical(fs::path(sourceFolder), ec);
+  if (ec) source = fs::path(sourceFolder).lexically_normal();
+  fs::path target = fs::weakly_canonical(fs::path(destination), ec);
+  if (ec) target = fs::path(destination).lexically_normal();
+  const fs::path mirror = (target / source.relative_path()).lexically_normal();
+  auto inSource = source.begin();
+  auto inMirror = mirror.begin();
+  for (; inSource != source.end(); ++inSource, ++inMirror) {
+    if (inSource->empty()) continue;  // the empty last part of a trailing separator
+    if (inMirror == mirror.end() || *inSource != *inMirror) return false;
+  }
+  return true;
+}
+
 }  // namespace quillfen

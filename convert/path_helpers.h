@@ -46,4 +46,11 @@ bool IsFolder(const std::string& path) noexcept;
 // file in the way, no permission, an invalid name.
 bool EnsureDirectory(const std::string& path, PathStyle style = PathStyle::Native()) noexcept;
 
+// Whether the mirror of the source folder below destination (the source's
+// path without its root, appended to destination) lands inside the source
+// folder itself: the mailboxes would then be written into the export, into
+// files the user may keep there. Both are absolute paths; links are
+// followed, as the writes would follow them.
+bool MirrorLandsInsideSource(const std::string& sourceFolder, const std::string& destination);
+
 }  // namespace quillfen

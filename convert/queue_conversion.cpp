@@ -46,6 +46,15 @@ void CompleteReport(DestinationJournal& journal, RunReport& report, bool finish)
   }
   report.converted = journal.RecordCount();
   report.mailboxes = journal.Mailboxes();
+  // A mailbox is named for its mirror folder; one whose name differs was cut
+  // to fit the file system's limit, and the user is told which.
+  report.shortenedMailboxes.clear();
+  for (const std::string& mailbox : report.mailboxes) {
+    const std::string folder = ExtractParentPath(mailbox);
+    if (folder.size() < 2) continue;
+    if (ExtractFileName(folder.substr(0, folder.size() - 1)) + ".mbox" != ExtractFileName(mailbox))
+      report.shortenedMailboxes.push_back(mailbox);
+  }
 }
 
 RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, ReaderState& readers,

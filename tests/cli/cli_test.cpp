@@ -136,11 +136,21 @@ TEST(Cli, MessageThatCannotBeReadGivesStatusOneAndIsNamed) {
   fs::create_symlink(work.path() / "nowhere.eml", dangling);
   WriteFile(work.path() / "export/Inbox/3.eml",
             "From: b@example.org\r\nSubject: three\r\n\r\nho\r\n");
+  // A folder name too long to end in ".mbox": its mailbox's shortened name
+  // is in the summary.
+  const std::string longName(252, 'x');
+  WriteFile(work.path() / "export" / longName / "4.eml", "Subject: four\r\n\r\nhe\r\n");
 
   const CliResult result = RunCli({"-q", "export", "out"}, work.path());
 
   EXPECT_EQ(result.status, 1) << result.err;
-  EXPECT_NE(result.out.find("Messages converted: 2 of 3\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Messages converted: 3 of 4\n"), std::string::npos) << result.out;
+  const std::string shortened = (work.path() / "out" / work.path().relative_path() / "export" /
+                                 longName / (std::string(250, 'x') + ".mbox"))
+                                    .string();
+  EXPECT_NE(result.out.find("Mailbox name shortened to fit: " + shortened + "\n"),
+            std::string::npos)
+      << result.out;
   EXPECT_NE(result.out.find("Not converted: " + dangling.string() + ": "), std::string::npos)
       << result.out;
   const fs::path mailbox = ExpectedMailbox(work.path() / "export/Inbox/1.eml", work.path() / "out");

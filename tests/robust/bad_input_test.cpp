@@ -251,18 +251,20 @@ TEST_F(BadInput, PipesAndDevicesNamedLikeMessagesFailWithoutHanging) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "not exactly the pipe and the device failed";
 }
 
-TEST_F(BadInput, DestinationInsideTheSourceFolder) {
-  Write("Mail/Inbox/a.eml", "From: ann@example.org\r\nSubject: a\r\n\r\nFrom here\r\n");
-  Write("Mail/Inbox/b.eml", "From: bob@example.org\r\nSubject: b\r\n\r\nbody\r\n");
-  const fs::path inside = source.path() / "Converted";
-  const TreeConversion first = ConvertChecked(inside);
-  EXPECT_EQ(first.report.converted, 2);
-  // A second run walks the first run's output too; its mailboxes are not
-  // messages, so only the two messages are converted again.
-  const TreeConversion second = ConvertTree(source.path(), inside);
-  EXPECT_EQ(second.report.messages, 2);
-  EXPECT_EQ(second.report.converted, 2);
-  EXPECT_TRUE(second.report.failures.empty());
+// The mirror of the source below a destination inside it (the source's own
+// root included) would write mailboxes into the export: refused, nothing
+// written. A destination beside the source is fine.
+TEST_F(BadInput, DestinationWhoseMirrorLandsInsideTheSource) {
+  Write("Mail/Inbox/a.eml", "From: ann@example.org\r\nSubject: a\r\n\r\nbody\r\n");
+  for (const fs::path& inside : {source.path() / "Converted", fs::path("/")}) {
+    SCOPED_TRACE(inside);
+    const TreeConversion refused = ConvertTree(source.path(), inside);
+    EXPECT_TRUE(refused.report.cancelled);
+    ASSERT_EQ(refused.shown.size(), 1u);
+    EXPECT_NE(refused.shown[0].find("inside the folder being converted"), std::string::npos);
+  }
+  EXPECT_EQ(WalkQueue(source.path()).size(), 1u);
+  EXPECT_EQ(ConvertChecked(destination.path()).report.converted, 1);
 }
 
 // A file that disappears between the walk and its conversion fails by

@@ -153,9 +153,11 @@ TreeConversion ConvertTree(const fs::path& source, const fs::path& destination,
   const QueueListRef queue = walker.fullFileNames();
   for (std::int32_t i = 1; i <= queue->Count(); ++i) result.queue.push_back(queue->Item(i));
   host.SetQueue(queue, walker.Count());
+  host.sourceFolder = AddTrailingSeparator(source.string());
   walker.Terminate();
   ReaderState readers;
   result.report = ConversionRun(host, readers, PathStyle::Posix());
+  result.shown = host.shown;
   return result;
 }
 

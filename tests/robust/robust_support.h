@@ -51,6 +51,7 @@ bool IsWellFormedFromLine(const std::string& line);
 struct TreeConversion {
   std::vector<std::string> queue;  // every queued name, in queue order
   RunReport report;
+  std::vector<std::string> shown;  // the texts of the messages the run showed
 };
 
 // Walks source (with fileSystem when given, else the platform's) and

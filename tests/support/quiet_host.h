@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "convert/conversion_run.h"
 #include "scan/scan_observer.h"
@@ -27,6 +28,11 @@ class QuietHost : public ConversionHost, public ScanObserver {
     count_ = count;
   }
 
+  // The scanned folder, as the window knows it.
+  std::string sourceFolder;
+  // The texts of the messages shown, in order.
+  std::vector<std::string> shown;
+
   void SetCountLabel(const std::string&) override {}
   void Yield() override {
     if (onYield) onYield();
@@ -40,8 +46,11 @@ class QuietHost : public ConversionHost, public ScanObserver {
   void SetBarValue(float) override {}
   void SetUpdateCaption(const std::string&) override {}
   void SetProgressCaption(const std::string&) override {}
-  void ShowMessage(MessageIcon, const std::string&, const std::string&,
-                   const std::string&) override {}
+  void ShowMessage(MessageIcon, const std::string& text, const std::string&,
+                   const std::string&) override {
+    shown.push_back(text);
+  }
+  std::string SourceFolder() override { return sourceFolder; }
   // Yes to resuming and to converting again, as the command line would.
   bool AskYesNo(const std::string&, const std::string&) override { return true; }
 
