@@ -461,6 +461,7 @@ void DestinationJournal::CloseLeastRecentlyUsed() {
   if (oldest == nullptr) return;
   if (std::string reason = oldest->file->Close(); !reason.empty())
     closeFailures_.emplace_back(oldest->file->path(), std::move(reason));
+  Reconcile(*oldest);
   oldest->file.reset();
   --openFiles_;
 }
@@ -471,13 +472,25 @@ MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
   const auto known = idByRelative_.find(relative);
   MailboxEntry* mailbox =
       known == idByRelative_.end() ? nullptr : &current_->mailboxes.at(known->second);
+  if (active_ != nullptr && active_ != mailbox && active_->file) {
+    // The conversion moves on to another mailbox: the last one's batch goes
+    // out now.
+    active_->file->Flush(true);
+    Reconcile(*active_);
+  }
+  active_ = nullptr;
   if (mailbox != nullptr && mailbox->file) {
     mailbox->lastUse = ++useClock_;
-    if (mailbox->file->StillThere()) return *mailbox->file;
+    if (mailbox->file->StillThere()) {
+      active_ = mailbox;
+      return *mailbox->file;
+    }
     // Deleted while this conversion had it open (its folder removed during
     // the run): the records go into a new file by that name. The old file
     // had records of this conversion, which it reports.
     closeFailures_.emplace_back(mailboxPath, "the mailbox was deleted during the conversion");
+    mailbox->file->Close();
+    Reconcile(*mailbox);
     mailbox->file.reset();
     --openFiles_;
   }
@@ -505,6 +518,7 @@ MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
   mailbox->file = std::move(file);
   mailbox->lastUse = ++useClock_;
   ++openFiles_;
+  active_ = mailbox;
   return *mailbox->file;
 }
 
@@ -529,8 +543,30 @@ void DestinationJournal::Settled(std::int32_t index) {
   if (++sinceMark_ >= kMessagesPerMark) WriteMark();
 }
 
+void DestinationJournal::Reconcile(MailboxEntry& mailbox) {
+  if (!mailbox.file) return;
+  for (MailboxFile::LostRecord& lost : mailbox.file->TakeLost()) {
+    --mailbox.liveCount;
+    mailbox.redone.erase(lost.index);
+    Failed(lost.index);
+    lateFailures_.emplace_back(std::move(lost.file), std::move(lost.reason));
+  }
+  mailbox.liveLength = mailbox.file->length();
+}
+
+std::vector<std::pair<std::string, std::string>> DestinationJournal::TakeLateFailures() {
+  return std::move(lateFailures_);
+}
+
 void DestinationJournal::WriteMark() {
   if (current_ == nullptr) return;
+  // A mark speaks of records on the disk: the batches go first, and what
+  // they could not write is failed before the mark counts it.
+  for (auto& [id, mailbox] : current_->mailboxes) {
+    if (!mailbox.file) continue;
+    mailbox.file->Flush();
+    Reconcile(mailbox);
+  }
   std::string values;
   std::size_t count = 0;
   for (auto& [id, mailbox] : current_->mailboxes) {

@@ -116,6 +116,11 @@ class DestinationJournal {
   // included.
   std::int32_t RecordCount() const;
 
+  // Records whose batch could not be written (a full disk): each message's
+  // name and the reason, since the last call. Such a message counts as
+  // failed, and a resumed conversion tries it again.
+  std::vector<std::pair<std::string, std::string>> TakeLateFailures();
+
   // Ends the conversion: closes every mailbox and records that it finished.
   // Gives the mailboxes whose closing failed, each with its reason.
   std::vector<std::pair<std::string, std::string>> Finish();
@@ -136,6 +141,7 @@ class DestinationJournal {
   void Append(const std::string& text, bool flush);
   void WriteMark();
   void CloseLeastRecentlyUsed();
+  void Reconcile(MailboxEntry& mailbox);
   std::string Relative(const std::string& mailboxPath) const;
 
   std::string root_;
@@ -158,6 +164,9 @@ class DestinationJournal {
   std::uint64_t useClock_ = 0;
   std::size_t openFiles_ = 0;
   std::vector<std::pair<std::string, std::string>> closeFailures_;
+  std::vector<std::pair<std::string, std::string>> lateFailures_;
+  // The mailbox of the last Mailbox call, the one whose batch is filling.
+  MailboxEntry* active_ = nullptr;
 };
 
 }  // namespace quillfen

@@ -17,6 +17,10 @@ std::string Reason(const char* what, int error) {
   return std::string(what) + ": " + std::strerror(error);
 }
 
+// A batch is written when it reaches this size: large enough that the write
+// path's cost per call vanishes, small enough to stay in the cache.
+constexpr std::size_t kBatchSize = 1024 * 1024;
+
 }  // namespace
 
 MailboxFile::MailboxFile(const std::string& path) : path_(path) {
@@ -40,7 +44,7 @@ MailboxFile::MailboxFile(const std::string& path) : path_(path) {
     throw MessageFailure(error == EINVAL ? "the mailbox is not a regular file"
                                          : Reason("cannot open the mailbox", error));
   }
-  length_ = static_cast<std::int64_t>(info.st_size);
+  length_ = written_ = static_cast<std::int64_t>(info.st_size);
   if (length_ > 0) {
     char last = '\n';
     if (::pread(fd_, &last, 1, static_cast<off_t>(length_ - 1)) == 1)
@@ -54,7 +58,7 @@ MailboxFile::~MailboxFile() {
 
 void MailboxFile::TryCutBack(std::int64_t length, std::string& reason) {
   if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) {
-    length_ = length;
+    length_ = written_ = length;
     owedCutBack_ = -1;
     // Cut back to before a record whose line end covered a foreign tail,
     // the file ends mid-line again: the next record must see that.
@@ -67,12 +71,82 @@ void MailboxFile::TryCutBack(std::int64_t length, std::string& reason) {
   reason += "; the mailbox could not be cut back: " + std::string(std::strerror(errno));
 }
 
-std::int64_t MailboxFile::BeginRecord() {
-  if (owedCutBack_ >= 0) {
-    std::string reason = "an earlier record could not be removed from the mailbox";
-    TryCutBack(owedCutBack_, reason);
-    if (owedCutBack_ >= 0) throw MessageFailure(reason);
+bool MailboxFile::RepayCutBack(std::string& reason) {
+  if (owedCutBack_ < 0) return true;
+  TryCutBack(owedCutBack_, reason);
+  return owedCutBack_ < 0;
+}
+
+void MailboxFile::AddRecord(std::string_view record, std::int32_t index, const std::string& file) {
+  if (!batch_.empty() && batch_.size() + record.size() + 2 > kBatchSize) Flush();
+  if (batch_.capacity() < kBatchSize) batch_.reserve(kBatchSize);
+  std::string reason = "an earlier record could not be removed from the mailbox";
+  if (!RepayCutBack(reason)) throw MessageFailure(reason);
+  if (!endsWithLineEnd_) {
+    // A mailbox that ends in the middle of a line would hide this record's
+    // From line from every reader.
+    batch_ += "\r\n";
+    length_ += 2;
   }
+  batch_.append(record);
+  length_ += static_cast<std::int64_t>(record.size());
+  batched_.push_back({length_, index, file});
+  endsWithLineEnd_ = true;
+}
+
+void MailboxFile::Flush(bool release) {
+  if (release) {
+    // Only one mailbox at a time holds a batch's worth of memory.
+    Flush(false);
+    std::string().swap(batch_);
+    return;
+  }
+  if (batch_.empty()) return;
+  std::size_t done = 0;
+  int error = 0;
+  while (done < batch_.size()) {
+    const ssize_t written = ::write(fd_, batch_.data() + done, batch_.size() - done);
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else {
+      error = written < 0 ? errno : EIO;
+      break;
+    }
+  }
+  batch_.clear();
+  if (error == 0) {
+    written_ = length_;
+    batched_.clear();
+    return;
+  }
+  // The records that reached the file whole stay; the file is cut back to
+  // the end of the last of them, and the others are lost, with the reason.
+  const std::int64_t reached = written_ + static_cast<std::int64_t>(done);
+  std::int64_t keep = written_;
+  std::size_t firstLost = 0;
+  for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost)
+    keep = batched_[firstLost].end;
+  length_ = written_ = reached;
+  std::string reason = Reason("cannot write the mailbox", error);
+  // Cutting back also learns again whether the file ends with a line end.
+  TryCutBack(keep, reason);
+  for (std::size_t i = firstLost; i < batched_.size(); ++i)
+    lost_.push_back({batched_[i].index, std::move(batched_[i].file), reason});
+  batched_.clear();
+}
+
+std::vector<MailboxFile::LostRecord> MailboxFile::TakeLost() {
+  std::vector<LostRecord> lost;
+  lost.swap(lost_);
+  return lost;
+}
+
+std::int64_t MailboxFile::BeginRecord() {
+  Flush();
+  std::string reason = "an earlier record could not be removed from the mailbox";
+  if (!RepayCutBack(reason)) throw MessageFailure(reason);
   const std::int64_t start = length_;
   if (!endsWithLineEnd_) {
     // A mailbox that ends in the middle of a line would hide this record's
@@ -89,6 +163,7 @@ void MailboxFile::Write(std::string_view bytes, std::int64_t recordStart) {
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
       length_ += written;
+      written_ = length_;
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
@@ -105,6 +180,7 @@ bool MailboxFile::StillThere() const {
 }
 
 void MailboxFile::CutBack(std::int64_t length) {
+  Flush();
   std::string reason = "cannot cut the mailbox back to its last whole record";
   TryCutBack(length, reason);
   if (owedCutBack_ >= 0) throw MessageFailure(reason);
@@ -112,6 +188,7 @@ void MailboxFile::CutBack(std::int64_t length) {
 
 std::string MailboxFile::Close() {
   if (fd_ < 0) return {};
+  Flush();
   const int fd = fd_;
   fd_ = -1;
   // A mailbox deleted while it was open takes its records with it when it

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillfen {
 
@@ -11,8 +12,21 @@ namespace quillfen {
 // then on: the destination's lock makes this conversion the only writer.
 // Every failure throws MessageFailure with a reason that names the mailbox
 // side ("cannot write the mailbox: No space left on device").
+//
+// Small records are gathered into a batch that goes out in one write of
+// about 1 MiB: one write per record was most of a conversion's time. A batch
+// that cannot be written whole is cut back to its last whole record, and the
+// records that did not get in are kept, with the reason, for the journal to
+// take (TakeLost).
 class MailboxFile {
  public:
+  // A record of the batch that never reached the file.
+  struct LostRecord {
+    std::int32_t index = 0;  // the message's place among the source's messages
+    std::string file;        // the message's name, for the report
+    std::string reason;
+  };
+
   // Opens path, creating it when missing. existed tells whether it was
   // there before.
   explicit MailboxFile(const std::string& path);
@@ -22,8 +36,22 @@ class MailboxFile {
 
   const std::string& path() const { return path_; }
   bool existed() const { return existed_; }
+  // The length with the batch's records, as if they were written.
   std::int64_t length() const { return length_; }
 
+  // Adds a whole record of message index (named file) to the batch; the
+  // batch is written first when the record would take it past its size.
+  void AddRecord(std::string_view record, std::int32_t index, const std::string& file);
+  // Writes the batch. Never throws: records that did not get in become lost
+  // records. release gives the batch's memory back, for a mailbox that the
+  // conversion leaves for another one.
+  void Flush(bool release = false);
+  // The lost records since the last call, in the order they were added.
+  std::vector<LostRecord> TakeLost();
+
+  // The following calls write one large record in pieces, straight to the
+  // file (the batch goes first).
+  //
   // Starts a record: when an earlier failure could not be undone the file is
   // cut back now, and when the file ends in the middle of a line (text that
   // another program left) a line end goes first, so that the record's From
@@ -43,12 +71,20 @@ class MailboxFile {
   // Throws MessageFailure.
   void CutBack(std::int64_t length);
 
-  // Closes the file; gives the reason when closing failed (the last writes
-  // may then not have reached the disk), else the empty string.
+  // Writes the batch and closes the file; gives the reason when closing
+  // failed (the last writes may then not have reached the disk), else the
+  // empty string.
   std::string Close();
 
  private:
+  struct Batched {
+    std::int64_t end = 0;  // the record's end in the file
+    std::int32_t index = 0;
+    std::string file;
+  };
+
   void TryCutBack(std::int64_t length, std::string& reason);
+  bool RepayCutBack(std::string& reason);
 
   std::string path_;
   int fd_ = -1;
@@ -57,6 +93,13 @@ class MailboxFile {
   bool endsWithLineEnd_ = true;
   // The length an earlier failed cut-back still owes, or -1.
   std::int64_t owedCutBack_ = -1;
+
+  // The batch: bytes not yet written, from the file's length on disk, and
+  // the records they hold.
+  std::string batch_;
+  std::int64_t written_ = 0;
+  std::vector<Batched> batched_;
+  std::vector<LostRecord> lost_;
 };
 
 }  // namespace quillfen

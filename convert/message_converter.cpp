@@ -78,8 +78,8 @@ std::size_t MessageConverter::FillHead(MessageSource& source, bool& atEnd) {
   return filled;
 }
 
-void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source,
-                                   const YieldFunction& yield) {
+void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
+                                   const std::string& sourceFile, const YieldFunction& yield) {
   bool atEnd = false;
   const std::size_t headSize = FillHead(source, atEnd);
   const std::string_view head(piece_.get(), headSize);
@@ -100,11 +100,20 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source,
   out_.clear();
   out_ += fromLine;
   out_ += "\r\n";
+  // An old envelope line gives way to the record's own From line.
+  const std::string_view text = head.substr(EnvelopeLineLength(head));
+  if (atEnd) {
+    // A message read whole joins its mailbox's batch.
+    quoter_.Feed(text, out_);
+    quoter_.Finish(out_);
+    out_ += "\r\n";
+    mailbox.AddRecord(out_, index, sourceFile);
+    return;
+  }
   const std::int64_t start = mailbox.BeginRecord();
   try {
-    // An old envelope line gives way to the record's own From line.
-    quoter_.Feed(head.substr(EnvelopeLineLength(head)), out_);
-    while (!atEnd) {
+    quoter_.Feed(text, out_);
+    for (;;) {
       // A large message goes out piece by piece.
       if (out_.size() >= kPieceSize) {
         mailbox.Write(out_, start);
@@ -159,7 +168,7 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
       EnsureMirrorFolder(mirrorFolder);
       mailbox = &journal_.Mailbox(outcome.mailbox);
     }
-    WriteRecord(*mailbox, source, yield);
+    WriteRecord(*mailbox, source, index, sourceFile, yield);
     journal_.Converted(index, outcome.mailbox);
     outcome.kind = MessageOutcome::Kind::Converted;
   } catch (const MessageFailure& failure) {

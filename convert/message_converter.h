@@ -49,7 +49,8 @@ class MessageConverter {
  private:
   const std::string& MailboxFor(const std::string& sourceFile, std::string& mirrorFolder);
   void EnsureMirrorFolder(const std::string& folder);
-  void WriteRecord(MailboxFile& mailbox, MessageSource& source, const YieldFunction& yield);
+  void WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
+                   const std::string& sourceFile, const YieldFunction& yield);
   std::size_t FillHead(MessageSource& source, bool& atEnd);
 
   DestinationJournal& journal_;

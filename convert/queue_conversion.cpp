@@ -38,12 +38,17 @@ FolderExistsFunction CachedFolderLookup() {
 }
 
 void CompleteReport(DestinationJournal& journal, RunReport& report, bool finish) {
-  if (finish) {
-    for (auto& [mailbox, reason] : journal.Finish())
-      report.failures.push_back({mailbox, std::move(reason)});
-  } else {
+  std::vector<std::pair<std::string, std::string>> closeFailures;
+  if (finish)
+    closeFailures = journal.Finish();
+  else
     journal.Stop();
-  }
+  // Messages whose batch could not be written, then mailboxes whose closing
+  // failed.
+  for (auto& [file, reason] : journal.TakeLateFailures())
+    report.failures.push_back({std::move(file), std::move(reason)});
+  for (auto& [mailbox, reason] : closeFailures)
+    report.failures.push_back({mailbox, std::move(reason)});
   report.converted = journal.RecordCount();
   report.mailboxes = journal.Mailboxes();
   // A mailbox is named for its mirror folder; one whose name differs was cut
