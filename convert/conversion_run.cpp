@@ -177,6 +177,7 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
 
   const YieldFunction yield = [&host] { host.Yield(); };
   std::optional<MessageFile> file;
+  MessageFolder openFolder;
   // The length is taken once and items are fetched by position, so the run
   // never walks past what it set out to convert.
   const std::int32_t queued = queue ? queue->Count() : 0;
@@ -193,9 +194,9 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
         // name, and a trimmed name would read a different file or none.
         const MessageOutcome outcome = converter->Convert(
             message, queuedName,
-            [&file, &queuedName]() -> MessageSource& {
+            [&file, &queuedName, &openFolder]() -> MessageSource& {
               file.reset();
-              file.emplace(queuedName);
+              file.emplace(queuedName, &openFolder);
               return *file;
             },
             yield);

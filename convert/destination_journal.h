@@ -29,8 +29,8 @@ class DestinationError : public std::runtime_error {
 };
 
 // What makes two conversions "the same": the source folder or archive and a
-// fingerprint of its messages (names, sizes and modification times, in queue
-// order), with their number.
+// fingerprint of it (a folder's message names in queue order; an archive's
+// size and modification time), with the number of its messages.
 struct SourceIdentity {
   std::string path;
   std::uint64_t fingerprint = 0;

@@ -24,13 +24,34 @@ class MessageSource {
   virtual std::int64_t SizeHint() const { return -1; }
 };
 
+// The folder of the messages being read, kept open so that each message is
+// opened by its bare name: the kernel then does not walk the whole path
+// again for every message of a folder.
+class MessageFolder {
+ public:
+  MessageFolder() = default;
+  ~MessageFolder();
+  MessageFolder(const MessageFolder&) = delete;
+  MessageFolder& operator=(const MessageFolder&) = delete;
+
+  // The open folder of path (up to its last '/'), and in name the rest of
+  // path; -1 when the folder cannot be opened (path is then opened whole,
+  // which gives the reason).
+  int Of(const std::string& path, const char*& name);
+
+ private:
+  std::string folder_;
+  int fd_ = -1;
+};
+
 // A message file, opened without ever waiting (a pipe named like a message
 // would otherwise block) and only when it is a regular file: a device such
 // as a link to /dev/zero would never end. Throws MessageFailure naming the
 // source side ("cannot open the message: ...").
 class MessageFile : public MessageSource {
  public:
-  explicit MessageFile(const std::string& path);
+  // folder, when given, opens path through its folder.
+  explicit MessageFile(const std::string& path, MessageFolder* folder = nullptr);
   ~MessageFile() override;
   MessageFile(const MessageFile&) = delete;
   MessageFile& operator=(const MessageFile&) = delete;

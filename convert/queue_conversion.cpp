@@ -1,7 +1,5 @@
 #include "convert/queue_conversion.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -18,10 +16,10 @@ SourceIdentity IdentifyQueue(const std::string& sourceFolder, const QueueListRef
   for (std::int32_t position = 1; position <= queued; ++position) {
     const std::string& name = queue->Item(position);
     if (!IsMessageName(name)) continue;
-    struct stat info {};
-    const bool known = ::stat(name.c_str(), &info) == 0;
-    fingerprint.Add(name, known ? static_cast<std::int64_t>(info.st_size) : -1,
-                    known ? static_cast<std::int64_t>(info.st_mtime) : -1);
+    // Names only: a look at every file before the run would cost a tenth of
+    // the conversion. An export names its files after the items' ids, so
+    // another export of the same mailbox gives other names.
+    fingerprint.Add(name, 0, 0);
     ++identity.messages;
   }
   identity.fingerprint = fingerprint.value();
@@ -76,6 +74,7 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, R
     if (IsMessageName(queue->Item(position))) ++total;
 
   std::optional<MessageFile> file;
+  MessageFolder openFolder;
   std::string folder;
   for (std::int32_t position = 1; position <= queued; ++position) {
     const std::string& name = queue->Item(position);
@@ -83,13 +82,14 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, R
     const std::int32_t index = report.messages++;
     // The file is read by the exact name the walker queued: on this
     // platform a trailing space belongs to the name.
-    const MessageOutcome outcome = converter.Convert(index, name,
-                                                     [&file, &name]() -> MessageSource& {
-                                                       file.reset();
-                                                       file.emplace(name);
-                                                       return *file;
-                                                     },
-                                                     {});
+    const MessageOutcome outcome =
+        converter.Convert(index, name,
+                          [&file, &name, &openFolder]() -> MessageSource& {
+                            file.reset();
+                            file.emplace(name, &openFolder);
+                            return *file;
+                          },
+                          {});
     file.reset();
     if (outcome.kind == MessageOutcome::Kind::Failed)
       report.failures.push_back({name, outcome.reason});

@@ -15,9 +15,8 @@
 namespace quillfen {
 
 // Who the messages of a scanned queue are (the queued names that pass the
-// message filter): their names, sizes and modification times, in queue order,
-// and their number. A message that cannot be looked at counts with size and
-// time -1. sourceFolder is the folder that was scanned.
+// message filter): their names in queue order, and their number.
+// sourceFolder is the folder that was scanned.
 SourceIdentity IdentifyQueue(const std::string& sourceFolder, const QueueListRef& queue);
 
 // Whether a folder of the source tree exists, each folder looked up once:
