@@ -77,21 +77,28 @@ bool MailboxFile::RepayCutBack(std::string& reason) {
   return owedCutBack_ < 0;
 }
 
-void MailboxFile::AddRecord(std::string_view record, std::int32_t index, const std::string& file) {
-  if (!batch_.empty() && batch_.size() + record.size() + 2 > kBatchSize) Flush();
+std::string& MailboxFile::OpenRecord(std::size_t expected) {
+  if (!batch_.empty() && batch_.size() + expected + 2 > kBatchSize) Flush();
   if (batch_.capacity() < kBatchSize) batch_.reserve(kBatchSize);
   std::string reason = "an earlier record could not be removed from the mailbox";
   if (!RepayCutBack(reason)) throw MessageFailure(reason);
-  if (!endsWithLineEnd_) {
-    // A mailbox that ends in the middle of a line would hide this record's
-    // From line from every reader.
-    batch_ += "\r\n";
-    length_ += 2;
-  }
-  batch_.append(record);
-  length_ += static_cast<std::int64_t>(record.size());
+  recordMark_ = batch_.size();
+  endedBeforeRecord_ = endsWithLineEnd_;
+  // A mailbox that ends in the middle of a line would hide this record's
+  // From line from every reader.
+  if (!endsWithLineEnd_) batch_ += "\r\n";
+  return batch_;
+}
+
+void MailboxFile::CloseRecord(std::int32_t index, const std::string& file) {
+  length_ += static_cast<std::int64_t>(batch_.size() - recordMark_);
   batched_.push_back({length_, index, file});
   endsWithLineEnd_ = true;
+}
+
+void MailboxFile::DropRecord() {
+  batch_.resize(recordMark_);
+  endsWithLineEnd_ = endedBeforeRecord_;
 }
 
 void MailboxFile::Flush(bool release) {

@@ -39,9 +39,15 @@ class MailboxFile {
   // The length with the batch's records, as if they were written.
   std::int64_t length() const { return length_; }
 
-  // Adds a whole record of message index (named file) to the batch; the
-  // batch is written first when the record would take it past its size.
-  void AddRecord(std::string_view record, std::int32_t index, const std::string& file);
+  // A whole record of about expected bytes goes into the batch: OpenRecord
+  // gives the batch to append the record to (the batch is written first
+  // when the record would take it past its size), and CloseRecord ends the
+  // record of message index, named file. DropRecord takes back what was
+  // appended since OpenRecord. Throws MessageFailure when an earlier failed
+  // record still cannot be removed from the file.
+  std::string& OpenRecord(std::size_t expected);
+  void CloseRecord(std::int32_t index, const std::string& file);
+  void DropRecord();
   // Writes the batch. Never throws: records that did not get in become lost
   // records. release gives the batch's memory back, for a mailbox that the
   // conversion leaves for another one.
@@ -97,6 +103,8 @@ class MailboxFile {
   // The batch: bytes not yet written, from the file's length on disk, and
   // the records they hold.
   std::string batch_;
+  std::size_t recordMark_ = 0;     // the batch's size when the open record began
+  bool endedBeforeRecord_ = true;  // endsWithLineEnd_ then
   std::int64_t written_ = 0;
   std::vector<Batched> batched_;
   std::vector<LostRecord> lost_;

@@ -1,5 +1,7 @@
 #include "convert/mbox_quoting.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace quillfen {
@@ -7,6 +9,36 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kFrom = "From ";
+
+// The first line start in data[from, size) that could begin a separator
+// look-alike (a line feed followed by ">" or "F"), or the start right after a
+// line feed that ends the data, whose line the next piece continues; size
+// when there is none. Sixteen bytes are looked at in one step: most lines
+// begin with neither, and a search from line feed to line feed spent more
+// time starting searches than searching.
+std::size_t NextCandidate(const char* data, std::size_t from, std::size_t size) {
+  using Bytes = unsigned char __attribute__((vector_size(16)));
+  std::size_t at = from;
+  for (; at + 17 <= size; at += 16) {
+    Bytes here;
+    Bytes next;
+    std::memcpy(&here, data + at, 16);
+    std::memcpy(&next, data + at + 1, 16);
+    const auto hits = (here == '\n') & ((next == 'F') | (next == '>'));
+    std::uint64_t halves[2];
+    std::memcpy(halves, &hits, 16);
+    if ((halves[0] | halves[1]) != 0) {
+      const int bit =
+          halves[0] != 0 ? std::countr_zero(halves[0]) : 64 + std::countr_zero(halves[1]);
+      return at + static_cast<std::size_t>(bit / 8) + 1;
+    }
+  }
+  for (; at < size; ++at) {
+    if (data[at] != '\n') continue;
+    if (at + 1 == size || data[at + 1] == 'F' || data[at + 1] == '>') return at + 1;
+  }
+  return size;
+}
 
 void AppendGreaters(std::size_t count, std::string& out) {
   out.append(count, '>');
@@ -57,12 +89,9 @@ void MboxQuoter::Feed(std::string_view piece, std::string& out) {
       atLinePrefix_ = false;
       continue;
     }
-    const void* lineEnd = std::memchr(data + at, '\n', size - at);
-    if (lineEnd == nullptr) {
-      at = size;
-      break;
-    }
-    at = static_cast<std::size_t>(static_cast<const char*>(lineEnd) - data) + 1;
+    // Only a line that begins with ">" or "F" can need a ">" more.
+    at = NextCandidate(data, at, size);
+    if (at == size && (size == 0 || data[size - 1] != '\n')) break;
     atLinePrefix_ = true;
     greaters_ = 0;
     fromMatched_ = 0;

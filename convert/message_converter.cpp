@@ -97,19 +97,29 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
   if (fromLine.find_first_of("\r\n") != std::string::npos)
     throw MessageFailure("the From line holds a line break");
 
-  out_.clear();
-  out_ += fromLine;
-  out_ += "\r\n";
   // An old envelope line gives way to the record's own From line.
   const std::string_view text = head.substr(EnvelopeLineLength(head));
   if (atEnd) {
-    // A message read whole joins its mailbox's batch.
-    quoter_.Feed(text, out_);
-    quoter_.Finish(out_);
-    out_ += "\r\n";
-    mailbox.AddRecord(out_, index, sourceFile);
+    // A message read whole is quoted straight into its mailbox's batch.
+    std::string& batch = mailbox.OpenRecord(fromLine.size() + text.size() + 4);
+    try {
+      batch += fromLine;
+      batch += "\r\n";
+      quoter_.Feed(text, batch);
+      quoter_.Finish(batch);
+      batch += "\r\n";
+    } catch (...) {
+      quoter_.Finish(out_);
+      out_.clear();
+      mailbox.DropRecord();
+      throw;
+    }
+    mailbox.CloseRecord(index, sourceFile);
     return;
   }
+  out_.clear();
+  out_ += fromLine;
+  out_ += "\r\n";
   const std::int64_t start = mailbox.BeginRecord();
   try {
     quoter_.Feed(text, out_);
