@@ -80,9 +80,9 @@ std::size_t MessageConverter::FillHead(MessageSource& source, bool& atEnd) {
 
 void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
                                    const std::string& sourceFile, const YieldFunction& yield) {
-  bool atEnd = false;
-  const std::size_t headSize = FillHead(source, atEnd);
-  const std::string_view head(piece_.get(), headSize);
+  bool atEnd = true;
+  std::string_view head;
+  if (!source.Whole(head)) head = std::string_view(piece_.get(), FillHead(source, atEnd));
 
   // The From line comes from the header block, read through the window's
   // reader slot in the reader's call order: charset, date, sender.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillfen {
 
@@ -22,6 +23,12 @@ class MessageSource {
   // The size the source announced (-1 when unknown), for reading a small
   // message in one go.
   virtual std::int64_t SizeHint() const { return -1; }
+  // For a message held in memory: all of its bytes at once, without a copy
+  // (then the source is read to its end). False when it is read in pieces.
+  virtual bool Whole(std::string_view& bytes) {
+    (void)bytes;
+    return false;
+  }
 };
 
 // The folder of the messages being read, kept open so that each message is

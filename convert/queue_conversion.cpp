@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "convert/message_converter.h"
+#include "convert/message_prefetch.h"
 
 namespace quillfen {
 
@@ -73,8 +74,8 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, R
   for (std::int32_t position = 1; position <= queued; ++position)
     if (IsMessageName(queue->Item(position))) ++total;
 
-  std::optional<MessageFile> file;
-  MessageFolder openFolder;
+  // The files are read ahead on the second core.
+  MessagePrefetch prefetch(queue);
   std::string folder;
   for (std::int32_t position = 1; position <= queued; ++position) {
     const std::string& name = queue->Item(position);
@@ -82,19 +83,15 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, R
     const std::int32_t index = report.messages++;
     // The file is read by the exact name the walker queued: on this
     // platform a trailing space belongs to the name.
-    const MessageOutcome outcome =
-        converter.Convert(index, name,
-                          [&file, &name, &openFolder]() -> MessageSource& {
-                            file.reset();
-                            file.emplace(name, &openFolder);
-                            return *file;
-                          },
-                          {});
-    file.reset();
+    const MessageOutcome outcome = converter.Convert(
+        index, name, [&]() -> MessageSource& { return prefetch.Open(position, name); }, {});
     if (outcome.kind == MessageOutcome::Kind::Failed)
       report.failures.push_back({name, outcome.reason});
     if (progress) {
-      folder = ExtractParentPath(name, style);
+      // The folder changes only now and then; it is worked out then.
+      if (name.compare(0, folder.size(), folder) != 0 ||
+          name.find(style.separator, folder.size()) != std::string::npos)
+        folder = ExtractParentPath(name, style);
       if (!progress({report.messages, total, &folder})) {
         report.stopped = true;
         break;

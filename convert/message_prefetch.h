@@ -1,0 +1,85 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert/message_source.h"
+#include "scan/keyed_list.h"
+
+namespace quillfen {
+
+// Reads the messages of a queue ahead of their conversion, on a thread of its
+// own: opening and reading the files is half of a conversion's time, and the
+// second core does it while the first one parses, quotes and writes. Memory
+// stays bounded: a few hundred messages or a few MiB are read ahead, and a
+// message larger than a batch is not read ahead at all (the conversion reads
+// it itself, piece by piece).
+class MessagePrefetch {
+ public:
+  // Starts reading the queued names that pass the message filter, in queue
+  // order. The queue must not change while the prefetch lives.
+  explicit MessagePrefetch(QueueListRef queue);
+  // Stops the reading thread.
+  ~MessagePrefetch();
+  MessagePrefetch(const MessagePrefetch&) = delete;
+  MessagePrefetch& operator=(const MessagePrefetch&) = delete;
+
+  // The message at queue position (from 1) named name; positions must be
+  // asked for in increasing order, and any skipped ones are let go. The
+  // source stays valid until the next call. Throws MessageFailure with the
+  // reason the file could not be opened or read, as MessageFile does.
+  MessageSource& Open(std::int32_t position, const std::string& name);
+
+ private:
+  struct Buffer {
+    std::unique_ptr<char[]> data;
+    std::size_t capacity = 0;
+  };
+  struct Entry {
+    std::int32_t position = 0;
+    bool whole = false;  // the bytes are all of the file
+    Buffer buffer;
+    std::size_t size = 0;
+    long long modificationTime = 0;
+    std::string failure;  // why the file could not be read
+  };
+  // A message read whole, served from memory.
+  class HeldMessage : public MessageSource {
+   public:
+    std::size_t Read(char* buffer, std::size_t size) override;
+    long long FallbackTime() const override { return entry.modificationTime; }
+    std::int64_t SizeHint() const override { return static_cast<std::int64_t>(entry.size); }
+    bool Whole(std::string_view& bytes) override;
+
+    Entry entry;
+    std::size_t offset = 0;
+  };
+
+  void Run();
+  Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder);
+  void Recycle(Buffer buffer);
+
+  QueueListRef queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Entry> ready_;
+  std::size_t readyBytes_ = 0;
+  std::vector<Buffer> spare_;
+  bool stop_ = false;
+  bool done_ = false;
+  std::thread thread_;
+
+  HeldMessage held_;
+  std::optional<MessageFile> file_;
+  MessageFolder folder_;
+};
+
+}  // namespace quillfen
