@@ -468,6 +468,15 @@ void DestinationJournal::CloseLeastRecentlyUsed() {
 
 MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
   if (current_ == nullptr) throw std::logic_error("the conversion has not begun");
+  // A folder's messages come one after the other: the active mailbox is
+  // asked for again and again.
+  if (active_ != nullptr && active_->file &&
+      mailboxPath.size() == root_.size() + active_->relative.size() &&
+      mailboxPath.compare(root_.size(), std::string::npos, active_->relative) == 0 &&
+      mailboxPath.compare(0, root_.size(), root_) == 0 && active_->file->StillThere()) {
+    active_->lastUse = ++useClock_;
+    return *active_->file;
+  }
   const std::string relative = Relative(mailboxPath);
   const auto known = idByRelative_.find(relative);
   MailboxEntry* mailbox =
@@ -523,7 +532,13 @@ MailboxFile& DestinationJournal::Mailbox(const std::string& mailboxPath) {
 }
 
 void DestinationJournal::Converted(std::int32_t index, const std::string& mailboxPath) {
-  MailboxEntry& mailbox = current_->mailboxes.at(idByRelative_.at(Relative(mailboxPath)));
+  // The record went into the mailbox that was asked for last.
+  MailboxEntry& mailbox =
+      active_ != nullptr && mailboxPath.size() == root_.size() + active_->relative.size() &&
+              mailboxPath.compare(root_.size(), std::string::npos, active_->relative) == 0 &&
+              mailboxPath.compare(0, root_.size(), root_) == 0
+          ? *active_
+          : current_->mailboxes.at(idByRelative_.at(Relative(mailboxPath)));
   ++mailbox.liveCount;
   mailbox.liveLength = mailbox.file ? mailbox.file->length() : mailbox.liveLength;
   mailbox.changed = true;
