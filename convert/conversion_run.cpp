@@ -23,6 +23,7 @@ constexpr const char* kDoneText =
     "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\r\n"
     "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
     "from File Menu.";
+constexpr const char* kNoMessagesText = "No messages (.eml files) were found in the chosen folder.";
 
 // Only the space character counts as padding here; tabs and other white
 // space are part of the name.
@@ -139,6 +140,19 @@ bool IsMessageName(std::string_view queuedName) {
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle style) {
   RunReport report;
 
+  // The queue is known before the chooser opens: a queue without a single
+  // message would convert nothing, and asking for a destination first would
+  // only mislead the user into thinking that something was exported.
+  const QueueListRef queue = host.Queue();
+  const std::int32_t queued = queue ? queue->Count() : 0;
+  bool anyMessage = false;
+  for (std::int32_t index = 1; index <= queued && !anyMessage; ++index)
+    anyMessage = IsMessageName(queue->Item(index));
+  if (!anyMessage) {
+    host.ShowMessage(MessageIcon::Warning, kNoMessagesText, kMessageTitle, {});
+    return report;
+  }
+
   const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
   if (chosen.empty()) {
     report.cancelled = true;
@@ -147,39 +161,31 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   report.destinationRoot = AddTrailingSeparator(chosen, style);
 
   host.Yield();
-  const QueueListRef queue = host.Queue();
   // The source is the folder of the last scan, as its queued names tell.
   std::string sourceFolder = host.SourceFolder();
   if (sourceFolder.empty() && queue && queue->Count() > 0)
     sourceFolder = ExtractParentPath(queue->Item(1), style);
   const SourceIdentity source = IdentifyQueue(sourceFolder, queue);
-  // A queue without messages writes nothing, so the destination is not
-  // taken either.
-  std::unique_ptr<DestinationJournal> journal;
-  std::optional<MessageConverter> converter;
-  if (source.messages > 0) {
-    if (style.separator == PathStyle::Native().separator && !sourceFolder.empty() &&
-        MirrorLandsInsideSource(sourceFolder, report.destinationRoot)) {
-      host.ShowMessage(MessageIcon::Warning,
-                       "The converted mailboxes would be written inside the folder being "
-                       "converted, " +
-                           sourceFolder + ". Choose a destination folder outside it.",
-                       kMessageTitle, {});
-      report.cancelled = true;
-      return report;
-    }
-    journal = TakeDestination(host, report, source);
-    if (!journal) return report;
-    converter.emplace(*journal, readers, CachedFolderLookup(), style);
+  if (style.separator == PathStyle::Native().separator && !sourceFolder.empty() &&
+      MirrorLandsInsideSource(sourceFolder, report.destinationRoot)) {
+    host.ShowMessage(MessageIcon::Warning,
+                     "The converted mailboxes would be written inside the folder being "
+                     "converted, " +
+                         sourceFolder + ". Choose a destination folder outside it.",
+                     kMessageTitle, {});
+    report.cancelled = true;
+    return report;
   }
+  const std::unique_ptr<DestinationJournal> journal = TakeDestination(host, report, source);
+  if (!journal) return report;
+  MessageConverter converter(*journal, readers, CachedFolderLookup(), style);
   host.SetBarMinimum(0.0f);
   host.SetBarMaximum(100.0f);
 
   const YieldFunction yield = [&host] { host.Yield(); };
   std::optional<MessageFile> file;
-  // The length is taken once and items are fetched by position, so the run
+  // The length was taken once and items are fetched by position, so the run
   // never walks past what it set out to convert.
-  const std::int32_t queued = queue ? queue->Count() : 0;
   try {
     for (std::int32_t index = 0; index < queued; ++index) {
       host.Yield();
@@ -191,7 +197,7 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
         // The file is read, and its folder mirrored, by the exact name the
         // walker queued: on this platform a trailing space belongs to the
         // name, and a trimmed name would read a different file or none.
-        const MessageOutcome outcome = converter->Convert(
+        const MessageOutcome outcome = converter.Convert(
             message, queuedName,
             [&file, &queuedName]() -> MessageSource& {
               file.reset();
@@ -216,10 +222,10 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   } catch (...) {
     // A stop from the host: the journal records how far the run got, so
     // that the next run resumes right there.
-    if (journal) journal->Stop();
+    journal->Stop();
     throw;
   }
-  if (journal) CompleteReport(*journal, report, true);
+  CompleteReport(*journal, report, true);
 
   if (report.failures.empty()) {
     host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, ShortenedDetails(report));

@@ -84,6 +84,8 @@ bool IsMessageName(std::string_view name);
 // queued .eml file into a record of its folder's .mbox file, keeps the bar and
 // the two captions current, and ends with one message box. A message that
 // fails is recorded and the run goes on with the next one.
+// - A queue without a single message: a warning saying that no messages
+//   were found; no destination is asked for and nothing is written.
 // - Cancelled choice: returns at once with report.cancelled; nothing else is
 //   called and nothing is written.
 // - A destination whose mirror of the source would land inside the source
