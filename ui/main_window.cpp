@@ -120,6 +120,12 @@ QLabel* MakePicture(QWidget* parent, const QString& resource) {
   return picture;
 }
 
+// Thrown from a yield once the user has confirmed closing the window during
+// a scan or a run. It is not a std::exception, so that no handler of a
+// failure takes it for one; the command that yielded lets it pass and the
+// window closes when the command has ended.
+struct StopForClosing {};
+
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::Warning:
@@ -375,22 +381,35 @@ void frmStep1::resizeEvent(QResizeEvent* event) {
   if (cmdClear1 != nullptr) UpdateClearTabStop();
 }
 
+void frmStep1::RunCommand(const std::function<void()>& command) {
+  {
+    BusyScope busy(*this);
+    try {
+      command();
+    } catch (const StopForClosing&) {
+      // The user confirmed closing the window: the command has stopped
+      // between two files or records, and a stopped run stays resumable.
+    }
+  }
+  if (closeRequested_) close();
+}
+
 void frmStep1::CmdAddFolder_Click() {
   // A second scan or a run started during one of this command's yields would
   // replace the queue under it; the commands are disabled meanwhile, and a
   // call that comes anyway is refused.
   if (busy_) return;
-  BusyScope busy(*this);
+  RunCommand([this] {
+    sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
+    if (sourceFolder_.isEmpty()) return;
+    sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
 
-  sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
-  if (sourceFolder_.isEmpty()) return;
-  sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
-
-  if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
-  ShowBusyCursor();
-  // Repaint once now that the chooser has closed.
-  QCoreApplication::processEvents();
-  ScanFolder(FromQt(sourceFolder_));
+    if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
+    ShowBusyCursor();
+    // Repaint once now that the chooser has closed.
+    QCoreApplication::processEvents();
+    ScanFolder(FromQt(sourceFolder_));
+  });
 }
 
 void frmStep1::ScanFolder(const std::string& folder) {
@@ -431,19 +450,20 @@ void frmStep1::ScanFolder(const std::string& folder) {
 
 void frmStep1::CmdConvert2PDF_Click() {
   if (busy_ || !CmdConvert2PDF->isEnabled()) return;
-  BusyScope busy(*this);
-  try {
-    ConversionRun(*this, readers_);
-  } catch (const std::exception& error) {
-    // The run reports every failed message itself; this is for a failure
-    // outside any message, which must not take the window down.
-    HideBusyCursor();
-    MessageBoxRequest request;
-    request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
-    request.title = kAppTitle;
-    request.icon = QMessageBox::Warning;
-    shell_.ShowMessageBox(this, request);
-  }
+  RunCommand([this] {
+    try {
+      ConversionRun(*this, readers_);
+    } catch (const std::exception& error) {
+      // The run reports every failed message itself; this is for a failure
+      // outside any message, which must not take the window down.
+      HideBusyCursor();
+      MessageBoxRequest request;
+      request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
+      request.title = kAppTitle;
+      request.icon = QMessageBox::Warning;
+      shell_.ShowMessageBox(this, request);
+    }
+  });
 }
 
 void frmStep1::CmdHelp_Click() {
@@ -469,26 +489,43 @@ void frmStep1::OpenWebPage(const QString& url) {
   shell_.ShowMessageBox(this, request);
 }
 
-void frmStep1::cmdEnd_Click() {
+bool frmStep1::ConfirmExit() {
   MessageBoxRequest request;
   request.text = QStringLiteral("Are you sure you want to exit now?");
   request.title = kAppTitle;
   request.buttons = QMessageBox::Yes | QMessageBox::No;
   request.defaultButton = QMessageBox::Yes;
   request.icon = QMessageBox::Question;
-  if (shell_.ShowMessageBox(this, request) == QMessageBox::Yes) close();
+  return shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+}
+
+void frmStep1::cmdEnd_Click() {
+  if (!ConfirmExit()) return;
+  // During a scan or a run the window closes once the command has stopped
+  // at its next yield.
+  if (busy_)
+    closeRequested_ = true;
+  else
+    close();
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // A scan or a run is in progress: the window asks first, as Exit does.
+    // On Yes the command stops at its next yield, between two files or
+    // records, and closes the window when it has unwound; on No it goes on.
+    event->ignore();
+    if (!closeRequested_ && ConfirmExit()) closeRequested_ = true;
+    return;
+  }
   event->accept();
   Form_Unload();
 }
 
 void frmStep1::Form_Unload() {
-  // The program ends here, also in the middle of a scan or a run: no further
-  // event runs. Nothing is lost by stopping between two events, because a
-  // record reaches its .mbox file in one write, and the system closes every
-  // open file.
+  // The program ends here: no further event runs, and the system closes
+  // every open file. A run that was in progress has stopped before, between
+  // two records, with its journal saying how far it got.
   endProgram_();
 }
 
@@ -509,6 +546,7 @@ void frmStep1::ShowPending() {
 }
 
 void frmStep1::Yield() {
+  if (closeRequested_) throw StopForClosing{};
   // The walker and the run yield several times per file. Processing events
   // (and repainting the changed label) every single time would cost far more
   // than the work itself on a large export, so a yield that comes within
@@ -521,6 +559,8 @@ void frmStep1::Yield() {
   ShowPending();
   QCoreApplication::processEvents();
   yieldClock_.start();
+  // The events may have held the user's confirmed close.
+  if (closeRequested_) throw StopForClosing{};
 }
 
 ConversionHost::WindowHandle frmStep1::OwnerWindow() {

@@ -33,8 +33,9 @@ class ShapeRect;
 // the conversion run's host (chooser, bar, captions, final message). Both
 // yield by processing the window's pending events, so the window repaints
 // and stays responsive; while a scan or a run is in progress the two
-// commands that start one are disabled and the busy cursor is shown, but
-// exit and close still work and end the program at once.
+// commands that start one are disabled and the busy cursor is shown. Exit
+// and closing the window then ask first, and on Yes stop the scan or run at
+// its next yield (a stopped run stays resumable) before the window closes.
 class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
                  public ScanObserver,
                  public ConversionHost {
@@ -105,6 +106,11 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void HideBusyCursor();
   void ScanFolder(const std::string& folder);
   void UpdateCommands();
+  // Runs one command that starts a scan or a run: the window is busy
+  // meanwhile, and closes at its end when the user asked for that.
+  void RunCommand(const std::function<void()>& command);
+  // The exit question; true for Yes.
+  bool ConfirmExit();
   void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
 
@@ -119,6 +125,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   ReaderState readers_;
 
   bool busy_ = false;
+  // The user confirmed closing the window during a scan or a run; the next
+  // yield stops it.
+  bool closeRequested_ = false;
   bool busyCursor_ = false;
 
   static constexpr qint64 kYieldIntervalMs = 10;

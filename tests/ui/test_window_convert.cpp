@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -43,6 +46,34 @@ void Scan(WindowHarness& h, const fs::path& root) {
   h.button("CmdAddFolder")->click();
 }
 
+// The texts of every record below folder, unquoted and sorted, so that they
+// compare with the messages' own bytes as a set that counts repeats.
+std::vector<std::string> StoredTexts(const fs::path& folder) {
+  std::vector<std::string> texts;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.path().extension() == ".mbox")
+      for (const auto& record : ReadMbox(entry.path()))
+        texts.push_back(quillfen::test::UnquoteMboxrd(record.text));
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+// A window that the user closes, as with the close box, at chosen yields of
+// its commands; a yield is where a scan or a run lets the user in.
+class ClosingWindow : public quillfen::frmStep1 {
+ public:
+  using frmStep1::frmStep1;
+  std::vector<int> closeAtYields;
+  int yields = 0;
+
+  void Yield() override {
+    ++yields;
+    if (std::find(closeAtYields.begin(), closeAtYields.end(), yields) != closeAtYields.end())
+      close();
+    frmStep1::Yield();
+  }
+};
+
 }  // namespace
 
 class WindowConvertTest : public QObject {
@@ -54,6 +85,7 @@ class WindowConvertTest : public QObject {
   void failedMessagesAreReported();
   void secondCommandsDuringARunAreIgnored();
   void exitQuestionAndClosing();
+  void closingDuringARunAsksThenStopsResumably();
   void convertsTheCorpus();
 };
 
@@ -211,12 +243,9 @@ void WindowConvertTest::exitQuestionAndClosing() {
   QCOMPARE(h.window->queuedCount(), 1);
   QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
 
-  // Closing the window in the middle of a run ends the program there.
-  QTimer::singleShot(0, h.window.get(), [&] { h.window->close(); });
-  h.shell.QueueFolder(Folder(temp.path() / "out"));
-  h.button("CmdConvert2PDF")->click();
+  // Closing the window when no command runs ends the program at once.
+  h.window->close();
   QCOMPARE(h.programEnds, 1);
-  QVERIFY(h.busyWhenEnded);
 
   // Yes (the default answer) closes the window and ends the program.
   WindowHarness second;
@@ -224,6 +253,63 @@ void WindowConvertTest::exitQuestionAndClosing() {
   second.button("cmdEnd")->click();
   QCOMPARE(second.programEnds, 1);
   QVERIFY(!second.window->isVisible());
+}
+
+void WindowConvertTest::closingDuringARunAsksThenStopsResumably() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  const fs::path out = temp.path() / "out";
+  std::vector<std::string> messages;
+  for (const fs::path& file : quillfen::test::GenerateMessageTree(source, 120, 4, 11))
+    messages.push_back(quillfen::test::ReadFile(file));
+  std::sort(messages.begin(), messages.end());
+
+  quillfen::ScriptedShellServices shell;
+  ClosingWindow window(shell);
+  int programEnds = 0;
+  bool busyWhenEnded = true;
+  window.SetEndProgram([&] {
+    ++programEnds;
+    busyWhenEnded = window.busy();
+  });
+  window.show();
+  shell.QueueFolder(Folder(source));
+  window.findChild<QPushButton*>(QStringLiteral("CmdAddFolder"))->click();
+
+  // The queue holds 241 files (messages, their .meta files, notes.txt); the
+  // run yields once before its first file and once before each. The first
+  // close is answered No and the run goes on; the second Yes.
+  window.yields = 0;
+  window.closeAtYields = {20, 150};
+  shell.QueueAnswer(QMessageBox::No);
+  shell.QueueAnswer(QMessageBox::Yes);
+  shell.QueueFolder(Folder(out));
+  window.findChild<QPushButton*>(QStringLiteral("CmdConvert2PDF"))->click();
+
+  QCOMPARE(programEnds, 1);
+  QVERIFY(!busyWhenEnded);  // the run had stopped before the window closed
+  const auto& boxes = shell.messageBoxes();
+  QCOMPARE(boxes.size(), 3);  // the scan's count and the two questions
+  for (int i : {1, 2}) {
+    QCOMPARE(boxes[i].request.text, QStringLiteral("Are you sure you want to exit now?"));
+    QCOMPARE(boxes[i].request.buttons, QMessageBox::Yes | QMessageBox::No);
+  }
+  // Stopped between two records: every mailbox holds whole records only,
+  // some of the messages and not all.
+  const std::size_t stopped = StoredTexts(out).size();
+  QVERIFY(stopped > 0 && stopped < messages.size());
+
+  // The next run resumes (the question's default answer) and gives every
+  // message exactly once.
+  WindowHarness h;
+  Scan(h, source);
+  h.shell.QueueFolder(Folder(out));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.shell.messageBoxes().size(), 3);
+  QVERIFY2(h.shell.messageBoxes()[1].request.text.endsWith(QStringLiteral("Resume it?")),
+           qPrintable(h.shell.messageBoxes()[1].request.text));
+  QCOMPARE(h.lastBox().text, kDone);
+  QVERIFY(StoredTexts(out) == messages);
 }
 
 void WindowConvertTest::convertsTheCorpus() {
