@@ -228,7 +228,7 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   CompleteReport(*journal, report, true);
 
   if (report.failures.empty()) {
-    host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, ShortenedDetails(report));
+    host.ShowFinished(kDoneText, kMessageTitle, ShortenedDetails(report), report.destinationRoot);
   } else {
     std::string details = FailureDetails(report);
     if (const std::string shortened = ShortenedDetails(report); !shortened.empty())

@@ -46,6 +46,15 @@ class ConversionHost {
   virtual void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                            const std::string& details) = 0;
 
+  // The final message of a run in which nothing failed; destinationRoot is
+  // the folder the mailboxes were written below, which a front end may
+  // offer to show. By default the information message above.
+  virtual void ShowFinished(const std::string& text, const std::string& title,
+                            const std::string& details, const std::string& destinationRoot) {
+    (void)destinationRoot;
+    ShowMessage(MessageIcon::Information, text, title, details);
+  }
+
   // The folder that was scanned, ending with the separator; empty when the
   // host does not know it (the folder of the first queued name stands in).
   virtual std::string SourceFolder() { return {}; }

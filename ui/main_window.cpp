@@ -595,8 +595,8 @@ void frmStep1::SetProgressCaption(const std::string& text) {
   pendingProgress_.pending = true;
 }
 
-void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
-                           const std::string& details) {
+MessageBoxRequest frmStep1::RunMessage(MessageIcon icon, const std::string& text,
+                                       const std::string& title, const std::string& details) {
   ShowPending();
   HideBusyCursor();
   MessageBoxRequest request;
@@ -608,7 +608,32 @@ void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std:
   request.defaultButton = QMessageBox::Ok;
   request.icon = ToQtIcon(icon);
   request.details = ToQt(details);
-  shell_.ShowMessageBox(this, request);
+  return request;
+}
+
+void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                           const std::string& details) {
+  shell_.ShowMessageBox(this, RunMessage(icon, text, title, details));
+}
+
+void frmStep1::ShowFinished(const std::string& text, const std::string& title,
+                            const std::string& details, const std::string& destinationRoot) {
+  MessageBoxRequest request = RunMessage(MessageIcon::Information, text, title, details);
+  // The user's next step is to take the mailboxes to the mail program; the
+  // box offers to show where they are.
+  request.actionButton = QStringLiteral("Show Folder");
+  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
+  const QString folder = ToQt(destinationRoot);
+  if (shell_.ShellOpenFolder(folder)) return;
+  MessageBoxRequest fallback;
+  fallback.text = QStringLiteral(
+                      "The folder could not be opened in a file manager.\n\n"
+                      "The converted mailboxes are below this folder:\n%1")
+                      .arg(folder);
+  fallback.title = kAppTitle;
+  fallback.icon = QMessageBox::Information;
+  fallback.selectableText = true;
+  shell_.ShowMessageBox(this, fallback);
 }
 
 bool frmStep1::AskYesNo(const std::string& text, const std::string& title) {

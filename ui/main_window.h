@@ -81,6 +81,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void SetProgressCaption(const std::string& text) override;
   void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                    const std::string& details) override;
+  void ShowFinished(const std::string& text, const std::string& title, const std::string& details,
+                    const std::string& destinationRoot) override;
   bool AskYesNo(const std::string& text, const std::string& title) override;
   std::string SourceFolder() override;
 
@@ -111,6 +113,10 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void RunCommand(const std::function<void()>& command);
   // The exit question; true for Yes.
   bool ConfirmExit();
+  // A message box of the run, with its OK button; the busy cursor is taken
+  // away first and the latest captions shown.
+  MessageBoxRequest RunMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                               const std::string& details);
   void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
 

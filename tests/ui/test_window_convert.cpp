@@ -99,6 +99,8 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   WindowHarness h;
   Scan(h, source);
 
+  // The final message's extra button shows the destination folder.
+  h.shell.QueueAnswer(QMessageBox::Open);
   h.shell.QueueFolder(Folder(temp.path() / "out"));
   h.button("CmdConvert2PDF")->click();
 
@@ -111,7 +113,10 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   QCOMPARE(box.text, kDone);
   QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  QCOMPARE(box.defaultButton, QMessageBox::Ok);
+  QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
   QVERIFY(box.details.isEmpty());
+  QCOMPARE(h.shell.openedFolders(), QList<QString>{Folder(temp.path() / "out")});
 
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(h.bar()->value(), h.bar()->maximum());
