@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "convert/archive_conversion.h"
 #include "convert/destination_journal.h"
 #include "convert/message_converter.h"
 #include "convert/queue_conversion.h"
@@ -24,6 +25,10 @@ constexpr const char* kDoneText =
     "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
     "from File Menu.";
 constexpr const char* kNoMessagesText = "No messages (.eml files) were found in the chosen folder.";
+constexpr const char* kNoArchiveMessagesText =
+    "No messages (.eml files) were found in the chosen archive.";
+// The walker's running count, which an archive's count repeats.
+constexpr const char* kCountSuffix = " Files(s) Queued For Conversion";
 
 // Only the space character counts as padding here; tabs and other white
 // space are part of the name.
@@ -74,6 +79,19 @@ std::string ShortenedDetails(const RunReport& report) {
     details += EscapedForReport(mailbox) + ": name shortened to fit the file system's limit";
   }
   return details;
+}
+
+// The message that ends a run that converted: the usual one, or how many
+// messages failed, with the files and reasons in its details.
+void ShowFinalMessage(ConversionHost& host, const RunReport& report) {
+  if (report.failures.empty()) {
+    host.ShowFinished(kDoneText, kMessageTitle, ShortenedDetails(report), report.destinationRoot);
+    return;
+  }
+  std::string details = FailureDetails(report);
+  if (const std::string shortened = ShortenedDetails(report); !shortened.empty())
+    details += '\n' + shortened;
+  host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
 }
 
 // Takes the destination for this run, or tells the user why not. Null when
@@ -226,15 +244,90 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
     throw;
   }
   CompleteReport(*journal, report, true);
+  ShowFinalMessage(host, report);
+  return report;
+}
 
-  if (report.failures.empty()) {
-    host.ShowFinished(kDoneText, kMessageTitle, ShortenedDetails(report), report.destinationRoot);
-  } else {
-    std::string details = FailureDetails(report);
-    if (const std::string shortened = ShortenedDetails(report); !shortened.empty())
-      details += '\n' + shortened;
-    host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
+// The archive's progress, shown as a folder's: the running count while it
+// is taken in, then the bar, the counter caption and the source folder of
+// the message at hand.
+class ArchiveSource::Progress : public ArchiveProgress {
+ public:
+  Progress(ConversionHost& host, ScanObserver& observer) : host_(host), observer_(observer) {}
+
+  void Counting(std::int32_t entries) override {
+    entries_ = entries;
+    observer_.SetCountLabel(std::to_string(entries) + kCountSuffix);
   }
+  void SetProgress(std::int32_t done, std::int32_t total) override {
+    // As in a folder's run, the bar keeps what the previous run left until
+    // the first entry has been handled.
+    if (done == 0 || total <= 0) return;
+    const double fraction = static_cast<double>(done) / static_cast<double>(total);
+    host_.SetBarValue(static_cast<float>(fraction * 100.0));
+    host_.SetProgressCaption("Message " + std::to_string(done) + " (of " + std::to_string(total) +
+                             ")");
+  }
+  void SetCurrentFolder(const std::string& folder) override {
+    host_.SetUpdateCaption(kUpdatePrefix + folder);
+  }
+  void Yield() override { host_.Yield(); }
+
+  std::int32_t entries() const { return entries_; }
+
+ private:
+  ConversionHost& host_;
+  ScanObserver& observer_;
+  std::int32_t entries_ = 0;
+};
+
+ArchiveSource::ArchiveSource(const std::string& archivePath, ConversionHost& host,
+                             ScanObserver& observer)
+    : path_(archivePath),
+      progress_(std::make_unique<Progress>(host, observer)),
+      conversion_(std::make_unique<ArchiveConversion>(archivePath, progress_.get())) {}
+
+ArchiveSource::~ArchiveSource() = default;
+
+std::int32_t ArchiveSource::entries() const {
+  return progress_->entries();
+}
+
+std::int32_t ArchiveSource::messages() const {
+  return conversion_->identity().messages;
+}
+
+RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive, ReaderState& readers) {
+  RunReport report;
+  if (archive.messages() == 0) {
+    host.ShowMessage(MessageIcon::Warning, kNoArchiveMessagesText, kMessageTitle, {});
+    return report;
+  }
+  const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
+  if (chosen.empty()) {
+    report.cancelled = true;
+    return report;
+  }
+  report.destinationRoot = AddTrailingSeparator(chosen);
+  host.Yield();
+
+  const std::unique_ptr<DestinationJournal> journal =
+      TakeDestination(host, report, archive.conversion_->identity());
+  if (!journal) return report;
+  host.SetBarMinimum(0.0f);
+  host.SetBarMaximum(100.0f);
+  try {
+    // A stop from the host passes through; the conversion has recorded how
+    // far it got, so that the next run resumes right there.
+    report = archive.conversion_->Convert(*journal, readers);
+  } catch (const ArchiveError& error) {
+    host.ShowMessage(MessageIcon::Warning,
+                     "The archive " + archive.path() + " could not be read to its end: " +
+                         error.reason() + ". Nothing of this conversion was kept.",
+                     kMessageTitle, {});
+    return report;
+  }
+  ShowFinalMessage(host, report);
   return report;
 }
 

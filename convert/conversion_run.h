@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "convert/message_readers.h"
 #include "convert/path_helpers.h"
 #include "scan/keyed_list.h"
+#include "scan/scan_observer.h"
 
 namespace quillfen {
 
@@ -119,5 +121,46 @@ bool IsMessageName(std::string_view name);
 //   and a later run resumes where this one stopped.
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers,
                         PathStyle style = PathStyle::Native());
+
+class ArchiveConversion;
+
+// An export archive (.tgz, .tar.gz, .tar) taken in as the source of the
+// convert command, in place of a scanned folder. Its entries are counted
+// once, when it is taken in; every later run converts straight from it.
+class ArchiveSource {
+ public:
+  // Reads the archive's headers: observer hears the running count as the
+  // walker gives it ("N Files(s) Queued For Conversion") and yields. Later
+  // runs show their progress through host. Throws ArchiveError when the
+  // archive cannot be read; what the observer's or host's calls throw passes
+  // through.
+  ArchiveSource(const std::string& archivePath, ConversionHost& host, ScanObserver& observer);
+  ~ArchiveSource();
+  ArchiveSource(const ArchiveSource&) = delete;
+  ArchiveSource& operator=(const ArchiveSource&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The entries counted, folders included.
+  std::int32_t entries() const;
+  // The entries that pass the message filter.
+  std::int32_t messages() const;
+
+ private:
+  friend RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive,
+                                 ReaderState& readers);
+  class Progress;
+
+  std::string path_;
+  std::unique_ptr<Progress> progress_;
+  std::unique_ptr<ArchiveConversion> conversion_;
+};
+
+// The convert command for an archive: the same questions, destination
+// checks, captions, bar and final messages as for a folder, the archive
+// read once more from its start. An archive without a single message says
+// so before a destination is asked for. An archive that turns out damaged
+// while it is converted gives a warning with the reason, and nothing of that
+// conversion is kept.
+RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive, ReaderState& readers);
 
 }  // namespace quillfen

@@ -3,12 +3,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -17,6 +22,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "convert/archive_conversion.h"
 #include "convert/path_helpers.h"
 #include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
@@ -120,6 +126,18 @@ QLabel* MakePicture(QWidget* parent, const QString& resource) {
   return picture;
 }
 
+// The one folder or export archive among dropped data, as a local path; the
+// empty string when the data is anything else.
+QString DroppedSource(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().constFirst();
+  if (!url.isLocalFile()) return {};
+  const QFileInfo info(url.toLocalFile());
+  if (info.isDir() || (info.isFile() && IsArchivePath(FromQt(info.filePath()))))
+    return QDir::toNativeSeparators(info.filePath());
+  return {};
+}
+
 // Thrown from a yield once the user has confirmed closing the window during
 // a scan or a run. It is not a std::exception, so that no handler of a
 // failure takes it for one; the command that yielded lets it pass and the
@@ -208,6 +226,9 @@ void frmStep1::Load() {
     icon.addFile(QStringLiteral(":/quillfen/icons/quillfen-%1.png").arg(size), QSize(size, size));
   setWindowIcon(icon);
   setFont(WindowFont(8.25, false));
+  // A folder or an export archive dropped anywhere on the window is taken in
+  // as if it had been chosen.
+  setAcceptDrops(true);
   resize(Px(8970), Px(5775));
 
   const QColor white(255, 255, 255);
@@ -376,6 +397,24 @@ void frmStep1::UpdateClearTabStop() {
   if (!shown && focusWidget() == cmdClear1) focusNextChild();
 }
 
+void frmStep1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !DroppedSource(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmStep1::dragMoveEvent(QDragMoveEvent* event) {
+  if (!busy_ && !DroppedSource(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmStep1::dropEvent(QDropEvent* event) {
+  const QString source = DroppedSource(event->mimeData());
+  if (busy_ || source.isEmpty()) return;
+  event->acceptProposedAction();
+  // The scan starts once the drop has been answered: the program the data
+  // was dragged from waits for that answer, and a long scan would hold it.
+  QMetaObject::invokeMethod(
+      this, [this, source] { OpenSource(source); }, Qt::QueuedConnection);
+}
+
 void frmStep1::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (cmdClear1 != nullptr) UpdateClearTabStop();
@@ -402,17 +441,44 @@ void frmStep1::CmdAddFolder_Click() {
   RunCommand([this] {
     sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
     if (sourceFolder_.isEmpty()) return;
-    sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
-
-    if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
-    ShowBusyCursor();
-    // Repaint once now that the chooser has closed.
-    QCoreApplication::processEvents();
-    ScanFolder(FromQt(sourceFolder_));
+    ScanFolder();
   });
 }
 
-void frmStep1::ScanFolder(const std::string& folder) {
+void frmStep1::OpenSource(const QString& path) {
+  if (busy_) return;
+  RunCommand([this, path] {
+    // A relative path is taken from the working folder; the mirror tree
+    // repeats the path below the destination, so "." and ".." are resolved
+    // by spelling, as quillfen-cli does.
+    const QFileInfo info(path);
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
+    if (info.isDir()) {
+      sourceFolder_ = absolute;
+      ScanFolder();
+    } else if (info.isFile() && IsArchivePath(FromQt(absolute))) {
+      ScanArchive(absolute);
+    } else {
+      MessageBoxRequest request;
+      request.text = QStringLiteral(
+                         "%1 is neither a folder nor an export archive (.tgz, .tar.gz or .tar), "
+                         "so there is nothing to convert in it.")
+                         .arg(absolute);
+      request.title = kAppTitle;
+      request.icon = QMessageBox::Warning;
+      shell_.ShowMessageBox(this, request);
+    }
+  });
+}
+
+void frmStep1::ScanFolder() {
+  sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
+  const std::string folder = FromQt(sourceFolder_);
+  if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
+  ShowBusyCursor();
+  // Repaint once now that the chooser has closed.
+  QCoreApplication::processEvents();
+
   QString failure;
   try {
     walker_->PathLogInit();
@@ -429,7 +495,35 @@ void frmStep1::ScanFolder(const std::string& folder) {
   // still convert what was found.
   queuedCount_ = walker_->Count();
   queue_ = walker_->fullFileNames();
+  archive_.reset();
   walker_->Terminate();
+  ShowCountMessage(failure);
+}
+
+void frmStep1::ScanArchive(const QString& path) {
+  sourceFolder_ = path;
+  ShowBusyCursor();
+  QCoreApplication::processEvents();
+
+  // The archive takes the place of whatever was queued before, also when it
+  // turns out unreadable: the user chose to convert it, not the earlier one.
+  queue_.reset();
+  archive_.reset();
+  queuedCount_ = 0;
+  QString failure;
+  try {
+    archive_ = std::make_unique<ArchiveSource>(FromQt(path), *this, *this);
+    queuedCount_ = archive_->entries();
+  } catch (const ArchiveError& error) {
+    failure = QStringLiteral("The archive %1 could not be read: %2")
+                  .arg(ToQt(error.archivePath()), ToQt(error.reason()));
+  } catch (const std::exception& error) {
+    failure = QStringLiteral("The archive %1 could not be read: %2").arg(path, ToQt(error.what()));
+  }
+  ShowCountMessage(failure);
+}
+
+void frmStep1::ShowCountMessage(const QString& failure) {
   ShowPending();
   HideBusyCursor();
 
@@ -452,7 +546,10 @@ void frmStep1::CmdConvert2PDF_Click() {
   if (busy_ || !CmdConvert2PDF->isEnabled()) return;
   RunCommand([this] {
     try {
-      ConversionRun(*this, readers_);
+      if (archive_)
+        ConversionRun(*this, *archive_, readers_);
+      else
+        ConversionRun(*this, readers_);
     } catch (const std::exception& error) {
       // The run reports every failed message itself; this is for a failure
       // outside any message, which must not take the window down.

@@ -57,10 +57,18 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   // without running any further event; tests put a recorder in its place.
   void SetEndProgram(std::function<void()> endProgram) { endProgram_ = std::move(endProgram); }
 
+  // Takes in path as the source to convert, as if it had been chosen: a
+  // folder is scanned, an export archive (.tgz, .tar.gz, .tar) has its
+  // entries counted. Anything else is refused with a message. Refused
+  // without a word while a scan or a run is in progress.
+  void OpenSource(const QString& path);
+
   // State for tests and front ends.
   std::int32_t queuedCount() const { return queuedCount_; }
   QueueListRef queue() const { return queue_; }
+  // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
+  const ArchiveSource* archive() const { return archive_.get(); }
   bool busy() const { return busy_; }
   const ReaderState& readers() const { return readers_; }
 
@@ -97,6 +105,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
@@ -106,7 +117,12 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void CentreOnScreen();
   void ShowBusyCursor();
   void HideBusyCursor();
-  void ScanFolder(const std::string& folder);
+  // Scans sourceFolder_, and shows the count.
+  void ScanFolder();
+  // Counts the entries of the archive at path, and shows the count.
+  void ScanArchive(const QString& path);
+  // The message that ends a scan: the count, after the failure if any.
+  void ShowCountMessage(const QString& failure);
   void UpdateCommands();
   // Runs one command that starts a scan or a run: the window is busy
   // meanwhile, and closes at its end when the user asked for that.
@@ -128,6 +144,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   std::unique_ptr<pathLogger> walker_;
   std::int32_t queuedCount_ = 0;
   QueueListRef queue_;
+  // The archive taken in last; while it is set, it is what Convert converts.
+  std::unique_ptr<ArchiveSource> archive_;
   ReaderState readers_;
 
   bool busy_ = false;

@@ -2,12 +2,16 @@
 // program: real files in temporary folders, scripted dialogs.
 
 #include <QApplication>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "convert/archive_conversion.h"
+#include "tests/archive/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -44,6 +48,22 @@ fs::path Mirror(const fs::path& destination, const fs::path& source) {
 void Scan(WindowHarness& h, const fs::path& root) {
   h.shell.QueueFolder(Folder(root));
   h.button("CmdAddFolder")->click();
+}
+
+// Drops path on the window as a file manager would. False when the window
+// refuses it while it is dragged over; otherwise waits for the scan that the
+// drop starts to end with its message.
+bool Drop(WindowHarness& h, const fs::path& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
+  const QPoint at(300, 150);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(h.window.get(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(h.window.get(), &drop);
+  const auto boxes = h.shell.messageBoxes().size();
+  return QTest::qWaitFor([&] { return h.shell.messageBoxes().size() > boxes; });
 }
 
 // The texts of every record below folder, unquoted and sorted, so that they
@@ -86,6 +106,7 @@ class WindowConvertTest : public QObject {
   void secondCommandsDuringARunAreIgnored();
   void exitQuestionAndClosing();
   void closingDuringARunAsksThenStopsResumably();
+  void droppedFolderAndArchiveConvertAlike();
   void convertsTheCorpus();
 };
 
@@ -315,6 +336,71 @@ void WindowConvertTest::closingDuringARunAsksThenStopsResumably() {
            qPrintable(h.shell.messageBoxes()[1].request.text));
   QCOMPARE(h.lastBox().text, kDone);
   QVERIFY(StoredTexts(out) == messages);
+}
+
+void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  WriteFile(source / "Inbox" / "1.eml", Message("one"));
+  WriteFile(source / "Inbox" / "1.eml.meta", "{}\n");
+  WriteFile(source / "Sent" / "2.eml", Message("two"));
+  const std::vector<std::string> messages = {Message("one"), Message("two")};
+  // As the export writes it: file entries only.
+  const fs::path archive = temp.path() / "export.tgz";
+  quillfen::test::PackFolder(source, archive, {.folderEntries = false});
+  const QString counted = QStringLiteral("3 Files(s) Queued For Conversion");
+  WindowHarness h;
+
+  // Anything but a folder or an export archive is refused as it is dragged.
+  QVERIFY(!Drop(h, source / "Inbox" / "1.eml"));
+
+  QVERIFY(Drop(h, source));
+  QCOMPARE(h.lastBox().text, counted + ".");
+  QCOMPARE(h.text("lblCount1"), counted);
+  QCOMPARE(h.window->sourceFolder(), Folder(source));
+  const fs::path fromFolder = temp.path() / "from-folder";
+  h.shell.QueueFolder(Folder(fromFolder));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.lastBox().text, kDone);
+  QVERIFY(StoredTexts(fromFolder) == messages);
+
+  // The archive: the same count, captions, bar, final message and mailboxes
+  // (its messages stand where the extracted folder would be).
+  QVERIFY(Drop(h, archive));
+  QCOMPARE(h.lastBox().text, counted + ".");
+  QCOMPARE(h.lastBox().icon, QMessageBox::NoIcon);
+  QCOMPARE(h.text("lblCount1"), counted);
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  const fs::path fromArchive = temp.path() / "from-archive";
+  h.shell.QueueFolder(Folder(fromArchive));
+  h.window->SetBarValue(0.0f);
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Folder to Save..."));
+  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().actionButton, QStringLiteral("Show Folder"));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
+  QCOMPARE(h.text("LblUpdate"),
+           "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
+  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
+  QCOMPARE(quillfen::test::MailboxRecordSets(fromArchive),
+           quillfen::test::MailboxRecordSets(fromFolder));
+
+  // Again into the same destination: the same question as for a folder.
+  h.shell.QueueAnswer(QMessageBox::No);
+  h.shell.QueueFolder(Folder(fromArchive));
+  h.button("CmdConvert2PDF")->click();
+  QVERIFY(h.lastBox().text.startsWith(QStringLiteral("These messages were already converted")));
+  QVERIFY(StoredTexts(fromArchive) == messages);
+
+  // A damaged archive: a warning with the reason, and nothing to convert.
+  const fs::path damaged = temp.path() / "damaged.tar.gz";
+  WriteFile(damaged, "\x1f\x8b not really gzip");
+  QVERIFY(Drop(h, damaged));
+  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
+  QVERIFY2(h.lastBox().text.startsWith("The archive " + QString::fromStdString(damaged.string()) +
+                                       " could not be read: "),
+           qPrintable(h.lastBox().text));
+  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
 }
 
 void WindowConvertTest::convertsTheCorpus() {
