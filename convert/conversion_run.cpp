@@ -94,6 +94,19 @@ void ShowFinalMessage(ConversionHost& host, const RunReport& report) {
   host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
 }
 
+// The journal's reasons read as the middle of a sentence ("cannot write into
+// the destination folder D: Permission denied"); in a message box they
+// begin with a capital and end with a full stop, followed by what it means
+// for the user.
+std::string DestinationWarning(const std::string& reason, const char* advice) {
+  std::string text = reason;
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text + "\r\n\r\nNothing was converted. " + advice;
+}
+constexpr const char* kBusyAdvice = "Try again when the other conversion has ended.";
+constexpr const char* kUnwritableAdvice = "Choose a destination folder that can be written.";
+
 // Takes the destination for this run, or tells the user why not. Null when
 // nothing is to be written: the destination is busy or cannot be written,
 // or the user declined to resume or repeat.
@@ -102,8 +115,14 @@ std::unique_ptr<DestinationJournal> TakeDestination(ConversionHost& host, RunRep
   std::unique_ptr<DestinationJournal> journal;
   try {
     journal = std::make_unique<DestinationJournal>(report.destinationRoot, source);
+  } catch (const DestinationBusy& error) {
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kBusyAdvice),
+                     kMessageTitle, {});
+    report.cancelled = true;
+    return nullptr;
   } catch (const std::runtime_error& error) {
-    host.ShowMessage(MessageIcon::Warning, error.what(), kMessageTitle, {});
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kUnwritableAdvice),
+                     kMessageTitle, {});
     report.cancelled = true;
     return nullptr;
   }
@@ -132,7 +151,8 @@ std::unique_ptr<DestinationJournal> TakeDestination(ConversionHost& host, RunRep
   try {
     journal->Begin(resume);
   } catch (const DestinationError& error) {
-    host.ShowMessage(MessageIcon::Warning, error.what(), kMessageTitle, {});
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kUnwritableAdvice),
+                     kMessageTitle, {});
     report.cancelled = true;
     return nullptr;
   }

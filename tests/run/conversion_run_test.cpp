@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/destination_journal.h"
 #include "tests/run/run_fixture.h"
 
 namespace quillfen::test {
@@ -100,6 +101,44 @@ TEST_F(RunTest, QueueWithoutMessagesSaysSoWithoutAskingForADestination) {
     EXPECT_TRUE(report.mailboxes.empty());
     EXPECT_TRUE(FolderIsEmpty(destination.path()));
   }
+}
+
+TEST_F(RunTest, DestinationThatCannotBeTakenIsReportedBeforeAnythingIsWritten) {
+  host.SetQueue({WriteMessage("Inbox/1.eml", "one")});
+  // A file stands where the destination's folder would have to be made (a
+  // folder of mode 555 would not stop a test run by root).
+  WriteFile(destination.str() + "blocker", "in the way");
+  const std::string unwritable = destination.str() + "blocker/out/";
+  // Another conversion holds the lock of the second destination.
+  const std::string busy = destination.str() + "busy/";
+  const DestinationJournal other(busy, SourceIdentity{});
+  host.chooserAnswers = {unwritable, busy};
+
+  for (const std::string& root : {unwritable, busy}) {
+    host.calls.clear();
+    host.messages.clear();
+    const RunReport report = Run();
+
+    EXPECT_TRUE(report.cancelled);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+    const std::string& text = host.messages[0].text;
+    if (root == unwritable) {
+      EXPECT_EQ(text.rfind("Cannot create the destination folder " + unwritable + ": ", 0), 0u)
+          << text;
+      EXPECT_NE(text.find("Not a directory.\r\n\r\nNothing was converted. Choose a destination "
+                          "folder that can be written."),
+                std::string::npos)
+          << text;
+    } else {
+      EXPECT_EQ(text, "Another conversion is writing into " + busy +
+                          ".\r\n\r\nNothing was converted. Try again when the other conversion "
+                          "has ended.");
+    }
+    EXPECT_TRUE(host.barValues.empty());
+    EXPECT_TRUE(host.questions.empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists(MailboxFor("Inbox")));
 }
 
 TEST_F(RunTest, CancelledChoiceChangesNothing) {
