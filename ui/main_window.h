@@ -68,7 +68,6 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   QueueListRef queue() const { return queue_; }
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
-  const ArchiveSource* archive() const { return archive_.get(); }
   bool busy() const { return busy_; }
   const ReaderState& readers() const { return readers_; }
 
