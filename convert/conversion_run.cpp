@@ -7,8 +7,10 @@
 #include <string_view>
 #include <utility>
 
+#include "convert/archive_conversion.h"
 #include "convert/destination_journal.h"
 #include "convert/message_converter.h"
+#include "convert/message_prefetch.h"
 #include "convert/queue_conversion.h"
 #include "convert/report_text.h"
 
@@ -23,6 +25,11 @@ constexpr const char* kDoneText =
     "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\r\n"
     "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
     "from File Menu.";
+constexpr const char* kNoMessagesText = "No messages (.eml files) were found in the chosen folder.";
+constexpr const char* kNoArchiveMessagesText =
+    "No messages (.eml files) were found in the chosen archive.";
+// The walker's running count, which an archive's count repeats.
+constexpr const char* kCountSuffix = " Files(s) Queued For Conversion";
 
 // Only the space character counts as padding here; tabs and other white
 // space are part of the name.
@@ -75,6 +82,32 @@ std::string ShortenedDetails(const RunReport& report) {
   return details;
 }
 
+// The message that ends a run that converted: the usual one, or how many
+// messages failed, with the files and reasons in its details.
+void ShowFinalMessage(ConversionHost& host, const RunReport& report) {
+  if (report.failures.empty()) {
+    host.ShowFinished(kDoneText, kMessageTitle, ShortenedDetails(report), report.destinationRoot);
+    return;
+  }
+  std::string details = FailureDetails(report);
+  if (const std::string shortened = ShortenedDetails(report); !shortened.empty())
+    details += '\n' + shortened;
+  host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
+}
+
+// The journal's reasons read as the middle of a sentence ("cannot write into
+// the destination folder D: Permission denied"); in a message box they
+// begin with a capital and end with a full stop, followed by what it means
+// for the user.
+std::string DestinationWarning(const std::string& reason, const char* advice) {
+  std::string text = reason;
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 32);
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text + "\r\n\r\nNothing was converted. " + advice;
+}
+constexpr const char* kBusyAdvice = "Try again when the other conversion has ended.";
+constexpr const char* kUnwritableAdvice = "Choose a destination folder that can be written.";
+
 // Takes the destination for this run, or tells the user why not. Null when
 // nothing is to be written: the destination is busy or cannot be written,
 // or the user declined to resume or repeat.
@@ -83,8 +116,14 @@ std::unique_ptr<DestinationJournal> TakeDestination(ConversionHost& host, RunRep
   std::unique_ptr<DestinationJournal> journal;
   try {
     journal = std::make_unique<DestinationJournal>(report.destinationRoot, source);
+  } catch (const DestinationBusy& error) {
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kBusyAdvice),
+                     kMessageTitle, {});
+    report.cancelled = true;
+    return nullptr;
   } catch (const std::runtime_error& error) {
-    host.ShowMessage(MessageIcon::Warning, error.what(), kMessageTitle, {});
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kUnwritableAdvice),
+                     kMessageTitle, {});
     report.cancelled = true;
     return nullptr;
   }
@@ -113,7 +152,8 @@ std::unique_ptr<DestinationJournal> TakeDestination(ConversionHost& host, RunRep
   try {
     journal->Begin(resume);
   } catch (const DestinationError& error) {
-    host.ShowMessage(MessageIcon::Warning, error.what(), kMessageTitle, {});
+    host.ShowMessage(MessageIcon::Warning, DestinationWarning(error.what(), kUnwritableAdvice),
+                     kMessageTitle, {});
     report.cancelled = true;
     return nullptr;
   }
@@ -139,6 +179,19 @@ bool IsMessageName(std::string_view queuedName) {
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle style) {
   RunReport report;
 
+  // The queue is known before the chooser opens: a queue without a single
+  // message would convert nothing, and asking for a destination first would
+  // only mislead the user into thinking that something was exported.
+  const QueueListRef queue = host.Queue();
+  const std::int32_t queued = queue ? queue->Count() : 0;
+  bool anyMessage = false;
+  for (std::int32_t index = 1; index <= queued && !anyMessage; ++index)
+    anyMessage = IsMessageName(queue->Item(index));
+  if (!anyMessage) {
+    host.ShowMessage(MessageIcon::Warning, kNoMessagesText, kMessageTitle, {});
+    return report;
+  }
+
   const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
   if (chosen.empty()) {
     report.cancelled = true;
@@ -147,40 +200,32 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   report.destinationRoot = AddTrailingSeparator(chosen, style);
 
   host.Yield();
-  const QueueListRef queue = host.Queue();
   // The source is the folder of the last scan, as its queued names tell.
   std::string sourceFolder = host.SourceFolder();
   if (sourceFolder.empty() && queue && queue->Count() > 0)
     sourceFolder = ExtractParentPath(queue->Item(1), style);
   const SourceIdentity source = IdentifyQueue(sourceFolder, queue);
-  // A queue without messages writes nothing, so the destination is not
-  // taken either.
-  std::unique_ptr<DestinationJournal> journal;
-  std::optional<MessageConverter> converter;
-  if (source.messages > 0) {
-    if (style.separator == PathStyle::Native().separator && !sourceFolder.empty() &&
-        MirrorLandsInsideSource(sourceFolder, report.destinationRoot)) {
-      host.ShowMessage(MessageIcon::Warning,
-                       "The converted mailboxes would be written inside the folder being "
-                       "converted, " +
-                           sourceFolder + ". Choose a destination folder outside it.",
-                       kMessageTitle, {});
-      report.cancelled = true;
-      return report;
-    }
-    journal = TakeDestination(host, report, source);
-    if (!journal) return report;
-    converter.emplace(*journal, readers, CachedFolderLookup(), style);
+  if (style.separator == PathStyle::Native().separator && !sourceFolder.empty() &&
+      MirrorLandsInsideSource(sourceFolder, report.destinationRoot)) {
+    host.ShowMessage(MessageIcon::Warning,
+                     "The converted mailboxes would be written inside the folder being "
+                     "converted, " +
+                         sourceFolder + ". Choose a destination folder outside it.",
+                     kMessageTitle, {});
+    report.cancelled = true;
+    return report;
   }
+  const std::unique_ptr<DestinationJournal> journal = TakeDestination(host, report, source);
+  if (!journal) return report;
+  MessageConverter converter(*journal, readers, CachedFolderLookup(), style);
   host.SetBarMinimum(0.0f);
   host.SetBarMaximum(100.0f);
 
   const YieldFunction yield = [&host] { host.Yield(); };
-  std::optional<MessageFile> file;
-  MessageFolder openFolder;
-  // The length is taken once and items are fetched by position, so the run
+  // The files are read ahead on the second core.
+  MessagePrefetch prefetch(queue);
+  // The length was taken once and items are fetched by position, so the run
   // never walks past what it set out to convert.
-  const std::int32_t queued = queue ? queue->Count() : 0;
   try {
     for (std::int32_t index = 0; index < queued; ++index) {
       host.Yield();
@@ -192,15 +237,12 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
         // The file is read, and its folder mirrored, by the exact name the
         // walker queued: on this platform a trailing space belongs to the
         // name, and a trimmed name would read a different file or none.
-        const MessageOutcome outcome = converter->Convert(
+        const MessageOutcome outcome = converter.Convert(
             message, queuedName,
-            [&file, &queuedName, &openFolder]() -> MessageSource& {
-              file.reset();
-              file.emplace(queuedName, &openFolder);
-              return *file;
+            [&prefetch, &queuedName, index]() -> MessageSource& {
+              return prefetch.Open(index + 1, queuedName);
             },
             yield);
-        file.reset();
         if (outcome.kind == MessageOutcome::Kind::Failed)
           report.failures.push_back({queuedName, outcome.reason});
       }
@@ -217,19 +259,94 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   } catch (...) {
     // A stop from the host: the journal records how far the run got, so
     // that the next run resumes right there.
-    if (journal) journal->Stop();
+    journal->Stop();
     throw;
   }
-  if (journal) CompleteReport(*journal, report, true);
+  CompleteReport(*journal, report, true);
+  ShowFinalMessage(host, report);
+  return report;
+}
 
-  if (report.failures.empty()) {
-    host.ShowMessage(MessageIcon::Information, kDoneText, kMessageTitle, ShortenedDetails(report));
-  } else {
-    std::string details = FailureDetails(report);
-    if (const std::string shortened = ShortenedDetails(report); !shortened.empty())
-      details += '\n' + shortened;
-    host.ShowMessage(MessageIcon::Warning, FailureText(report), kMessageTitle, details);
+// The archive's progress, shown as a folder's: the running count while it
+// is taken in, then the bar, the counter caption and the source folder of
+// the message at hand.
+class ArchiveSource::Progress : public ArchiveProgress {
+ public:
+  Progress(ConversionHost& host, ScanObserver& observer) : host_(host), observer_(observer) {}
+
+  void Counting(std::int32_t entries) override {
+    entries_ = entries;
+    observer_.SetCountLabel(std::to_string(entries) + kCountSuffix);
   }
+  void SetProgress(std::int32_t done, std::int32_t total) override {
+    // As in a folder's run, the bar keeps what the previous run left until
+    // the first entry has been handled.
+    if (done == 0 || total <= 0) return;
+    const double fraction = static_cast<double>(done) / static_cast<double>(total);
+    host_.SetBarValue(static_cast<float>(fraction * 100.0));
+    host_.SetProgressCaption("Message " + std::to_string(done) + " (of " + std::to_string(total) +
+                             ")");
+  }
+  void SetCurrentFolder(const std::string& folder) override {
+    host_.SetUpdateCaption(kUpdatePrefix + folder);
+  }
+  void Yield() override { host_.Yield(); }
+
+  std::int32_t entries() const { return entries_; }
+
+ private:
+  ConversionHost& host_;
+  ScanObserver& observer_;
+  std::int32_t entries_ = 0;
+};
+
+ArchiveSource::ArchiveSource(const std::string& archivePath, ConversionHost& host,
+                             ScanObserver& observer)
+    : path_(archivePath),
+      progress_(std::make_unique<Progress>(host, observer)),
+      conversion_(std::make_unique<ArchiveConversion>(archivePath, progress_.get())) {}
+
+ArchiveSource::~ArchiveSource() = default;
+
+std::int32_t ArchiveSource::entries() const {
+  return progress_->entries();
+}
+
+std::int32_t ArchiveSource::messages() const {
+  return conversion_->identity().messages;
+}
+
+RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive, ReaderState& readers) {
+  RunReport report;
+  if (archive.messages() == 0) {
+    host.ShowMessage(MessageIcon::Warning, kNoArchiveMessagesText, kMessageTitle, {});
+    return report;
+  }
+  const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
+  if (chosen.empty()) {
+    report.cancelled = true;
+    return report;
+  }
+  report.destinationRoot = AddTrailingSeparator(chosen);
+  host.Yield();
+
+  const std::unique_ptr<DestinationJournal> journal =
+      TakeDestination(host, report, archive.conversion_->identity());
+  if (!journal) return report;
+  host.SetBarMinimum(0.0f);
+  host.SetBarMaximum(100.0f);
+  try {
+    // A stop from the host passes through; the conversion has recorded how
+    // far it got, so that the next run resumes right there.
+    report = archive.conversion_->Convert(*journal, readers);
+  } catch (const ArchiveError& error) {
+    host.ShowMessage(MessageIcon::Warning,
+                     "The archive " + archive.path() + " could not be read to its end: " +
+                         error.reason() + ". Nothing of this conversion was kept.",
+                     kMessageTitle, {});
+    return report;
+  }
+  ShowFinalMessage(host, report);
   return report;
 }
 

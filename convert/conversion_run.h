@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "convert/message_readers.h"
 #include "convert/path_helpers.h"
 #include "scan/keyed_list.h"
+#include "scan/scan_observer.h"
 
 namespace quillfen {
 
@@ -45,6 +47,15 @@ class ConversionHost {
   // one per line.
   virtual void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                            const std::string& details) = 0;
+
+  // The final message of a run in which nothing failed; destinationRoot is
+  // the folder the mailboxes were written below, which a front end may
+  // offer to show. By default the information message above.
+  virtual void ShowFinished(const std::string& text, const std::string& title,
+                            const std::string& details, const std::string& destinationRoot) {
+    (void)destinationRoot;
+    ShowMessage(MessageIcon::Information, text, title, details);
+  }
 
   // The folder that was scanned, ending with the separator; empty when the
   // host does not know it (the folder of the first queued name stands in).
@@ -84,6 +95,8 @@ bool IsMessageName(std::string_view name);
 // queued .eml file into a record of its folder's .mbox file, keeps the bar and
 // the two captions current, and ends with one message box. A message that
 // fails is recorded and the run goes on with the next one.
+// - A queue without a single message: a warning saying that no messages
+//   were found; no destination is asked for and nothing is written.
 // - Cancelled choice: returns at once with report.cancelled; nothing else is
 //   called and nothing is written.
 // - A destination whose mirror of the source would land inside the source
@@ -108,5 +121,46 @@ bool IsMessageName(std::string_view name);
 //   and a later run resumes where this one stopped.
 RunReport ConversionRun(ConversionHost& host, ReaderState& readers,
                         PathStyle style = PathStyle::Native());
+
+class ArchiveConversion;
+
+// An export archive (.tgz, .tar.gz, .tar) taken in as the source of the
+// convert command, in place of a scanned folder. Its entries are counted
+// once, when it is taken in; every later run converts straight from it.
+class ArchiveSource {
+ public:
+  // Reads the archive's headers: observer hears the running count as the
+  // walker gives it ("N Files(s) Queued For Conversion") and yields. Later
+  // runs show their progress through host. Throws ArchiveError when the
+  // archive cannot be read; what the observer's or host's calls throw passes
+  // through.
+  ArchiveSource(const std::string& archivePath, ConversionHost& host, ScanObserver& observer);
+  ~ArchiveSource();
+  ArchiveSource(const ArchiveSource&) = delete;
+  ArchiveSource& operator=(const ArchiveSource&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The entries counted, folders included.
+  std::int32_t entries() const;
+  // The entries that pass the message filter.
+  std::int32_t messages() const;
+
+ private:
+  friend RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive,
+                                 ReaderState& readers);
+  class Progress;
+
+  std::string path_;
+  std::unique_ptr<Progress> progress_;
+  std::unique_ptr<ArchiveConversion> conversion_;
+};
+
+// The convert command for an archive: the same questions, destination
+// checks, captions, bar and final messages as for a folder, the archive
+// read once more from its start. An archive without a single message says
+// so before a destination is asked for. An archive that turns out damaged
+// while it is converted gives a warning with the reason, and nothing of that
+// conversion is kept.
+RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive, ReaderState& readers);
 
 }  // namespace quillfen

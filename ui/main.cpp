@@ -1,7 +1,10 @@
-// The window program: the window is the whole program; it takes no
-// arguments of its own and keeps no settings.
+// The window program: the window is the whole program. Its one optional
+// argument is a folder or an export archive to take in at start, as a file
+// manager's "Open With" hands it over; it keeps no settings.
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
 #include <csignal>
 
 #include "ui/main_window.h"
@@ -18,9 +21,31 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(QUILLFEN_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("quillfen"));
 
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Converts a Zimbra Desktop mail export into mbox files for Apple Mail."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(
+      QStringLiteral("path"),
+      QStringLiteral("The extracted export folder, or the export archive (.tgz, .tar.gz, .tar), "
+                     "to take in at start."),
+      QStringLiteral("[path]"));
+  parser.process(app);
+  const QStringList paths = parser.positionalArguments();
+  if (paths.size() > 1) {
+    parser.showHelp(2);
+  }
+
   quillfen::PlatformShellServices shell;
   quillfen::frmStep1 window(shell);
   QApplication::setWindowIcon(window.windowIcon());
   window.show();
+  if (!paths.isEmpty()) {
+    // Taken in once the event loop runs, so that the window is on the
+    // screen, showing the running count, while the source is read.
+    const QString path = paths.constFirst();
+    QTimer::singleShot(0, &window, [&window, path] { window.OpenSource(path); });
+  }
   return QApplication::exec();
 }

@@ -3,12 +3,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -17,6 +22,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "convert/archive_conversion.h"
 #include "convert/path_helpers.h"
 #include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
@@ -120,6 +126,24 @@ QLabel* MakePicture(QWidget* parent, const QString& resource) {
   return picture;
 }
 
+// The one folder or export archive among dropped data, as a local path; the
+// empty string when the data is anything else.
+QString DroppedSource(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().constFirst();
+  if (!url.isLocalFile()) return {};
+  const QFileInfo info(url.toLocalFile());
+  if (info.isDir() || (info.isFile() && IsArchivePath(FromQt(info.filePath()))))
+    return QDir::toNativeSeparators(info.filePath());
+  return {};
+}
+
+// Thrown from a yield once the user has confirmed closing the window during
+// a scan or a run. It is not a std::exception, so that no handler of a
+// failure takes it for one; the command that yielded lets it pass and the
+// window closes when the command has ended.
+struct StopForClosing {};
+
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::Warning:
@@ -202,6 +226,9 @@ void frmStep1::Load() {
     icon.addFile(QStringLiteral(":/quillfen/icons/quillfen-%1.png").arg(size), QSize(size, size));
   setWindowIcon(icon);
   setFont(WindowFont(8.25, false));
+  // A folder or an export archive dropped anywhere on the window is taken in
+  // as if it had been chosen.
+  setAcceptDrops(true);
   resize(Px(8970), Px(5775));
 
   const QColor white(255, 255, 255);
@@ -370,9 +397,40 @@ void frmStep1::UpdateClearTabStop() {
   if (!shown && focusWidget() == cmdClear1) focusNextChild();
 }
 
+void frmStep1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !DroppedSource(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmStep1::dragMoveEvent(QDragMoveEvent* event) {
+  if (!busy_ && !DroppedSource(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void frmStep1::dropEvent(QDropEvent* event) {
+  const QString source = DroppedSource(event->mimeData());
+  if (busy_ || source.isEmpty()) return;
+  event->acceptProposedAction();
+  // The scan starts once the drop has been answered: the program the data
+  // was dragged from waits for that answer, and a long scan would hold it.
+  QMetaObject::invokeMethod(
+      this, [this, source] { OpenSource(source); }, Qt::QueuedConnection);
+}
+
 void frmStep1::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   if (cmdClear1 != nullptr) UpdateClearTabStop();
+}
+
+void frmStep1::RunCommand(const std::function<void()>& command) {
+  {
+    BusyScope busy(*this);
+    try {
+      command();
+    } catch (const StopForClosing&) {
+      // The user confirmed closing the window: the command has stopped
+      // between two files or records, and a stopped run stays resumable.
+    }
+  }
+  if (closeRequested_) close();
 }
 
 void frmStep1::CmdAddFolder_Click() {
@@ -380,20 +438,47 @@ void frmStep1::CmdAddFolder_Click() {
   // replace the queue under it; the commands are disabled meanwhile, and a
   // call that comes anyway is refused.
   if (busy_) return;
-  BusyScope busy(*this);
+  RunCommand([this] {
+    sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
+    if (sourceFolder_.isEmpty()) return;
+    ScanFolder();
+  });
+}
 
-  sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
-  if (sourceFolder_.isEmpty()) return;
+void frmStep1::OpenSource(const QString& path) {
+  if (busy_) return;
+  RunCommand([this, path] {
+    // A relative path is taken from the working folder; the mirror tree
+    // repeats the path below the destination, so "." and ".." are resolved
+    // by spelling, as quillfen-cli does.
+    const QFileInfo info(path);
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
+    if (info.isDir()) {
+      sourceFolder_ = absolute;
+      ScanFolder();
+    } else if (info.isFile() && IsArchivePath(FromQt(absolute))) {
+      ScanArchive(absolute);
+    } else {
+      MessageBoxRequest request;
+      request.text = QStringLiteral(
+                         "%1 is neither a folder nor an export archive (.tgz, .tar.gz or .tar), "
+                         "so there is nothing to convert in it.")
+                         .arg(absolute);
+      request.title = kAppTitle;
+      request.icon = QMessageBox::Warning;
+      shell_.ShowMessageBox(this, request);
+    }
+  });
+}
+
+void frmStep1::ScanFolder() {
   sourceFolder_ = ToQt(AddTrailingSeparator(FromQt(sourceFolder_)));
-
+  const std::string folder = FromQt(sourceFolder_);
   if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
   ShowBusyCursor();
   // Repaint once now that the chooser has closed.
   QCoreApplication::processEvents();
-  ScanFolder(FromQt(sourceFolder_));
-}
 
-void frmStep1::ScanFolder(const std::string& folder) {
   QString failure;
   try {
     walker_->PathLogInit();
@@ -410,7 +495,35 @@ void frmStep1::ScanFolder(const std::string& folder) {
   // still convert what was found.
   queuedCount_ = walker_->Count();
   queue_ = walker_->fullFileNames();
+  archive_.reset();
   walker_->Terminate();
+  ShowCountMessage(failure);
+}
+
+void frmStep1::ScanArchive(const QString& path) {
+  sourceFolder_ = path;
+  ShowBusyCursor();
+  QCoreApplication::processEvents();
+
+  // The archive takes the place of whatever was queued before, also when it
+  // turns out unreadable: the user chose to convert it, not the earlier one.
+  queue_.reset();
+  archive_.reset();
+  queuedCount_ = 0;
+  QString failure;
+  try {
+    archive_ = std::make_unique<ArchiveSource>(FromQt(path), *this, *this);
+    queuedCount_ = archive_->entries();
+  } catch (const ArchiveError& error) {
+    failure = QStringLiteral("The archive %1 could not be read: %2")
+                  .arg(ToQt(error.archivePath()), ToQt(error.reason()));
+  } catch (const std::exception& error) {
+    failure = QStringLiteral("The archive %1 could not be read: %2").arg(path, ToQt(error.what()));
+  }
+  ShowCountMessage(failure);
+}
+
+void frmStep1::ShowCountMessage(const QString& failure) {
   ShowPending();
   HideBusyCursor();
 
@@ -431,19 +544,23 @@ void frmStep1::ScanFolder(const std::string& folder) {
 
 void frmStep1::CmdConvert2PDF_Click() {
   if (busy_ || !CmdConvert2PDF->isEnabled()) return;
-  BusyScope busy(*this);
-  try {
-    ConversionRun(*this, readers_);
-  } catch (const std::exception& error) {
-    // The run reports every failed message itself; this is for a failure
-    // outside any message, which must not take the window down.
-    HideBusyCursor();
-    MessageBoxRequest request;
-    request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
-    request.title = kAppTitle;
-    request.icon = QMessageBox::Warning;
-    shell_.ShowMessageBox(this, request);
-  }
+  RunCommand([this] {
+    try {
+      if (archive_)
+        ConversionRun(*this, *archive_, readers_);
+      else
+        ConversionRun(*this, readers_);
+    } catch (const std::exception& error) {
+      // The run reports every failed message itself; this is for a failure
+      // outside any message, which must not take the window down.
+      HideBusyCursor();
+      MessageBoxRequest request;
+      request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
+      request.title = kAppTitle;
+      request.icon = QMessageBox::Warning;
+      shell_.ShowMessageBox(this, request);
+    }
+  });
 }
 
 void frmStep1::CmdHelp_Click() {
@@ -469,26 +586,43 @@ void frmStep1::OpenWebPage(const QString& url) {
   shell_.ShowMessageBox(this, request);
 }
 
-void frmStep1::cmdEnd_Click() {
+bool frmStep1::ConfirmExit() {
   MessageBoxRequest request;
   request.text = QStringLiteral("Are you sure you want to exit now?");
   request.title = kAppTitle;
   request.buttons = QMessageBox::Yes | QMessageBox::No;
   request.defaultButton = QMessageBox::Yes;
   request.icon = QMessageBox::Question;
-  if (shell_.ShowMessageBox(this, request) == QMessageBox::Yes) close();
+  return shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+}
+
+void frmStep1::cmdEnd_Click() {
+  if (!ConfirmExit()) return;
+  // During a scan or a run the window closes once the command has stopped
+  // at its next yield.
+  if (busy_)
+    closeRequested_ = true;
+  else
+    close();
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // A scan or a run is in progress: the window asks first, as Exit does.
+    // On Yes the command stops at its next yield, between two files or
+    // records, and closes the window when it has unwound; on No it goes on.
+    event->ignore();
+    if (!closeRequested_ && ConfirmExit()) closeRequested_ = true;
+    return;
+  }
   event->accept();
   Form_Unload();
 }
 
 void frmStep1::Form_Unload() {
-  // The program ends here, also in the middle of a scan or a run: no further
-  // event runs. Nothing is lost by stopping between two events, because a
-  // record reaches its .mbox file in one write, and the system closes every
-  // open file.
+  // The program ends here: no further event runs, and the system closes
+  // every open file. A run that was in progress has stopped before, between
+  // two records, with its journal saying how far it got.
   endProgram_();
 }
 
@@ -509,6 +643,7 @@ void frmStep1::ShowPending() {
 }
 
 void frmStep1::Yield() {
+  if (closeRequested_) throw StopForClosing{};
   // The walker and the run yield several times per file. Processing events
   // (and repainting the changed label) every single time would cost far more
   // than the work itself on a large export, so a yield that comes within
@@ -521,6 +656,8 @@ void frmStep1::Yield() {
   ShowPending();
   QCoreApplication::processEvents();
   yieldClock_.start();
+  // The events may have held the user's confirmed close.
+  if (closeRequested_) throw StopForClosing{};
 }
 
 ConversionHost::WindowHandle frmStep1::OwnerWindow() {
@@ -555,8 +692,8 @@ void frmStep1::SetProgressCaption(const std::string& text) {
   pendingProgress_.pending = true;
 }
 
-void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
-                           const std::string& details) {
+MessageBoxRequest frmStep1::RunMessage(MessageIcon icon, const std::string& text,
+                                       const std::string& title, const std::string& details) {
   ShowPending();
   HideBusyCursor();
   MessageBoxRequest request;
@@ -568,7 +705,32 @@ void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std:
   request.defaultButton = QMessageBox::Ok;
   request.icon = ToQtIcon(icon);
   request.details = ToQt(details);
-  shell_.ShowMessageBox(this, request);
+  return request;
+}
+
+void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                           const std::string& details) {
+  shell_.ShowMessageBox(this, RunMessage(icon, text, title, details));
+}
+
+void frmStep1::ShowFinished(const std::string& text, const std::string& title,
+                            const std::string& details, const std::string& destinationRoot) {
+  MessageBoxRequest request = RunMessage(MessageIcon::Information, text, title, details);
+  // The user's next step is to take the mailboxes to the mail program; the
+  // box offers to show where they are.
+  request.actionButton = QStringLiteral("Show Folder");
+  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
+  const QString folder = ToQt(destinationRoot);
+  if (shell_.ShellOpenFolder(folder)) return;
+  MessageBoxRequest fallback;
+  fallback.text = QStringLiteral(
+                      "The folder could not be opened in a file manager.\n\n"
+                      "The converted mailboxes are below this folder:\n%1")
+                      .arg(folder);
+  fallback.title = kAppTitle;
+  fallback.icon = QMessageBox::Information;
+  fallback.selectableText = true;
+  shell_.ShowMessageBox(this, fallback);
 }
 
 bool frmStep1::AskYesNo(const std::string& text, const std::string& title) {

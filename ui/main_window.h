@@ -33,8 +33,9 @@ class ShapeRect;
 // the conversion run's host (chooser, bar, captions, final message). Both
 // yield by processing the window's pending events, so the window repaints
 // and stays responsive; while a scan or a run is in progress the two
-// commands that start one are disabled and the busy cursor is shown, but
-// exit and close still work and end the program at once.
+// commands that start one are disabled and the busy cursor is shown. Exit
+// and closing the window then ask first, and on Yes stop the scan or run at
+// its next yield (a stopped run stays resumable) before the window closes.
 class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
                  public ScanObserver,
                  public ConversionHost {
@@ -56,9 +57,16 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   // without running any further event; tests put a recorder in its place.
   void SetEndProgram(std::function<void()> endProgram) { endProgram_ = std::move(endProgram); }
 
+  // Takes in path as the source to convert, as if it had been chosen: a
+  // folder is scanned, an export archive (.tgz, .tar.gz, .tar) has its
+  // entries counted. Anything else is refused with a message. Refused
+  // without a word while a scan or a run is in progress.
+  void OpenSource(const QString& path);
+
   // State for tests and front ends.
   std::int32_t queuedCount() const { return queuedCount_; }
   QueueListRef queue() const { return queue_; }
+  // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
   bool busy() const { return busy_; }
   const ReaderState& readers() const { return readers_; }
@@ -80,6 +88,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void SetProgressCaption(const std::string& text) override;
   void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
                    const std::string& details) override;
+  void ShowFinished(const std::string& text, const std::string& title, const std::string& details,
+                    const std::string& destinationRoot) override;
   bool AskYesNo(const std::string& text, const std::string& title) override;
   std::string SourceFolder() override;
 
@@ -94,6 +104,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
@@ -103,8 +116,22 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void CentreOnScreen();
   void ShowBusyCursor();
   void HideBusyCursor();
-  void ScanFolder(const std::string& folder);
+  // Scans sourceFolder_, and shows the count.
+  void ScanFolder();
+  // Counts the entries of the archive at path, and shows the count.
+  void ScanArchive(const QString& path);
+  // The message that ends a scan: the count, after the failure if any.
+  void ShowCountMessage(const QString& failure);
   void UpdateCommands();
+  // Runs one command that starts a scan or a run: the window is busy
+  // meanwhile, and closes at its end when the user asked for that.
+  void RunCommand(const std::function<void()>& command);
+  // The exit question; true for Yes.
+  bool ConfirmExit();
+  // A message box of the run, with its OK button; the busy cursor is taken
+  // away first and the latest captions shown.
+  MessageBoxRequest RunMessage(MessageIcon icon, const std::string& text, const std::string& title,
+                               const std::string& details);
   void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
 
@@ -116,9 +143,14 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   std::unique_ptr<pathLogger> walker_;
   std::int32_t queuedCount_ = 0;
   QueueListRef queue_;
+  // The archive taken in last; while it is set, it is what Convert converts.
+  std::unique_ptr<ArchiveSource> archive_;
   ReaderState readers_;
 
   bool busy_ = false;
+  // The user confirmed closing the window during a scan or a run; the next
+  // yield stops it.
+  bool closeRequested_ = false;
   bool busyCursor_ = false;
 
   static constexpr qint64 kYieldIntervalMs = 10;

@@ -17,6 +17,11 @@ bool ScriptedShellServices::ShellOpenUrl(const QString& url) {
   return urlsOpen_ && !url.isEmpty();
 }
 
+bool ScriptedShellServices::ShellOpenFolder(const QString& folder) {
+  openedFolders_.append(folder);
+  return urlsOpen_ && !folder.isEmpty();
+}
+
 QMessageBox::StandardButton ScriptedShellServices::ShowMessageBox(
     QWidget* owner, const MessageBoxRequest& request) {
   messageBoxes_.append({owner, request});

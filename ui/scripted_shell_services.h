@@ -35,15 +35,18 @@ class ScriptedShellServices : public ShellServices {
   }
 
   // Whether the desktop opens the web pages asked for (by default it does);
-  // false stands for a machine without a web browser.
+  // false stands for a machine without a web browser. The same goes for
+  // folders and a file manager.
   void SetUrlsOpen(bool open) { urlsOpen_ = open; }
 
   const QList<FolderRequest>& folderRequests() const { return folderRequests_; }
   const QList<QString>& openedUrls() const { return openedUrls_; }
+  const QList<QString>& openedFolders() const { return openedFolders_; }
   const QList<MessageBoxCall>& messageBoxes() const { return messageBoxes_; }
 
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
   bool ShellOpenUrl(const QString& url) override;
+  bool ShellOpenFolder(const QString& folder) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
                                              const MessageBoxRequest& request) override;
 
@@ -54,6 +57,7 @@ class ScriptedShellServices : public ShellServices {
   std::deque<std::function<void()>> boxActions_;
   QList<FolderRequest> folderRequests_;
   QList<QString> openedUrls_;
+  QList<QString> openedFolders_;
   QList<MessageBoxCall> messageBoxes_;
 };
 

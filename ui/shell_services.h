@@ -19,6 +19,9 @@ struct MessageBoxRequest {
   // The text can be selected and copied, for an address the user may need
   // to paste elsewhere.
   bool selectableText = false;
+  // When not empty, one more button with this text beside the others;
+  // choosing it answers QMessageBox::Open.
+  QString actionButton;
 };
 
 // The services the window takes from the desktop: the folder chooser, opening
@@ -40,6 +43,10 @@ class ShellServices {
   // browser installed, or the empty string); the caller tells the user.
   virtual bool ShellOpenUrl(const QString& url) = 0;
 
+  // Shows folder in the desktop's file manager without waiting. Returns
+  // false when nothing could show it; the caller tells the user.
+  virtual bool ShellOpenFolder(const QString& folder) = 0;
+
   // Shows a modal message box owned by owner and returns the button that
   // closed it.
   virtual QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
@@ -51,6 +58,7 @@ class PlatformShellServices : public ShellServices {
  public:
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
   bool ShellOpenUrl(const QString& url) override;
+  bool ShellOpenFolder(const QString& folder) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
                                              const MessageBoxRequest& request) override;
 };

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/destination_journal.h"
 #include "tests/run/run_fixture.h"
 
 namespace quillfen::test {
@@ -31,10 +32,10 @@ TEST_F(RunTest, MakesEveryCallInOrderWithItsTexts) {
 
   const std::string owner = std::to_string(RecordingHost::kOwner);
   const std::vector<std::string> expected = {
+      "Queue",
       "OwnerWindow",
       "BrowseForFolder " + owner + " Choose Folder to Save...",
       "Yield",
-      "Queue",
       "BarMinimum 0",
       "BarMaximum 100",
       // The message: the start of its item, then its caption.
@@ -78,26 +79,66 @@ TEST_F(RunTest, DestinationWithTrailingSeparatorKeepsASingleOne) {
   EXPECT_EQ(Tags(MailboxFor("Inbox")), std::vector<std::string>{"one"});
 }
 
-TEST_F(RunTest, QueueWithoutMessagesAdvancesProgressAndCreatesNothing) {
+TEST_F(RunTest, QueueWithoutMessagesSaysSoWithoutAskingForADestination) {
   // None of these is a message, so none is read: they need not even exist.
-  host.SetQueue({source.str() + "notes.txt", source.str() + "Contacts/John Doe",
-                 source.str() + "Inbox/.1.eml.bak"});
+  // No queue at all says the same.
+  for (const bool withQueue : {true, false}) {
+    RecordingHost host;
+    if (withQueue)
+      host.SetQueue({source.str() + "notes.txt", source.str() + "Contacts/John Doe",
+                     source.str() + "Inbox/.1.eml.bak"});
+    host.chooserAnswers = {destination.str()};
 
-  const RunReport report = Run();
+    const RunReport report = ConversionRun(host, readers, PathStyle::Posix());
 
-  ASSERT_EQ(host.barValues.size(), 3u);
-  EXPECT_NEAR(host.barValues[0], 33.333f, 0.001f);
-  EXPECT_NEAR(host.barValues[1], 66.667f, 0.001f);
-  EXPECT_EQ(host.barValues[2], 100.0f);
-  EXPECT_EQ(host.progressCaptions,
-            (std::vector<std::string>{"Message 1 (of 3)", "Message 2 (of 3)", "Message 3 (of 3)"}));
-  EXPECT_TRUE(host.updateCaptions.empty());
-  EXPECT_TRUE(FolderIsEmpty(destination.path()));
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0].icon, MessageIcon::Information);
-  EXPECT_EQ(host.messages[0].text, kDoneText);
-  EXPECT_EQ(report.messages, 0);
-  EXPECT_TRUE(report.mailboxes.empty());
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Queue", "ShowMessage"}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(host.messages[0].text, "No messages (.eml files) were found in the chosen folder.");
+    EXPECT_EQ(host.messages[0].title, "Quillfen");
+    EXPECT_EQ(report.messages, 0);
+    EXPECT_EQ(report.converted, 0);
+    EXPECT_TRUE(report.mailboxes.empty());
+    EXPECT_TRUE(FolderIsEmpty(destination.path()));
+  }
+}
+
+TEST_F(RunTest, DestinationThatCannotBeTakenIsReportedBeforeAnythingIsWritten) {
+  host.SetQueue({WriteMessage("Inbox/1.eml", "one")});
+  // A file stands where the destination's folder would have to be made (a
+  // folder of mode 555 would not stop a test run by root).
+  WriteFile(destination.str() + "blocker", "in the way");
+  const std::string unwritable = destination.str() + "blocker/out/";
+  // Another conversion holds the lock of the second destination.
+  const std::string busy = destination.str() + "busy/";
+  const DestinationJournal other(busy, SourceIdentity{});
+  host.chooserAnswers = {unwritable, busy};
+
+  for (const std::string& root : {unwritable, busy}) {
+    host.calls.clear();
+    host.messages.clear();
+    const RunReport report = Run();
+
+    EXPECT_TRUE(report.cancelled);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+    const std::string& text = host.messages[0].text;
+    if (root == unwritable) {
+      EXPECT_EQ(text.rfind("Cannot create the destination folder " + unwritable + ": ", 0), 0u)
+          << text;
+      EXPECT_NE(text.find("Not a directory.\r\n\r\nNothing was converted. Choose a destination "
+                          "folder that can be written."),
+                std::string::npos)
+          << text;
+    } else {
+      EXPECT_EQ(text, "Another conversion is writing into " + busy +
+                          ".\r\n\r\nNothing was converted. Try again when the other conversion "
+                          "has ended.");
+    }
+    EXPECT_TRUE(host.barValues.empty());
+    EXPECT_TRUE(host.questions.empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists(MailboxFor("Inbox")));
 }
 
 TEST_F(RunTest, CancelledChoiceChangesNothing) {
@@ -108,6 +149,7 @@ TEST_F(RunTest, CancelledChoiceChangesNothing) {
 
   EXPECT_TRUE(report.cancelled);
   EXPECT_EQ(host.calls, (std::vector<std::string>{
+                            "Queue",
                             "OwnerWindow",
                             "BrowseForFolder " + std::to_string(RecordingHost::kOwner) +
                                 " Choose Folder to Save...",
@@ -170,12 +212,14 @@ TEST_F(RunTest, BatchFolderGoesIntoItsSiblingsMailbox) {
 }
 
 TEST_F(RunTest, ProgressNeverDividesByZeroOrRunsPastTheEnd) {
-  const std::vector<std::string> names = {source.str() + "a", source.str() + "b"};
+  const std::vector<std::string> names = {WriteMessage("Inbox/a.eml", "a"),
+                                          WriteMessage("Inbox/b.eml", "b")};
 
   // A count of 0 or below the queue's length: the queue's length stands in.
   for (std::int32_t count : {0, 1, -5}) {
     RecordingHost host;
-    host.chooserAnswers = {destination.str()};
+    const TempDir out;  // each run into a destination of its own
+    host.chooserAnswers = {out.str()};
     host.SetQueue(names);
     host.count = count;
     ConversionRun(host, readers, PathStyle::Posix());
@@ -198,14 +242,6 @@ TEST_F(RunTest, ProgressNeverDividesByZeroOrRunsPastTheEnd) {
   EXPECT_EQ(growing.barValues, (std::vector<float>{25.0f, 40.0f}));
   EXPECT_EQ(growing.progressCaptions,
             (std::vector<std::string>{"Message 1 (of 4)", "Message 2 (of 5)"}));
-
-  // No queue at all: nothing to do, and the run still ends as usual.
-  RecordingHost empty;
-  empty.chooserAnswers = {destination.str()};
-  ConversionRun(empty, readers, PathStyle::Posix());
-  EXPECT_TRUE(empty.barValues.empty());
-  ASSERT_EQ(empty.messages.size(), 1u);
-  EXPECT_EQ(empty.messages[0].text, kDoneText);
 }
 
 }  // namespace

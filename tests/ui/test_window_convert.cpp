@@ -2,9 +2,16 @@
 // program: real files in temporary folders, scripted dialogs.
 
 #include <QApplication>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
+#include <algorithm>
+#include <string>
+#include <vector>
 
+#include "convert/archive_conversion.h"
+#include "tests/archive/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -43,6 +50,50 @@ void Scan(WindowHarness& h, const fs::path& root) {
   h.button("CmdAddFolder")->click();
 }
 
+// Drops path on the window as a file manager would. False when the window
+// refuses it while it is dragged over; otherwise waits for the scan that the
+// drop starts to end with its message.
+bool Drop(WindowHarness& h, const fs::path& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
+  const QPoint at(300, 150);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(h.window.get(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(h.window.get(), &drop);
+  const auto boxes = h.shell.messageBoxes().size();
+  return QTest::qWaitFor([&] { return h.shell.messageBoxes().size() > boxes; });
+}
+
+// The texts of every record below folder, unquoted and sorted, so that they
+// compare with the messages' own bytes as a set that counts repeats.
+std::vector<std::string> StoredTexts(const fs::path& folder) {
+  std::vector<std::string> texts;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.path().extension() == ".mbox")
+      for (const auto& record : ReadMbox(entry.path()))
+        texts.push_back(quillfen::test::UnquoteMboxrd(record.text));
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+// A window that the user closes, as with the close box, at chosen yields of
+// its commands; a yield is where a scan or a run lets the user in.
+class ClosingWindow : public quillfen::frmStep1 {
+ public:
+  using frmStep1::frmStep1;
+  std::vector<int> closeAtYields;
+  int yields = 0;
+
+  void Yield() override {
+    ++yields;
+    if (std::find(closeAtYields.begin(), closeAtYields.end(), yields) != closeAtYields.end())
+      close();
+    frmStep1::Yield();
+  }
+};
+
 }  // namespace
 
 class WindowConvertTest : public QObject {
@@ -54,6 +105,8 @@ class WindowConvertTest : public QObject {
   void failedMessagesAreReported();
   void secondCommandsDuringARunAreIgnored();
   void exitQuestionAndClosing();
+  void closingDuringARunAsksThenStopsResumably();
+  void droppedFolderAndArchiveConvertAlike();
   void convertsTheCorpus();
 };
 
@@ -67,6 +120,8 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   WindowHarness h;
   Scan(h, source);
 
+  // The final message's extra button shows the destination folder.
+  h.shell.QueueAnswer(QMessageBox::Open);
   h.shell.QueueFolder(Folder(temp.path() / "out"));
   h.button("CmdConvert2PDF")->click();
 
@@ -79,7 +134,10 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   QCOMPARE(box.text, kDone);
   QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  QCOMPARE(box.defaultButton, QMessageBox::Ok);
+  QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
   QVERIFY(box.details.isEmpty());
+  QCOMPARE(h.shell.openedFolders(), QList<QString>{Folder(temp.path() / "out")});
 
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(h.bar()->value(), h.bar()->maximum());
@@ -211,12 +269,9 @@ void WindowConvertTest::exitQuestionAndClosing() {
   QCOMPARE(h.window->queuedCount(), 1);
   QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
 
-  // Closing the window in the middle of a run ends the program there.
-  QTimer::singleShot(0, h.window.get(), [&] { h.window->close(); });
-  h.shell.QueueFolder(Folder(temp.path() / "out"));
-  h.button("CmdConvert2PDF")->click();
+  // Closing the window when no command runs ends the program at once.
+  h.window->close();
   QCOMPARE(h.programEnds, 1);
-  QVERIFY(h.busyWhenEnded);
 
   // Yes (the default answer) closes the window and ends the program.
   WindowHarness second;
@@ -224,6 +279,128 @@ void WindowConvertTest::exitQuestionAndClosing() {
   second.button("cmdEnd")->click();
   QCOMPARE(second.programEnds, 1);
   QVERIFY(!second.window->isVisible());
+}
+
+void WindowConvertTest::closingDuringARunAsksThenStopsResumably() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  const fs::path out = temp.path() / "out";
+  std::vector<std::string> messages;
+  for (const fs::path& file : quillfen::test::GenerateMessageTree(source, 120, 4, 11))
+    messages.push_back(quillfen::test::ReadFile(file));
+  std::sort(messages.begin(), messages.end());
+
+  quillfen::ScriptedShellServices shell;
+  ClosingWindow window(shell);
+  int programEnds = 0;
+  bool busyWhenEnded = true;
+  window.SetEndProgram([&] {
+    ++programEnds;
+    busyWhenEnded = window.busy();
+  });
+  window.show();
+  shell.QueueFolder(Folder(source));
+  window.findChild<QPushButton*>(QStringLiteral("CmdAddFolder"))->click();
+
+  // The queue holds 241 files (messages, their .meta files, notes.txt); the
+  // run yields once before its first file and once before each. The first
+  // close is answered No and the run goes on; the second Yes.
+  window.yields = 0;
+  window.closeAtYields = {20, 150};
+  shell.QueueAnswer(QMessageBox::No);
+  shell.QueueAnswer(QMessageBox::Yes);
+  shell.QueueFolder(Folder(out));
+  window.findChild<QPushButton*>(QStringLiteral("CmdConvert2PDF"))->click();
+
+  QCOMPARE(programEnds, 1);
+  QVERIFY(!busyWhenEnded);  // the run had stopped before the window closed
+  const auto& boxes = shell.messageBoxes();
+  QCOMPARE(boxes.size(), 3);  // the scan's count and the two questions
+  for (int i : {1, 2}) {
+    QCOMPARE(boxes[i].request.text, QStringLiteral("Are you sure you want to exit now?"));
+    QCOMPARE(boxes[i].request.buttons, QMessageBox::Yes | QMessageBox::No);
+  }
+  // Stopped between two records: every mailbox holds whole records only,
+  // some of the messages and not all.
+  const std::size_t stopped = StoredTexts(out).size();
+  QVERIFY(stopped > 0 && stopped < messages.size());
+
+  // The next run resumes (the question's default answer) and gives every
+  // message exactly once.
+  WindowHarness h;
+  Scan(h, source);
+  h.shell.QueueFolder(Folder(out));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.shell.messageBoxes().size(), 3);
+  QVERIFY2(h.shell.messageBoxes()[1].request.text.endsWith(QStringLiteral("Resume it?")),
+           qPrintable(h.shell.messageBoxes()[1].request.text));
+  QCOMPARE(h.lastBox().text, kDone);
+  QVERIFY(StoredTexts(out) == messages);
+}
+
+void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  WriteFile(source / "Inbox" / "1.eml", Message("one"));
+  WriteFile(source / "Inbox" / "1.eml.meta", "{}\n");
+  WriteFile(source / "Sent" / "2.eml", Message("two"));
+  const std::vector<std::string> messages = {Message("one"), Message("two")};
+  // As the export writes it: file entries only.
+  const fs::path archive = temp.path() / "export.tgz";
+  quillfen::test::PackFolder(source, archive, {.folderEntries = false});
+  const QString counted = QStringLiteral("3 Files(s) Queued For Conversion");
+  WindowHarness h;
+
+  // Anything but a folder or an export archive is refused as it is dragged.
+  QVERIFY(!Drop(h, source / "Inbox" / "1.eml"));
+
+  QVERIFY(Drop(h, source));
+  QCOMPARE(h.lastBox().text, counted + ".");
+  QCOMPARE(h.text("lblCount1"), counted);
+  QCOMPARE(h.window->sourceFolder(), Folder(source));
+  const fs::path fromFolder = temp.path() / "from-folder";
+  h.shell.QueueFolder(Folder(fromFolder));
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.lastBox().text, kDone);
+  QVERIFY(StoredTexts(fromFolder) == messages);
+
+  // The archive: the same count, captions, bar, final message and mailboxes
+  // (its messages stand where the extracted folder would be).
+  QVERIFY(Drop(h, archive));
+  QCOMPARE(h.lastBox().text, counted + ".");
+  QCOMPARE(h.lastBox().icon, QMessageBox::NoIcon);
+  QCOMPARE(h.text("lblCount1"), counted);
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  const fs::path fromArchive = temp.path() / "from-archive";
+  h.shell.QueueFolder(Folder(fromArchive));
+  h.window->SetBarValue(0.0f);
+  h.button("CmdConvert2PDF")->click();
+  QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Folder to Save..."));
+  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().actionButton, QStringLiteral("Show Folder"));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
+  QCOMPARE(h.text("LblUpdate"),
+           "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
+  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
+  QCOMPARE(quillfen::test::MailboxRecordSets(fromArchive),
+           quillfen::test::MailboxRecordSets(fromFolder));
+
+  // Again into the same destination: the same question as for a folder.
+  h.shell.QueueAnswer(QMessageBox::No);
+  h.shell.QueueFolder(Folder(fromArchive));
+  h.button("CmdConvert2PDF")->click();
+  QVERIFY(h.lastBox().text.startsWith(QStringLiteral("These messages were already converted")));
+  QVERIFY(StoredTexts(fromArchive) == messages);
+
+  // A damaged archive: a warning with the reason, and nothing to convert.
+  const fs::path damaged = temp.path() / "damaged.tar.gz";
+  WriteFile(damaged, "\x1f\x8b not really gzip");
+  QVERIFY(Drop(h, damaged));
+  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
+  QVERIFY2(h.lastBox().text.startsWith("The archive " + QString::fromStdString(damaged.string()) +
+                                       " could not be read: "),
+           qPrintable(h.lastBox().text));
+  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
 }
 
 void WindowConvertTest::convertsTheCorpus() {
