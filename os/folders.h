@@ -44,6 +44,9 @@ std::optional<FolderIdentity> IdentifyFolder(const std::string& path);
 // Creates the folder at path and every missing folder above it. Succeeds
 // when the folder exists afterwards, including when it existed before.
 Status CreateFolders(const std::string& path);
+// Makes link a symbolic link to the folder target. The conversion never
+// makes links; tests use this to build link loops on every platform.
+Status MakeFolderLink(const std::string& target, const std::string& link);
 // Cuts the file at path back to length bytes.
 Status CutBackFile(const std::string& path, std::int64_t length);
 // Makes a name just created in the folder survive a power cut. Nothing to do

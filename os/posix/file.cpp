@@ -38,7 +38,9 @@ int OpenRegular(const std::string& path, int flags, int& fd) {
 }
 
 Status OpenFailure(int error) {
-  if (error == kNotRegular) return Status(Failure::NotRegularFile, "not a regular file");
+  // A folder cannot even be opened for writing.
+  if (error == kNotRegular || error == EISDIR)
+    return Status(Failure::NotRegularFile, "not a regular file");
   return SystemFailure(error);
 }
 

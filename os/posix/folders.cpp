@@ -102,6 +102,10 @@ Status CreateFolders(const std::string& given) {
   return SystemFailure(error);
 }
 
+Status MakeFolderLink(const std::string& target, const std::string& link) {
+  return ::symlink(target.c_str(), link.c_str()) == 0 ? Status() : SystemFailure(errno);
+}
+
 Status CutBackFile(const std::string& path, std::int64_t length) {
   int result;
   do {

@@ -155,6 +155,27 @@ Status CreateFolders(const std::string& path) {
   return CreateChain(*wide);
 }
 
+Status MakeFolderLink(const std::string& target, const std::string& link) {
+  // A relative target stays relative, as on POSIX; only the link's own
+  // path takes the long form.
+  const std::optional<std::wstring> to = Utf8ToWide(target);
+  const std::optional<std::wstring> at = LongPath(link);
+  if (!to || !at) return InvalidPath();
+  std::wstring relative = *to;
+  std::replace(relative.begin(), relative.end(), L'/', L'\\');
+  // A target named with a trailing separator leads nowhere.
+  while (relative.size() > 3 && relative.back() == L'\\') relative.pop_back();
+  // Without developer mode, Windows lets only administrators make links.
+  if (!::CreateSymbolicLinkW(
+          at->c_str(), relative.c_str(),
+          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    return SystemFailure(::GetLastError());
+  // Wine reports success without making the link.
+  if (::GetFileAttributesW(at->c_str()) == INVALID_FILE_ATTRIBUTES)
+    return Status(Failure::Other, "the system reported a link that it did not make");
+  return Status();
+}
+
 Status CutBackFile(const std::string& path, std::int64_t length) {
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) return InvalidPath();
