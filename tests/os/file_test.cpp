@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "os/fault_injection.h"
+#include "os/folders.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen {
@@ -41,6 +43,13 @@ TEST(File, AppendsTheBytesExactlyAsGiven) {
   ASSERT_TRUE(file.Append(pieces, &written).ok());
   EXPECT_EQ(written, 6u);
   EXPECT_EQ(SizeOf(file), static_cast<std::int64_t>(first.size() + 6));
+  ASSERT_TRUE(file.Flush().ok());
+  // Later than 2020 and not in the future: the system's clock counts from
+  // another epoch on Windows.
+  std::int64_t modified = 0;
+  ASSERT_TRUE(file.ModificationTime(modified).ok());
+  EXPECT_GT(modified, 1577836800);
+  EXPECT_LE(modified, static_cast<std::int64_t>(std::time(nullptr)) + 1);
   char last = 0;
   std::size_t count = 0;
   ASSERT_TRUE(file.ReadAt(SizeOf(file) - 1, &last, 1, count).ok());
@@ -54,6 +63,16 @@ TEST(File, AppendsTheBytesExactlyAsGiven) {
   ASSERT_TRUE(file.Read(back.data(), back.size(), count).ok());
   back.resize(count);
   EXPECT_EQ(back, first + "x\ny\r\nz");
+  ASSERT_TRUE(file.Close().ok());
+
+  // Cut back by name, as a resumed conversion does with a mailbox it has
+  // not opened.
+  ASSERT_TRUE(os::CutBackFile(path, 7).ok());
+  os::PathFacts facts;
+  ASSERT_TRUE(os::Inspect(path, facts).ok());
+  EXPECT_FALSE(facts.folder);
+  EXPECT_EQ(facts.size, 7);
+  EXPECT_GE(facts.modificationTime, modified);
 }
 
 TEST(File, PlantedFaultsFailOnlyTheCallsAndFilesTheyName) {
