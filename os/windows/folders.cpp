@@ -56,7 +56,7 @@ std::wstring Parent(const std::wstring& path) {
   if (slash == std::wstring::npos || slash < 4) return {};
   const std::wstring parent = path.substr(0, slash);
   if (parent.size() <= 6 && parent.back() == L':') return {};
-  if (parent.rfind(L"\\\\?\\UNC\\", 0) == 0 && std::count(parent.begin(), parent.end(), L'\\') <= 4)
+  if (parent.rfind(L"\\\\?\\UNC\\", 0) == 0 && std::count(parent.begin(), parent.end(), L'\\') <= 5)
     return {};
   return parent;
 }

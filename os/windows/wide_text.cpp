@@ -24,9 +24,13 @@ std::wstring CurrentFolder() {
 // current folder first.
 void SplitRoot(std::wstring path, std::wstring& root, std::wstring& rest) {
   if (path.rfind(L"\\\\?\\", 0) == 0) {
-    // Already in the long form: taken as it is, only "/" becomes "\".
+    // Already in the long form: "C:" or "UNC\server\share" is the root.
     path = path.substr(4);
-    const std::size_t end = path.find(L'\\', path.rfind(L"UNC\\", 0) == 0 ? 4 : 0);
+    std::size_t end = path.find_first_of(L"\\/");
+    if (path.rfind(L"UNC\\", 0) == 0) {
+      end = path.find_first_of(L"\\/", 4);
+      if (end != std::wstring::npos) end = path.find_first_of(L"\\/", end + 1);
+    }
     root = path.substr(0, end);
     rest = end == std::wstring::npos ? L"" : path.substr(end);
     return;
