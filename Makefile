@@ -3,10 +3,11 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WINDOWS_BUILD ?= build-windows
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test test-asan fuzz bench clean format
+.PHONY: all deps configure build run test test-asan test-windows fuzz bench clean format
 
 all: build
 
@@ -25,6 +26,7 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-windows
 	@bash scripts/fuzz 60
 
 # The core's tests once more, under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -33,6 +35,15 @@ test-asan: deps
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+
+# The portable half of the core and its tests, built for Windows with
+# mingw-w64 and run under Wine.
+test-windows:
+	@bash scripts/install-deps windows
+	@cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUILLFEN_PORTABLE_ONLY=ON >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@bash scripts/test-windows $(WINDOWS_BUILD) $(JOBS)
 
 fuzz: deps
 	@bash scripts/fuzz $(if $(FUZZ_SECONDS),$(FUZZ_SECONDS),300)
@@ -44,4 +55,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)

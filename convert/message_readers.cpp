@@ -1,19 +1,16 @@
 #include "convert/message_readers.h"
 
-#include <fcntl.h>
 #include <gmime/gmime.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <optional>
 #include <unordered_map>
 
 #include "convert/envelope_line.h"
 #include "convert/message_failure.h"
+#include "os/file.h"
+#include "os/local_time.h"
 
 namespace quillfen {
 namespace {
@@ -51,50 +48,6 @@ void EnsureGMime() {
   (void)initialised;
 }
 
-// Closes a file descriptor on every way out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Opens path for reading without ever waiting: a pipe named like a message
-// would otherwise block the open until some writer appears. Only regular
-// files are messages; a pipe, socket or device (a link to /dev/zero never
-// ends) gives -1 with errno EINVAL. info receives the file's status.
-int OpenForReading(const std::string& path, struct stat& info) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fd;
-  const int error = ::fstat(fd, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
-  if (error != 0) {
-    ::close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
-// Reads up to size bytes; returns the count read (0 at the end of the file)
-// or -1 with errno set.
-ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
-  ssize_t got;
-  do {
-    got = ::read(fd, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
-
 // The end of the header block in text: the offset just past the first empty
 // line, searching from `from`; npos when there is none yet. An empty first
 // line means the message has no headers at all.
@@ -118,11 +71,10 @@ std::string_view WithoutEnvelopeLine(std::string_view bytes) {
 }
 
 MessageDateTime FromLocalTime(long long seconds) {
-  const std::time_t value = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  if (::localtime_r(&value, &local) == nullptr) return {};
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-          local.tm_hour,        local.tm_min,     local.tm_sec};
+  const std::optional<std::tm> local = os::LocalTime(seconds);
+  if (!local) return {};
+  return {local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
+          local->tm_hour,        local->tm_min,     local->tm_sec};
 }
 
 std::optional<MessageDateTime> DecodeDate(const char* text) {
@@ -329,25 +281,28 @@ MessageReader::~MessageReader() = default;
 
 bool MessageReader::OpenMessageFile(const std::string& path) {
   *impl_ = Impl();
-  struct stat info {};
-  FileDescriptor fd(OpenForReading(path, info));
-  if (fd.get() < 0) return false;
+  // Only regular files are messages; a pipe, socket or device (a link to
+  // /dev/zero never ends) is refused by the open.
+  os::File file;
+  std::int64_t modificationTime = 0;
+  if (!file.OpenForReading(path).ok() || !file.ModificationTime(modificationTime).ok())
+    return false;
 
   std::string bytes;
   std::size_t headerEnd = std::string::npos;
   while (headerEnd == std::string::npos && bytes.size() < kHeaderLimit) {
     const std::size_t before = bytes.size();
     bytes.resize(before + kHeaderChunk);
-    const ssize_t got = ReadSome(fd.get(), bytes.data() + before, kHeaderChunk);
-    if (got < 0) return false;
-    bytes.resize(before + static_cast<std::size_t>(got));
+    std::size_t got = 0;
+    if (!file.Read(bytes.data() + before, kHeaderChunk, got).ok()) return false;
+    bytes.resize(before + got);
     if (got == 0) break;
     // An empty line may straddle two pieces, so the search steps back a little.
     headerEnd = HeaderBlockEnd(bytes, before < 2 ? 0 : before - 2);
   }
   std::string_view block(bytes);
   if (headerEnd != std::string::npos) block = block.substr(0, headerEnd);
-  impl_->Load(WithoutEnvelopeLine(block), static_cast<long long>(info.st_mtime));
+  impl_->Load(WithoutEnvelopeLine(block), static_cast<long long>(modificationTime));
   return true;
 }
 

@@ -4,22 +4,21 @@
 #include <stdexcept>
 #include <system_error>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
+#include "os/folders.h"
 
 namespace quillfen {
+namespace {
 
-// On POSIX systems a plain stat saves building a std::filesystem::path for
-// every look-up.
+// A std::filesystem path from a UTF-8 one: the plain string constructor
+// would take the bytes in the system's code page on Windows.
+std::filesystem::path Utf8Path(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+}  // namespace
+
 bool IsFolder(const std::string& path) noexcept {
-#ifdef _WIN32
-  std::error_code ec;
-  return std::filesystem::is_directory(std::filesystem::path(path), ec);
-#else
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-#endif
+  return os::IsFolder(path);
 }
 
 std::string ExtractFileName(std::string_view path, PathStyle style) {
@@ -41,16 +40,7 @@ std::string AddTrailingSeparator(std::string path, PathStyle style) {
 
 bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
   try {
-    const std::string folder = AddTrailingSeparator(path, style);
-    // The conversion asks for every message, and the folder is almost always
-    // there already: one look-up answers that case.
-    if (IsFolder(folder)) return true;
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(folder), ec);
-    // create_directories reports an error for some paths that exist already
-    // (a trailing separator on some libraries), so the answer is whether the
-    // folder is there now.
-    return IsFolder(folder);
+    return os::CreateFolders(AddTrailingSeparator(path, style)).ok();
   } catch (...) {
     return false;
   }
@@ -59,10 +49,10 @@ bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
 bool MirrorLandsInsideSource(const std::string& sourceFolder, const std::string& destination) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path source = fs::weakly_canonical(fs::path(sourceFolder), ec);
-  if (ec) source = fs::path(sourceFolder).lexically_normal();
-  fs::path target = fs::weakly_canonical(fs::path(destination), ec);
-  if (ec) target = fs::path(destination).lexically_normal();
+  fs::path source = fs::weakly_canonical(Utf8Path(sourceFolder), ec);
+  if (ec) source = Utf8Path(sourceFolder).lexically_normal();
+  fs::path target = fs::weakly_canonical(Utf8Path(destination), ec);
+  if (ec) target = Utf8Path(destination).lexically_normal();
   const fs::path mirror = (target / source.relative_path()).lexically_normal();
   auto inSource = source.begin();
   auto inMirror = mirror.begin();

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/platform.h"
+
 namespace quillfen {
 
 // How paths are spelled: the one separator character, and how many leading
@@ -16,13 +18,7 @@ struct PathStyle {
 
   static constexpr PathStyle Windows() { return {'\\', 3}; }
   static constexpr PathStyle Posix() { return {'/', 1}; }
-  static constexpr PathStyle Native() {
-#ifdef _WIN32
-    return Windows();
-#else
-    return Posix();
-#endif
-  }
+  static constexpr PathStyle Native() { return os::kWindows ? Windows() : Posix(); }
 };
 
 // The text after the last separator of path; the whole path when it holds

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "os/folders.h"
+
 namespace quillfen {
 
 // A folder that could not be looked up or listed. Carries the folder's path
@@ -27,11 +29,7 @@ class FileSystemError : public std::runtime_error {
 
 // Identity of a folder on disk, so that a folder reached twice through a
 // symbolic link is noticed.
-struct FolderIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
-};
+using FolderIdentity = os::FolderIdentity;
 
 // The walker's view of the file system. Tests inject one that fails on a
 // chosen folder; the default one lists folders with the platform's calls.

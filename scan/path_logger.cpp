@@ -11,12 +11,6 @@
 namespace quillfen {
 namespace {
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
 constexpr const char* kCountLabelSuffix = " Files(s) Queued For Conversion";
 
 struct FolderIdentityHash {
@@ -52,8 +46,10 @@ void Append(KeyedList<T>& list, std::string key, T value) {
 
 }  // namespace
 
-pathLogger::pathLogger(ScanObserver* observer, FileSystemFactory fileSystemFactory)
-    : observer_(observer), fileSystemFactory_(std::move(fileSystemFactory)) {}
+pathLogger::pathLogger(ScanObserver* observer, FileSystemFactory fileSystemFactory, char separator)
+    : observer_(observer),
+      fileSystemFactory_(std::move(fileSystemFactory)),
+      separator_(separator) {}
 
 void pathLogger::PathLogInit() {
   fileSystem_ = fileSystemFactory_ ? fileSystemFactory_() : nullptr;
@@ -73,9 +69,9 @@ void pathLogger::Terminate() {
   fullFileNames_.reset();
 }
 
-std::string pathLogger::AddTrailingBackslash(const std::string& path) {
-  if (!path.empty() && path.back() == kSeparator) return path;
-  return path + kSeparator;
+std::string pathLogger::AddTrailingBackslash(const std::string& path) const {
+  if (!path.empty() && path.back() == separator_) return path;
+  return path + separator_;
 }
 
 void pathLogger::LogPath(const std::string& strPARENT) {
@@ -111,7 +107,7 @@ void pathLogger::LogPath(const std::string& strPARENT) {
 
     for (const std::string& name : fileSystem.SubFolders(folder)) {
       if (observer_) observer_->Yield();
-      std::string subFolder = folder + name + kSeparator;
+      std::string subFolder = folder + name + separator_;
       if (auto id = fileSystem.Identity(subFolder); id && !seen.insert(*id).second) continue;
       known = Increment(known, "the folder count");
       Append(*paths, Key(known), std::move(subFolder));

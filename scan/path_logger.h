@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "os/platform.h"
 #include "scan/file_system.h"
 #include "scan/keyed_list.h"
 #include "scan/scan_observer.h"
@@ -21,10 +22,16 @@ class pathLogger {  // NOLINT(readability-identifier-naming): the walker's own n
  public:
   using FileSystemFactory = std::function<std::unique_ptr<FileSystem>()>;
 
+  // The platform's own separator between a folder and the names in it.
+  static constexpr char kNativeSeparator = os::kWindows ? '\\' : '/';
+
   // observer may be null (no label, no yields). The factory gives the
-  // file-system service that each PathLogInit obtains anew.
+  // file-system service that each PathLogInit obtains anew; separator joins
+  // the names it lists onto the root (tests of one platform's paths pass
+  // that platform's).
   explicit pathLogger(ScanObserver* observer = nullptr,
-                      FileSystemFactory fileSystemFactory = MakeDefaultFileSystem);
+                      FileSystemFactory fileSystemFactory = MakeDefaultFileSystem,
+                      char separator = kNativeSeparator);
 
   void SetObserver(ScanObserver* observer) { observer_ = observer; }
 
@@ -62,13 +69,14 @@ class pathLogger {  // NOLINT(readability-identifier-naming): the walker's own n
   KeyedListRef<std::int32_t> pathPointers();
   KeyedListRef<std::string> fullFileNames();
 
-  // Returns path with the platform's separator appended unless it already
+  // Returns path with the walker's separator appended unless it already
   // ends with one; an empty path gives the separator alone.
-  static std::string AddTrailingBackslash(const std::string& path);
+  std::string AddTrailingBackslash(const std::string& path) const;
 
  private:
   ScanObserver* observer_;
   FileSystemFactory fileSystemFactory_;
+  char separator_;
   std::shared_ptr<FileSystem> fileSystem_;
   std::int32_t count_ = 0;
   bool fullFileNamesOnly_ = false;

@@ -49,7 +49,7 @@ TEST(PathLogger, QueuesFolderFilesThenSubfolderFilesWithKeysLabelsAndYields) {
   fs.AddFolder("/r/", {"a", "b"});
   fs.AddFolder("/r/S/", {"c"});
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
 
   walker.PathLogInit();
   walker.LogPath("/r");
@@ -81,7 +81,7 @@ TEST(PathLogger, VisitsFoldersLevelByLevelInListingOrder) {
   fs.AddFolder("/r/A/", {"a1"});
   fs.AddFolder("/r/B/B1/", {"deep"});
   fs.AddFolder("/r/A/A1/", {"a11"});
-  pathLogger walker(nullptr, Serving(fs));
+  pathLogger walker(nullptr, Serving(fs), '/');
 
   walker.PathLogInit();
   walker.LogPath("/r/");
@@ -104,7 +104,7 @@ TEST(PathLogger, DetailedModeKeepsItsThreeListsInStepAndLeavesTheLabelAlone) {
   fs.AddFolder("/r/B/");
   fs.AddFolder("/r/B/C/", {"c1", ".hidden", "no extension"});
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
 
   walker.PathLogInit();
   walker.fullFileNamesOnly(false);
@@ -135,7 +135,7 @@ TEST(PathLogger, FoldersWithoutFilesQueueNothingAndWriteNoLabel) {
   fs.AddFolder("/r/A/");
   fs.AddFolder("/r/A/B/");
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
 
   walker.PathLogInit();
   walker.LogPath("/r/");
@@ -150,7 +150,7 @@ TEST(PathLogger, MissingRootChangesNothing) {
   MemoryFileSystem fs;
   fs.AddFolder("/r/", {"a"});
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
   walker.PathLogInit();
   const auto full = walker.fullFileNames();
 
@@ -171,7 +171,7 @@ TEST(PathLogger, ListingFailureStopsTheWalkAndKeepsWhatWasQueued) {
   fs.AddFolder("/r/C/", {"c1"});
   fs.FailListing(3, "Permission denied");  // the third folder listed: /r/B/
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
   walker.PathLogInit();
 
   try {
@@ -193,7 +193,7 @@ TEST(PathLogger, ListingFailureStopsTheWalkAndKeepsWhatWasQueued) {
 TEST(PathLogger, UsageErrorsAreReportedAndQueueNothingMore) {
   MemoryFileSystem fs;
   fs.AddFolder("/r/", {"a"});
-  pathLogger walker(nullptr, Serving(fs));
+  pathLogger walker(nullptr, Serving(fs), '/');
 
   // Never prepared: there is no file-system service yet.
   EXPECT_THROW(walker.LogPath("/r/"), std::logic_error);
@@ -219,7 +219,7 @@ TEST(PathLogger, FolderReachedAgainThroughALinkIsNeitherRecordedNorWalked) {
   fs.AddLink("/r/B/", "/r/A/");       // a second name for a folder already recorded
   fs.AddLink("/r/C/", "/x/");         // leaves the tree: walked once, under its link name
   fs.AddFolder("/x/", {"outside"});
-  pathLogger walker(nullptr, Serving(fs));
+  pathLogger walker(nullptr, Serving(fs), '/');
 
   walker.PathLogInit();
   walker.LogPath("/r/");
@@ -235,7 +235,7 @@ TEST(PathLogger, RootFormsKeepTheCallersSpellingWithOneSeparator) {
   fs.AddFolder("/", {"a.eml"});
   fs.AddFolder("/S/", {"b.eml"});
   fs.AddFolder("/Mail/", {"m"});
-  pathLogger walker(nullptr, Serving(fs));
+  pathLogger walker(nullptr, Serving(fs), '/');
 
   // The file-system root: no doubled separator anywhere.
   walker.PathLogInit();
@@ -253,7 +253,7 @@ TEST(PathLogger, RootFormsKeepTheCallersSpellingWithOneSeparator) {
   EXPECT_EQ(Values(*walker.fullFileNames()), Values(*without));
   EXPECT_EQ(Values(*without), std::vector<std::string>{"/Mail/m"});
 
-  EXPECT_EQ(pathLogger::AddTrailingBackslash(""), "/");
+  EXPECT_EQ(pathLogger(nullptr, {}, '/').AddTrailingBackslash(""), "/");
 }
 
 TEST(PathLogger, ListsHandedOutSurviveTerminateAndASecondCycleStartsAfresh) {
@@ -261,7 +261,7 @@ TEST(PathLogger, ListsHandedOutSurviveTerminateAndASecondCycleStartsAfresh) {
   fs.AddFolder("/one/", {"a", "b"});
   fs.AddFolder("/two/", {"c"});
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
   EXPECT_FALSE(walker.fullFileNamesOnly());
   EXPECT_EQ(walker.Count(), 0);
 
@@ -292,7 +292,7 @@ TEST(PathLogger, RestartFromInsideAYieldFailsCleanly) {
   MemoryFileSystem fs;
   fs.AddFolder("/r/", {"a", "b", "c"});
   RecordingObserver observer;
-  pathLogger walker(&observer, Serving(fs));
+  pathLogger walker(&observer, Serving(fs), '/');
   walker.PathLogInit();
   const QueueListRef queue = walker.fullFileNames();
   int yields = 0;

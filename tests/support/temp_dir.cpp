@@ -1,20 +1,28 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <system_error>
-#include <vector>
 
 namespace quillfen::test {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillfen-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr)
-    throw std::runtime_error("cannot create a temporary folder");
-  path_ = buffer.data();
+  // A random name that nobody holds yet: creating the folder is the test,
+  // as only one creator of a name succeeds. Works the same on Windows,
+  // which has no mkdtemp.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = base / ("quillfen-test-" + std::to_string(random()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -24,7 +32,8 @@ TempDir::~TempDir() {
 
 std::string TempDir::str() const {
   std::string s = path_.string();
-  if (s.empty() || s.back() != '/') s += '/';
+  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+  if (s.empty() || s.back() != separator) s += separator;
   return s;
 }
 

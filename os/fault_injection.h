@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillfen::os {
+
+// Faults that a test plants in the file calls, so that a full disk, a close
+// that fails or a cut-back that fails can be tested deterministically,
+// without root, a small file system or a file-size limit. Only files whose
+// path contains pathPart are affected (every file when it is empty).
+struct Faults {
+  std::string pathPart;
+  // Appends go through for this many more bytes in all, then fail with
+  // Failure::NoSpace; the bytes up to the limit reach the file, as on a disk
+  // that fills up during a write. Negative: no limit.
+  std::int64_t bytesBeforeFullDisk = -1;
+  // Close fails with an input/output error; the file is closed all the same.
+  bool failClose = false;
+  // CutBack fails with an input/output error and leaves the file as it was.
+  bool failCutBack = false;
+};
+
+// Plants faults for the object's lifetime, for every thread. Only one may
+// exist at a time.
+class ScopedFaults {
+ public:
+  explicit ScopedFaults(Faults faults);
+  ~ScopedFaults();
+  ScopedFaults(const ScopedFaults&) = delete;
+  ScopedFaults& operator=(const ScopedFaults&) = delete;
+};
+
+}  // namespace quillfen::os

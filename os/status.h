@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace quillfen::os {
+
+// The kind of failure a system call met, for the few callers that act on the
+// kind; every other caller passes the reason on to the user.
+enum class Failure {
+  None,
+  NotFound,        // the file or folder is not there
+  NotRegularFile,  // a folder, pipe, device or socket where a file was wanted
+  LockHeld,        // another open file holds the lock
+  NoSpace,         // the disk or the user's quota is full
+  Other,
+};
+
+// The outcome of one call into the operating system: success, or the kind of
+// failure and the system's own reason text (UTF-8), such as "No space left on
+// device".
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(Failure failure, std::string reason) : failure_(failure), reason_(std::move(reason)) {}
+
+  bool ok() const { return failure_ == Failure::None; }
+  Failure failure() const { return failure_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  Failure failure_ = Failure::None;
+  std::string reason_;
+};
+
+}  // namespace quillfen::os
