@@ -9,7 +9,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#include "scan/string_store.h"
 
 namespace quillfen {
 
@@ -18,8 +21,10 @@ namespace quillfen {
 // shared by reference (see KeyedListRef): whoever holds one keeps it alive.
 //
 // A scan queues hundreds of thousands of files, so the list is built to stay
-// light and fast at a million entries. Values sit in a deque, which grows in
-// fixed blocks instead of doubling and copying. Keys are stored once, packed
+// light and fast at a million entries. Strings sit packed in a StringStore
+// (a queue of full file names shares most of its bytes), other values in a
+// deque; both grow in blocks instead of doubling and copying. Keys are
+// stored once, packed
 // into one character buffer, and an open-addressing hash table of positions
 // finds them without a second copy of each key and without a linear search.
 template <typename T>
@@ -58,14 +63,18 @@ class KeyedList {
   bool Empty() const { return values_.empty(); }
 
   // The value at position (1 to Count()). Throws std::out_of_range otherwise.
-  const T& Item(std::int32_t position) const {
+  // Strings are kept packed and handed out as copies; other values by
+  // reference.
+  using ItemType = std::conditional_t<std::is_same_v<T, std::string>, std::string, const T&>;
+
+  ItemType Item(std::int32_t position) const {
     if (position < 1 || position > Count())
       throw std::out_of_range("KeyedList position out of range");
     return values_[static_cast<std::size_t>(position - 1)];
   }
 
   // The value stored under key. Throws std::out_of_range when key is absent.
-  const T& Item(const std::string& key) const {
+  ItemType Item(const std::string& key) const {
     const std::uint32_t position = FindPosition(key);
     if (position == 0) throw std::out_of_range("KeyedList key not found: " + key);
     return values_[position - 1];
@@ -141,7 +150,7 @@ class KeyedList {
       Place(position, Hash(KeyAt(position)));
   }
 
-  std::deque<T> values_;
+  std::conditional_t<std::is_same_v<T, std::string>, StringStore, std::deque<T>> values_;
   // All keys back to back; entry k's key ends at keyEnds_[k - 1].
   std::string keyBytes_;
   std::vector<std::uint32_t> keyEnds_;

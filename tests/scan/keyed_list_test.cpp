@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace quillfen {
 namespace {
@@ -52,6 +53,30 @@ TEST(KeyedList, StaysConsistentAcrossManyGrowthSteps) {
   EXPECT_EQ(list.Count(), kEntries);
   EXPECT_FALSE(list.Exists("K0"));
   EXPECT_FALSE(list.Exists("K" + std::to_string(kEntries + 1)));
+}
+
+TEST(KeyedList, PackedStringsComeBackExactly) {
+  // Strings share prefixes of every length with the one before, some hold
+  // NUL bytes, and one is larger than a storage block: each must come back
+  // byte for byte, by position and in order.
+  std::vector<std::string> values;
+  std::string folder = "/export/Inbox/";
+  for (int k = 0; k < 5000; ++k) {
+    if (k % 700 == 0) folder = "/export/F" + std::to_string(k) + "/";
+    std::string name = folder + std::to_string(k * 7919 % 100000) + ".eml";
+    if (k % 3 == 0) name += ".meta";
+    if (k % 97 == 0) name = name.substr(0, name.size() / 2);
+    if (k == 2500) name = std::string(300 * 1024, 'x');
+    if (k == 2501) name.push_back('\0');
+    if (k == 2502) name.clear();
+    values.push_back(name);
+  }
+  KeyedList<std::string> list;
+  for (std::size_t k = 0; k < values.size(); ++k)
+    ASSERT_TRUE(list.Add("K" + std::to_string(k + 1), values[k]));
+  for (std::size_t k = values.size(); k > 0; --k)
+    ASSERT_EQ(list.Item(static_cast<std::int32_t>(k)), values[k - 1]) << k;
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end()), values);
 }
 
 }  // namespace
