@@ -31,7 +31,7 @@ MessagePrefetch::~MessagePrefetch() {
     std::lock_guard lock(mutex_);
     stop_ = true;
   }
-  changed_.notify_all();
+  readerWake_.notify_one();
   thread_.join();
 }
 
@@ -91,24 +91,35 @@ void MessagePrefetch::Run() {
     if (!IsMessageName(name)) continue;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] {
-        return stop_ || (ready_.size() < kMostMessagesAhead && readyBytes_ < kMostBytesAhead);
-      });
+      if (ready_.size() >= kMostMessagesAhead || readyBytes_ >= kMostBytesAhead) {
+        // Full: the reading waits until the conversion has taken half, so
+        // that the two threads wake each other seldom.
+        readerWaiting_ = true;
+        readerWake_.wait(lock, [this] {
+          return stop_ ||
+                 (ready_.size() <= kMostMessagesAhead / 2 && readyBytes_ <= kMostBytesAhead / 2);
+        });
+        readerWaiting_ = false;
+      }
       if (stop_) break;
     }
     Entry entry = ReadEntry(position, name, folder);
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       readyBytes_ += entry.buffer.capacity;
       ready_.push_back(std::move(entry));
+      wake = takerWaiting_;
     }
-    changed_.notify_all();
+    if (wake) takerWake_.notify_one();
   }
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     done_ = true;
+    wake = takerWaiting_;
   }
-  changed_.notify_all();
+  if (wake) takerWake_.notify_one();
 }
 
 void MessagePrefetch::Recycle(Buffer buffer) {
@@ -124,6 +135,7 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
   held_.offset = 0;
 
   std::optional<Entry> found;
+  bool wake = false;
   {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -134,16 +146,21 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
         ready_.pop_front();
       }
       if (!ready_.empty() || done_) break;
-      changed_.notify_all();
-      changed_.wait(lock, [this] { return !ready_.empty() || done_; });
+      // Nothing read yet: the reading must not wait for room either.
+      if (readerWaiting_) readerWake_.notify_one();
+      takerWaiting_ = true;
+      takerWake_.wait(lock, [this] { return !ready_.empty() || done_; });
+      takerWaiting_ = false;
     }
     if (!ready_.empty() && ready_.front().position == position) {
       found = std::move(ready_.front());
       readyBytes_ -= found->buffer.capacity;
       ready_.pop_front();
     }
+    wake = readerWaiting_ && ready_.size() <= kMostMessagesAhead / 2 &&
+           readyBytes_ <= kMostBytesAhead / 2;
   }
-  changed_.notify_all();
+  if (wake) readerWake_.notify_one();
 
   if (found && !found->failure.empty()) throw MessageFailure(found->failure);
   if (found && found->whole) {

@@ -69,7 +69,10 @@ class MessagePrefetch {
 
   QueueListRef queue_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable readerWake_;  // room for the reading thread
+  std::condition_variable takerWake_;   // a message for the conversion
+  bool readerWaiting_ = false;
+  bool takerWaiting_ = false;
   std::deque<Entry> ready_;
   std::size_t readyBytes_ = 0;
   std::vector<Buffer> spare_;
