@@ -1,19 +1,12 @@
 #include "convert/destination_journal.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <cstdio>
 #include <utility>
 
 #include "convert/message_failure.h"
 #include "convert/path_helpers.h"
+#include "os/folders.h"
 
 namespace quillfen {
 
@@ -26,10 +19,6 @@ constexpr const char* kFolderName = ".quillfen";
 constexpr std::int32_t kMessagesPerMark = 512;
 // Mailboxes kept open at once; an archive's messages jump between folders.
 constexpr std::size_t kOpenMailboxLimit = 64;
-
-std::string SystemReason(int error) {
-  return std::strerror(error);
-}
 
 std::string Field(std::int64_t number) {
   return " " + std::to_string(number);
@@ -96,8 +85,13 @@ class JournalReader {
 };
 
 std::int64_t FileLength(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : 0;
+  os::PathFacts facts;
+  return os::Inspect(path, facts).ok() ? facts.size : 0;
+}
+
+// A file of the journal's folder: its path and the folder's separator.
+std::string Below(const std::string& folder, const char* name) {
+  return folder + PathStyle::Native().separator + name;
 }
 
 }  // namespace
@@ -153,37 +147,27 @@ void SourceFingerprint::Add(std::string_view name, std::int64_t size,
 
 DestinationJournal::DestinationJournal(std::string destinationRoot, SourceIdentity source)
     : root_(AddTrailingSeparator(std::move(destinationRoot))), source_(std::move(source)) {
-  std::error_code ec;
-  std::filesystem::create_directories(root_, ec);
-  if (!IsFolder(root_))
-    throw DestinationError("cannot create the destination folder " + root_ + ": " +
-                           (ec ? ec.message() : "a file is in the way"));
+  if (const os::Status made = os::CreateFolders(root_); !made.ok())
+    throw DestinationError("cannot create the destination folder " + root_ + ": " + made.reason());
   folder_ = root_ + kFolderName;
-  if (::mkdir(folder_.c_str(), 0755) != 0 && errno != EEXIST)
+  if (const os::Status made = os::CreateFolders(folder_); !made.ok())
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           SystemReason(errno));
-  const std::string lockPath = folder_ + "/lock";
-  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lockFd_ < 0)
+                           made.reason());
+  if (const os::Status opened = lock_.OpenForAppending(Below(folder_, "lock")); !opened.ok())
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           SystemReason(errno));
+                           opened.reason());
   // The lock belongs to the open file: the system gives it up when the
   // process ends, however it ends.
-  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    ::close(lockFd_);
-    lockFd_ = -1;
-    if (error == EWOULDBLOCK) throw DestinationBusy(root_);
-    throw DestinationError("cannot lock the destination folder " + root_ + ": " +
-                           SystemReason(error));
+  if (const os::Status locked = lock_.LockExclusively(); !locked.ok()) {
+    (void)lock_.Close();
+    if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root_);
+    throw DestinationError("cannot lock the destination folder " + root_ + ": " + locked.reason());
   }
-  const std::string journalPath = folder_ + "/journal";
-  journalFd_ = ::open(journalPath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (journalFd_ < 0) {
-    const int error = errno;
-    ::close(lockFd_);
+  if (const os::Status opened = journal_.OpenForAppending(Below(folder_, "journal"));
+      !opened.ok()) {
+    (void)lock_.Close();
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           SystemReason(error));
+                           opened.reason());
   }
   Read();
   Assess();
@@ -193,28 +177,30 @@ DestinationJournal::~DestinationJournal() {
   if (current_ != nullptr)
     for (auto& [id, mailbox] : current_->mailboxes)
       if (mailbox.file) mailbox.file->Close();
-  if (journalFd_ >= 0) ::close(journalFd_);
-  if (lockFd_ >= 0) ::close(lockFd_);
+  // The journal goes before the lock that guards it.
+  (void)journal_.Close();
+  (void)lock_.Close();
 }
 
 void DestinationJournal::Read() {
   std::string text;
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::pread(journalFd_, buffer, sizeof buffer, static_cast<off_t>(text.size()));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0)
+    std::size_t got = 0;
+    if (const os::Status status =
+            journal_.ReadAt(static_cast<std::int64_t>(text.size()), buffer, sizeof buffer, got);
+        !status.ok())
       throw DestinationError("cannot read the conversion journal in " + folder_ + ": " +
-                             SystemReason(errno));
+                             status.reason());
     if (got == 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+    text.append(buffer, got);
   }
   if (!text.starts_with(kHeader)) {
     // An empty journal, or one whose first write was cut short, holds
     // nothing; anything else is not ours to overwrite.
     if (!kHeader.starts_with(text))
-      throw DestinationError("the conversion journal " + folder_ +
-                             "/journal is damaged or from another version");
+      throw DestinationError("the conversion journal " + Below(folder_, "journal") +
+                             " is damaged or from another version");
     return;
   }
   journalHasHeader_ = true;
@@ -339,32 +325,25 @@ void DestinationJournal::Assess() {
 }
 
 void DestinationJournal::Append(const std::string& text, bool flush) {
-  std::string_view rest(text);
-  while (!rest.empty()) {
-    const ssize_t written = ::write(journalFd_, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int error = written < 0 ? errno : EIO;
-      // A record cut short is dropped by the next reader; the journal still
-      // ends on a whole record for whoever appends next.
-      ::ftruncate(journalFd_, static_cast<off_t>(journalGoodLength_));
-      throw DestinationError("cannot write the conversion journal in " + folder_ + ": " +
-                             SystemReason(error));
-    }
-    rest.remove_prefix(static_cast<std::size_t>(written));
+  if (const os::Status status = journal_.Append(text); !status.ok()) {
+    // A record cut short is dropped by the next reader; the journal still
+    // ends on a whole record for whoever appends next.
+    (void)journal_.CutBack(journalGoodLength_);
+    throw DestinationError("cannot write the conversion journal in " + folder_ + ": " +
+                           status.reason());
   }
   journalGoodLength_ += static_cast<std::int64_t>(text.size());
   // The journal must be on the disk before the mailbox records it speaks
   // for, or a power cut could leave records that no journal knows of.
-  if (flush) ::fdatasync(journalFd_);
+  if (flush) (void)journal_.Flush();
 }
 
 void DestinationJournal::Begin(bool resume) {
   if (current_ != nullptr) throw std::logic_error("the conversion has begun already");
   // A record cut short at the journal's end goes before anything follows it.
-  if (::ftruncate(journalFd_, static_cast<off_t>(journalGoodLength_)) != 0)
+  if (const os::Status status = journal_.CutBack(journalGoodLength_); !status.ok())
     throw DestinationError("cannot write the conversion journal in " + folder_ + ": " +
-                           SystemReason(errno));
+                           status.reason());
   std::string text;
   if (!journalHasHeader_) {
     text += kHeader;
@@ -384,17 +363,17 @@ void DestinationJournal::Begin(bool resume) {
         // back to where the conversion found it, and its messages are done
         // again.
         const std::int64_t base = std::min(actual, mailbox.base);
-        if (actual > base && ::truncate(path.c_str(), static_cast<off_t>(base)) != 0)
-          throw DestinationError("cannot cut back the mailbox " + path + ": " +
-                                 SystemReason(errno));
+        if (actual > base)
+          if (const os::Status status = os::CutBackFile(path, base); !status.ok())
+            throw DestinationError("cannot cut back the mailbox " + path + ": " + status.reason());
         mailbox.base = mailbox.length = base;
         mailbox.count = 0;
         mailbox.reset = true;
         mailbox.redone.clear();
         text += "reset" + Field(id) + Field(base) + "\n";
-      } else if (actual > mailbox.length &&
-                 ::truncate(path.c_str(), static_cast<off_t>(mailbox.length)) != 0) {
-        throw DestinationError("cannot cut back the mailbox " + path + ": " + SystemReason(errno));
+      } else if (actual > mailbox.length) {
+        if (const os::Status status = os::CutBackFile(path, mailbox.length); !status.ok())
+          throw DestinationError("cannot cut back the mailbox " + path + ": " + status.reason());
       }
       mailbox.liveLength = mailbox.length;
       mailbox.liveCount = mailbox.count;
@@ -409,8 +388,7 @@ void DestinationJournal::Begin(bool resume) {
         // next one.
         for (const auto& [id, mailbox] : last.mailboxes) {
           const std::string path = root_ + mailbox.relative;
-          if (FileLength(path) > mailbox.length)
-            ::truncate(path.c_str(), static_cast<off_t>(mailbox.length));
+          if (FileLength(path) > mailbox.length) (void)os::CutBackFile(path, mailbox.length);
         }
         last.abandoned = true;
         text += "abandoned\n";
@@ -430,11 +408,7 @@ void DestinationJournal::Begin(bool resume) {
   Append(text, true);
   if (created) {
     // A new journal's name must survive a power cut too.
-    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-      ::fsync(folder);
-      ::close(folder);
-    }
+    (void)os::FlushFolder(folder_);
   }
 }
 
@@ -644,11 +618,12 @@ std::vector<std::pair<std::string, std::string>> DestinationJournal::Abandon() {
     }
     const std::string path = root_ + mailbox.relative;
     if (!mailbox.existed && mailbox.base == 0) {
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        failures.emplace_back(path, std::string("cannot remove it: ") + std::strerror(errno));
-    } else if (FileLength(path) > mailbox.base &&
-               ::truncate(path.c_str(), static_cast<off_t>(mailbox.base)) != 0) {
-      failures.emplace_back(path, std::string("cannot cut it back: ") + std::strerror(errno));
+      if (const os::Status status = os::RemoveFile(path);
+          !status.ok() && status.failure() != os::Failure::NotFound)
+        failures.emplace_back(path, "cannot remove it: " + status.reason());
+    } else if (FileLength(path) > mailbox.base) {
+      if (const os::Status status = os::CutBackFile(path, mailbox.base); !status.ok())
+        failures.emplace_back(path, "cannot cut it back: " + status.reason());
     }
   }
   openFiles_ = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/mailbox_file.h"
+#include "os/file.h"
 
 namespace quillfen {
 
@@ -147,8 +148,8 @@ class DestinationJournal {
   std::string root_;
   SourceIdentity source_;
   std::string folder_;
-  int lockFd_ = -1;
-  int journalFd_ = -1;
+  os::File lock_;
+  os::File journal_;
   std::int64_t journalGoodLength_ = 0;
   bool journalHasHeader_ = false;
 

@@ -1,20 +1,13 @@
 #include "convert/mailbox_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "convert/message_failure.h"
 
 namespace quillfen {
 
 namespace {
 
-std::string Reason(const char* what, int error) {
-  return std::string(what) + ": " + std::strerror(error);
+std::string Reason(const char* what, const os::Status& status) {
+  return std::string(what) + ": " + status.reason();
 }
 
 // A batch is written when it reaches this size: large enough that the write
@@ -26,49 +19,39 @@ constexpr std::size_t kBatchSize = 1024 * 1024;
 MailboxFile::MailboxFile(const std::string& path) : path_(path) {
   // Opened for reading too: the last byte tells whether the file ends with
   // a whole line.
-  do {
-    fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
-  existed_ = fd_ >= 0;
-  if (fd_ < 0 && errno == ENOENT) {
-    do {
-      fd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd_ < 0 && errno == EINTR);
-  }
-  if (fd_ < 0) throw MessageFailure(Reason("cannot open the mailbox", errno));
-  struct stat info {};
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const int error = S_ISREG(info.st_mode) ? errno : EINVAL;
-    ::close(fd_);
-    fd_ = -1;
-    throw MessageFailure(error == EINVAL ? "the mailbox is not a regular file"
-                                         : Reason("cannot open the mailbox", error));
-  }
-  length_ = written_ = static_cast<std::int64_t>(info.st_size);
-  if (length_ > 0) {
-    char last = '\n';
-    if (::pread(fd_, &last, 1, static_cast<off_t>(length_ - 1)) == 1)
-      endsWithLineEnd_ = last == '\n';
-  }
+  bool created = false;
+  os::PathFacts facts;
+  if (const os::Status status = file_.OpenForAppending(path, &created, &facts); !status.ok())
+    throw MessageFailure(status.failure() == os::Failure::NotRegularFile
+                             ? "the mailbox is not a regular file"
+                             : Reason("cannot open the mailbox", status));
+  existed_ = !created;
+  length_ = written_ = facts.size;
+  if (length_ > 0) endsWithLineEnd_ = LastByteEndsLine(length_);
 }
 
-MailboxFile::~MailboxFile() {
-  if (fd_ >= 0) ::close(fd_);
+MailboxFile::~MailboxFile() = default;
+
+bool MailboxFile::LastByteEndsLine(std::int64_t length) {
+  char last = '\n';
+  std::size_t count = 0;
+  // A byte that cannot be read counts as a line end, as the conversion
+  // cannot do better.
+  return !file_.ReadAt(length - 1, &last, 1, count).ok() || count != 1 || last == '\n';
 }
 
 void MailboxFile::TryCutBack(std::int64_t length, std::string& reason) {
-  if (::ftruncate(fd_, static_cast<off_t>(length)) == 0) {
+  const os::Status status = file_.CutBack(length);
+  if (status.ok()) {
     length_ = written_ = length;
     owedCutBack_ = -1;
     // Cut back to before a record whose line end covered a foreign tail,
     // the file ends mid-line again: the next record must see that.
-    char last = '\n';
-    endsWithLineEnd_ =
-        length == 0 || ::pread(fd_, &last, 1, static_cast<off_t>(length - 1)) != 1 || last == '\n';
+    endsWithLineEnd_ = length == 0 || LastByteEndsLine(length);
     return;
   }
   owedCutBack_ = length;
-  reason += "; the mailbox could not be cut back: " + std::string(std::strerror(errno));
+  reason += "; the mailbox could not be cut back: " + status.reason();
 }
 
 bool MailboxFile::RepayCutBack(std::string& reason) {
@@ -110,20 +93,9 @@ void MailboxFile::Flush(bool release) {
   }
   if (batch_.empty()) return;
   std::size_t done = 0;
-  int error = 0;
-  while (done < batch_.size()) {
-    const ssize_t written = ::write(fd_, batch_.data() + done, batch_.size() - done);
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else {
-      error = written < 0 ? errno : EIO;
-      break;
-    }
-  }
+  const os::Status status = file_.Append(batch_, &done);
   batch_.clear();
-  if (error == 0) {
+  if (status.ok()) {
     written_ = length_;
     batched_.clear();
     return;
@@ -136,7 +108,7 @@ void MailboxFile::Flush(bool release) {
   for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost)
     keep = batched_[firstLost].end;
   length_ = written_ = reached;
-  std::string reason = Reason("cannot write the mailbox", error);
+  std::string reason = Reason("cannot write the mailbox", status);
   // Cutting back also learns again whether the file ends with a line end.
   TryCutBack(keep, reason);
   for (std::size_t i = firstLost; i < batched_.size(); ++i)
@@ -165,16 +137,12 @@ std::int64_t MailboxFile::BeginRecord() {
 }
 
 void MailboxFile::Write(std::string_view bytes, std::int64_t recordStart) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-      length_ += written;
-      written_ = length_;
-      continue;
-    }
-    if (written < 0 && errno == EINTR) continue;
-    std::string reason = Reason("cannot write the mailbox", written < 0 ? errno : EIO);
+  std::size_t done = 0;
+  const os::Status status = file_.Append(bytes, &done);
+  length_ += static_cast<std::int64_t>(done);
+  written_ = length_;
+  if (!status.ok()) {
+    std::string reason = Reason("cannot write the mailbox", status);
     TryCutBack(recordStart, reason);
     throw MessageFailure(reason);
   }
@@ -182,8 +150,7 @@ void MailboxFile::Write(std::string_view bytes, std::int64_t recordStart) {
 }
 
 bool MailboxFile::StillThere() const {
-  struct stat info {};
-  return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_nlink > 0;
+  return file_.isOpen() && !file_.Deleted();
 }
 
 void MailboxFile::CutBack(std::int64_t length) {
@@ -194,15 +161,13 @@ void MailboxFile::CutBack(std::int64_t length) {
 }
 
 std::string MailboxFile::Close() {
-  if (fd_ < 0) return {};
+  if (!file_.isOpen()) return {};
   Flush();
-  const int fd = fd_;
-  fd_ = -1;
   // A mailbox deleted while it was open takes its records with it when it
   // is closed: that must not pass for a success.
-  struct stat info {};
-  const bool deleted = ::fstat(fd, &info) == 0 && info.st_nlink == 0 && length_ > 0;
-  if (::close(fd) != 0) return Reason("cannot close the mailbox", errno);
+  const bool deleted = file_.Deleted() && length_ > 0;
+  if (const os::Status status = file_.Close(); !status.ok())
+    return Reason("cannot close the mailbox", status);
   return deleted ? "the mailbox was deleted while it was written; its records are lost"
                  : std::string();
 }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/file.h"
+
 namespace quillfen {
 
 // One .mbox file open for appending. It learns the file's length and whether
@@ -89,11 +91,12 @@ class MailboxFile {
     std::string file;
   };
 
+  bool LastByteEndsLine(std::int64_t length);
   void TryCutBack(std::int64_t length, std::string& reason);
   bool RepayCutBack(std::string& reason);
 
   std::string path_;
-  int fd_ = -1;
+  os::File file_;
   bool existed_ = false;
   std::int64_t length_ = 0;
   bool endsWithLineEnd_ = true;

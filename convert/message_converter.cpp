@@ -1,12 +1,11 @@
 #include "convert/message_converter.h"
 
-#include <filesystem>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "convert/envelope_line.h"
 #include "convert/message_failure.h"
+#include "os/folders.h"
 
 namespace quillfen {
 
@@ -50,11 +49,8 @@ void MessageConverter::EnsureMirrorFolder(const std::string& folder) {
   // opened.
   if (folder == ensuredFolder_) return;
   ensuredFolder_.clear();
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(folder), ec);
-  if (!IsFolder(folder))
-    throw MessageFailure("cannot create the mailbox folder " + folder + ": " +
-                         (ec ? ec.message() : "a file is in the way"));
+  if (const os::Status made = os::CreateFolders(folder); !made.ok())
+    throw MessageFailure("cannot create the mailbox folder " + folder + ": " + made.reason());
   ensuredFolder_ = folder;
 }
 

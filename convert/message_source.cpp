@@ -1,72 +1,44 @@
 #include "convert/message_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string_view>
 
 #include "convert/message_failure.h"
+#include "convert/path_helpers.h"
 
 namespace quillfen {
 
-MessageFolder::~MessageFolder() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int MessageFolder::Of(const std::string& path, const char*& name) {
-  const std::size_t slash = path.rfind('/');
-  name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  if (slash == std::string::npos) return -1;
+const os::Folder* MessageFolder::Of(const std::string& path, std::string& name) {
+  const std::size_t slash = path.rfind(PathStyle::Native().separator);
+  if (slash == std::string::npos) return nullptr;
+  name.assign(path, slash + 1);
   const std::string_view folder(path.data(), slash + 1);
-  if (folder != folder_) {
-    if (fd_ >= 0) ::close(fd_);
+  if (folder != folder_ || !open_.isOpen()) {
     folder_.assign(folder);
-    do {
-      fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
     // A folder that cannot be opened is tried again with its next message.
-    if (fd_ < 0) folder_.clear();
+    if (!open_.Open(folder_).ok()) folder_.clear();
   }
-  return fd_;
+  return open_.isOpen() ? &open_ : nullptr;
 }
 
 MessageFile::MessageFile(const std::string& path, MessageFolder* folder) {
-  const char* name = path.c_str();
-  const int at = folder != nullptr ? folder->Of(path, name) : -1;
-  do {
-    fd_ = at >= 0 ? ::openat(at, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK)
-                  : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0)
-    throw MessageFailure(std::string("cannot open the message: ") + std::strerror(errno));
-  struct stat info {};
-  int error = ::fstat(fd_, &info) != 0 ? errno : (S_ISREG(info.st_mode) ? 0 : EINVAL);
-  if (error != 0) {
-    ::close(fd_);
-    fd_ = -1;
-    throw MessageFailure(error == EINVAL
+  std::string name;
+  const os::Folder* at = folder != nullptr ? folder->Of(path, name) : nullptr;
+  os::PathFacts facts;
+  const os::Status status =
+      at != nullptr ? file_.OpenForReading(*at, name, &facts) : file_.OpenForReading(path, &facts);
+  if (!status.ok())
+    throw MessageFailure(status.failure() == os::Failure::NotRegularFile
                              ? std::string("the message is not a regular file")
-                             : std::string("cannot open the message: ") + std::strerror(error));
-  }
-  modificationTime_ = static_cast<long long>(info.st_mtime);
-  size_ = static_cast<std::int64_t>(info.st_size);
-}
-
-MessageFile::~MessageFile() {
-  if (fd_ >= 0) ::close(fd_);
+                             : "cannot open the message: " + status.reason());
+  modificationTime_ = static_cast<long long>(facts.modificationTime);
+  size_ = facts.size;
 }
 
 std::size_t MessageFile::Read(char* buffer, std::size_t size) {
-  ssize_t got;
-  do {
-    got = ::read(fd_, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0)
-    throw MessageFailure(std::string("cannot read the message: ") + std::strerror(errno));
-  return static_cast<std::size_t>(got);
+  std::size_t got = 0;
+  if (const os::Status status = file_.Read(buffer, size, got); !status.ok())
+    throw MessageFailure("cannot read the message: " + status.reason());
+  return got;
 }
 
 }  // namespace quillfen

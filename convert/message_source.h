@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/file.h"
+
 namespace quillfen {
 
 // Where one message's bytes come from: a file of the scanned folder or an
@@ -36,19 +38,14 @@ class MessageSource {
 // again for every message of a folder.
 class MessageFolder {
  public:
-  MessageFolder() = default;
-  ~MessageFolder();
-  MessageFolder(const MessageFolder&) = delete;
-  MessageFolder& operator=(const MessageFolder&) = delete;
-
-  // The open folder of path (up to its last '/'), and in name the rest of
-  // path; -1 when the folder cannot be opened (path is then opened whole,
-  // which gives the reason).
-  int Of(const std::string& path, const char*& name);
+  // The open folder of path (up to its last separator), and in name the
+  // rest of path; nothing when the folder cannot be opened (path is then
+  // opened whole, which gives the reason).
+  const os::Folder* Of(const std::string& path, std::string& name);
 
  private:
   std::string folder_;
-  int fd_ = -1;
+  os::Folder open_;
 };
 
 // A message file, opened without ever waiting (a pipe named like a message
@@ -59,7 +56,6 @@ class MessageFile : public MessageSource {
  public:
   // folder, when given, opens path through its folder.
   explicit MessageFile(const std::string& path, MessageFolder* folder = nullptr);
-  ~MessageFile() override;
   MessageFile(const MessageFile&) = delete;
   MessageFile& operator=(const MessageFile&) = delete;
 
@@ -68,7 +64,7 @@ class MessageFile : public MessageSource {
   std::int64_t SizeHint() const override { return size_; }
 
  private:
-  int fd_ = -1;
+  os::File file_;
   long long modificationTime_ = 0;
   std::int64_t size_ = -1;
 };

@@ -9,6 +9,25 @@
 // and CloseNow.
 namespace quillfen::os {
 
+Folder::~Folder() {
+  Close();
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : open_(std::exchange(other.open_, false)),
+      handle_(std::exchange(other.handle_, -1)),
+      path_(std::move(other.path_)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    Close();
+    open_ = std::exchange(other.open_, false);
+    handle_ = std::exchange(other.handle_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
 File::~File() {
   if (isOpen()) (void)CloseNow();
 }

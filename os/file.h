@@ -5,9 +5,39 @@
 #include <string>
 #include <string_view>
 
+#include "os/folders.h"
 #include "os/status.h"
 
 namespace quillfen::os {
+
+// A folder held open so that the files in it can be opened by their bare
+// names: on POSIX the system then does not walk the folder's whole path
+// again for every file. On Windows it only keeps the path, and each file is
+// opened by its joined path. Move-only; closes itself.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  bool isOpen() const { return open_; }
+  const std::string& path() const { return path_; }
+
+  // Opens the folder at path (UTF-8), closing the one held before.
+  Status Open(const std::string& path);
+  void Close();
+
+ private:
+  friend class File;
+
+  bool open_ = false;
+  // A POSIX file descriptor; unused on Windows.
+  std::intptr_t handle_ = -1;
+  std::string path_;
+};
 
 // One open file, named by a UTF-8 path and always in binary mode, so that
 // the bytes written are the bytes on disk on every platform. Move-only: the
@@ -27,12 +57,18 @@ class File {
 
   // Opens an existing regular file for reading. Never waits: a pipe named
   // like a message would block an ordinary open until a writer appears.
-  // Anything but a regular file gives Failure::NotRegularFile.
-  Status OpenForReading(const std::string& path);
+  // Anything but a regular file gives Failure::NotRegularFile. facts, when
+  // given, receives the file's size and modification time, learned by the
+  // same look that makes sure it is a regular file.
+  Status OpenForReading(const std::string& path, PathFacts* facts = nullptr);
+  // The same for the file name (a bare name) in the open folder.
+  Status OpenForReading(const Folder& folder, const std::string& name, PathFacts* facts = nullptr);
   // Opens a regular file for reading and appending, creating it when it is
-  // missing; created, when given, tells whether it was. Writes always land
-  // at the end of the file.
-  Status OpenForAppending(const std::string& path, bool* created = nullptr);
+  // missing; created, when given, tells whether it was, and facts receives
+  // its size and modification time. Writes always land at the end of the
+  // file.
+  Status OpenForAppending(const std::string& path, bool* created = nullptr,
+                          PathFacts* facts = nullptr);
 
   // Reads up to size bytes from the current position; count receives how
   // many were read, 0 at the end of the file.

@@ -47,6 +47,8 @@ Status CreateFolders(const std::string& path);
 // Makes link a symbolic link to the folder target. The conversion never
 // makes links; tests use this to build link loops on every platform.
 Status MakeFolderLink(const std::string& target, const std::string& link);
+// Removes the file at path; Failure::NotFound when it is not there.
+Status RemoveFile(const std::string& path);
 // Cuts the file at path back to length bytes.
 Status CutBackFile(const std::string& path, std::int64_t length);
 // Makes a name just created in the folder survive a power cut. Nothing to do

@@ -20,12 +20,14 @@ Status NotOpen() {
   return SystemFailure(EBADF);
 }
 
-// Opens with flags, retrying when a signal interrupts, and keeps only
-// regular files. Gives 0, the errno value of the failure, or kNotRegular.
+// Opens name relative to the folder at (AT_FDCWD: the current folder),
+// with flags, retrying when a signal interrupts, and keeps only regular
+// files; facts, when given, receives what the check learned. Gives 0, the
+// errno value of the failure, or kNotRegular.
 constexpr int kNotRegular = -1;
-int OpenRegular(const std::string& path, int flags, int& fd) {
+int OpenRegular(int at, const char* name, int flags, int& fd, PathFacts* facts) {
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    fd = ::openat(at, name, flags | O_CLOEXEC, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno;
   struct stat info {};
@@ -33,6 +35,10 @@ int OpenRegular(const std::string& path, int flags, int& fd) {
   if (error != 0) {
     ::close(fd);
     fd = -1;
+  } else if (facts != nullptr) {
+    facts->folder = false;
+    facts->size = static_cast<std::int64_t>(info.st_size);
+    facts->modificationTime = static_cast<std::int64_t>(info.st_mtime);
   }
   return error;
 }
@@ -46,10 +52,31 @@ Status OpenFailure(int error) {
 
 }  // namespace
 
-Status File::OpenForReading(const std::string& path) {
+Status Folder::Open(const std::string& path) {
+  Close();
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return SystemFailure(errno);
+  open_ = true;
+  handle_ = fd;
+  path_ = path;
+  return Status();
+}
+
+void Folder::Close() {
+  if (open_) ::close(static_cast<int>(handle_));
+  open_ = false;
+  handle_ = -1;
+  path_.clear();
+}
+
+Status File::OpenForReading(const std::string& path, PathFacts* facts) {
   if (isOpen()) (void)CloseNow();
   int fd = -1;
-  if (const int error = OpenRegular(path, O_RDONLY | O_NONBLOCK, fd); error != 0)
+  if (const int error = OpenRegular(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK, fd, facts);
+      error != 0)
     return OpenFailure(error);
   // Reads of a regular file never wait anyway; the flag only kept the open
   // from waiting on a pipe.
@@ -58,16 +85,34 @@ Status File::OpenForReading(const std::string& path) {
   return Status();
 }
 
-Status File::OpenForAppending(const std::string& path, bool* created) {
+Status File::OpenForReading(const Folder& folder, const std::string& name, PathFacts* facts) {
+  if (!folder.isOpen()) return SystemFailure(EBADF);
+  if (isOpen()) (void)CloseNow();
+  int fd = -1;
+  if (const int error = OpenRegular(static_cast<int>(folder.handle_), name.c_str(),
+                                    O_RDONLY | O_NONBLOCK, fd, facts);
+      error != 0)
+    return OpenFailure(error);
+  handle_ = fd;
+  path_ = folder.path_;
+  if (!path_.empty() && path_.back() != '/') path_ += '/';
+  path_ += name;
+  return Status();
+}
+
+Status File::OpenForAppending(const std::string& path, bool* created, PathFacts* facts) {
   if (isOpen()) (void)CloseNow();
   int fd = -1;
   bool made = false;
-  int error = OpenRegular(path, O_RDWR | O_APPEND, fd);
-  if (error == ENOENT) {
-    error = OpenRegular(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL, fd);
+  // A caller that need not know whether the file was made gets it with one
+  // open.
+  int error = OpenRegular(AT_FDCWD, path.c_str(),
+                          O_RDWR | O_APPEND | (created == nullptr ? O_CREAT : 0), fd, facts);
+  if (error == ENOENT && created != nullptr) {
+    error = OpenRegular(AT_FDCWD, path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL, fd, facts);
     made = error == 0;
     // Another process may have created it in between.
-    if (error == EEXIST) error = OpenRegular(path, O_RDWR | O_APPEND, fd);
+    if (error == EEXIST) error = OpenRegular(AT_FDCWD, path.c_str(), O_RDWR | O_APPEND, fd, facts);
   }
   if (error != 0) return OpenFailure(error);
   handle_ = fd;

@@ -106,6 +106,10 @@ Status MakeFolderLink(const std::string& target, const std::string& link) {
   return ::symlink(target.c_str(), link.c_str()) == 0 ? Status() : SystemFailure(errno);
 }
 
+Status RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 ? Status() : SystemFailure(errno);
+}
+
 Status CutBackFile(const std::string& path, std::int64_t length) {
   int result;
   do {

@@ -18,15 +18,23 @@ HANDLE Handle(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
+// Seconds since 1970-01-01 UTC of a file time.
+std::int64_t Seconds(const FILETIME& time) {
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10000000u) - kEpochDifference;
+}
+
 Status NotOpen() {
   return SystemFailure(ERROR_INVALID_HANDLE);
 }
 
 // Opens path with the wide call, sharing it with every other reader and
 // writer (and with deletion, as POSIX does), and keeps only regular files.
-// error receives the system's code from the open itself.
+// error receives the system's code from the open itself; facts, when given,
+// the file's size and modification time.
 Status OpenRegular(const std::string& path, DWORD access, DWORD disposition, HANDLE& handle,
-                   DWORD& error) {
+                   DWORD& error, PathFacts* facts) {
   handle = INVALID_HANDLE_VALUE;
   error = 0;
   const std::optional<std::wstring> wide = LongPath(path);
@@ -47,27 +55,62 @@ Status OpenRegular(const std::string& path, DWORD access, DWORD disposition, HAN
     handle = INVALID_HANDLE_VALUE;
     return Status(Failure::NotRegularFile, "not a regular file");
   }
+  if (facts != nullptr) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) {
+      const Status failure = SystemFailure(::GetLastError());
+      ::CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+      return failure;
+    }
+    facts->folder = false;
+    facts->size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                            info.nFileSizeLow);
+    facts->modificationTime = Seconds(info.ftLastWriteTime);
+  }
   return Status();
 }
 
 }  // namespace
 
-Status File::OpenForReading(const std::string& path) {
+Status Folder::Open(const std::string& path) {
+  // Nothing to hold: each file is opened by its joined path, which also
+  // gives the reason when the folder is gone.
+  Close();
+  open_ = true;
+  path_ = path;
+  return Status();
+}
+
+void Folder::Close() {
+  open_ = false;
+  path_.clear();
+}
+
+Status File::OpenForReading(const std::string& path, PathFacts* facts) {
   if (isOpen()) (void)CloseNow();
   HANDLE handle;
   DWORD error;
-  Status status = OpenRegular(path, GENERIC_READ, OPEN_EXISTING, handle, error);
+  Status status = OpenRegular(path, GENERIC_READ, OPEN_EXISTING, handle, error, facts);
   if (!status.ok()) return status;
   handle_ = reinterpret_cast<std::intptr_t>(handle);
   path_ = path;
   return Status();
 }
 
-Status File::OpenForAppending(const std::string& path, bool* created) {
+Status File::OpenForReading(const Folder& folder, const std::string& name, PathFacts* facts) {
+  if (!folder.isOpen()) return NotOpen();
+  std::string path = folder.path_;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+  return OpenForReading(path + name, facts);
+}
+
+Status File::OpenForAppending(const std::string& path, bool* created, PathFacts* facts) {
   if (isOpen()) (void)CloseNow();
   HANDLE handle;
   DWORD error;
-  Status status = OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, handle, error);
+  Status status =
+      OpenRegular(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, handle, error, facts);
   if (!status.ok()) return status;
   // OPEN_ALWAYS tells an existing file by this code.
   const bool made = error != ERROR_ALREADY_EXISTS;
@@ -144,9 +187,7 @@ Status File::ModificationTime(std::int64_t& seconds) const {
   FILETIME written{};
   if (!::GetFileTime(Handle(handle_), nullptr, nullptr, &written))
     return SystemFailure(::GetLastError());
-  const std::uint64_t ticks =
-      (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
-  seconds = static_cast<std::int64_t>(ticks / 10000000u) - kEpochDifference;
+  seconds = Seconds(written);
   return Status();
 }
 

@@ -176,6 +176,12 @@ Status MakeFolderLink(const std::string& target, const std::string& link) {
   return Status();
 }
 
+Status RemoveFile(const std::string& path) {
+  const std::optional<std::wstring> wide = LongPath(path);
+  if (!wide) return InvalidPath();
+  return ::DeleteFileW(wide->c_str()) ? Status() : SystemFailure(::GetLastError());
+}
+
 Status CutBackFile(const std::string& path, std::int64_t length) {
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) return InvalidPath();

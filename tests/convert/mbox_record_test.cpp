@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <clocale>
-#include <csignal>
 #include <filesystem>
 #include <string>
 
 #include "convert/mbox_record.h"
+#include "os/fault_injection.h"
 #include "tests/support/convert_bytes.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
@@ -91,27 +90,6 @@ TEST(MailboxFile, ARecordAfterAForeignTailStartsOnANewLine) {
   EXPECT_EQ(test::ReadMbox(mbox).size(), 2u);
 }
 
-// Lowers the largest file size this process may write, so that writes fail
-// with EFBIG instead of killing the process with SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int) = SIG_DFL;
-};
-
 TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
   test::TempDir dir;
   std::filesystem::create_directories(dir.path() / "x/Inbox");
@@ -121,12 +99,12 @@ TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
   // Larger than one piece, so the record takes several writes.
   const std::string big = "Subject: 2\r\n\r\n" + std::string(3 * 1024 * 1024, 'b');
   {
-    // Part of the record fits below the limit, so the file really grows
-    // before the write fails.
-    FileSizeLimit limit(first.size() + 1024 * 1024 + 5000);
+    // Part of the record fits before the disk is full, so the file really
+    // grows before the write fails.
+    const os::ScopedFaults full({.pathPart = ".mbox", .bytesBeforeFullDisk = 1024 * 1024 + 5000});
     const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big);
     EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Failed);
-    EXPECT_EQ(outcome.reason, "cannot write the mailbox: File too large");
+    EXPECT_EQ(outcome.reason, "cannot write the mailbox: No space left on device");
   }
   EXPECT_EQ(test::ReadFile(mbox), first);
 

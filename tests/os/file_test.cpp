@@ -65,6 +65,17 @@ TEST(File, AppendsTheBytesExactlyAsGiven) {
   EXPECT_EQ(back, first + "x\ny\r\nz");
   ASSERT_TRUE(file.Close().ok());
 
+  // By its bare name in the open folder, as the messages are opened.
+  os::Folder folder;
+  ASSERT_TRUE(folder.Open(dir.str()).ok());
+  os::PathFacts opened;
+  ASSERT_TRUE(file.OpenForReading(folder, "Inbox.mbox", &opened).ok());
+  EXPECT_EQ(opened.size, static_cast<std::int64_t>(first.size() + 6));
+  EXPECT_EQ(opened.modificationTime, modified);
+  ASSERT_TRUE(file.Read(back.data(), 4, count).ok());
+  EXPECT_EQ(back.substr(0, count), "From");
+  ASSERT_TRUE(file.Close().ok());
+
   // Cut back by name, as a resumed conversion does with a mailbox it has
   // not opened.
   ASSERT_TRUE(os::CutBackFile(path, 7).ok());
