@@ -3,10 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "convert/archive_entry_names.h"
+#include "convert/gzip_block_reader.h"
 #include "convert/message_converter.h"
 #include "convert/message_failure.h"
 #include "convert/queue_conversion.h"
@@ -27,25 +26,18 @@ namespace quillfen {
 
 namespace {
 
-// The read size for the archive file; large blocks keep system calls few.
-constexpr std::size_t kReadBlockSize = 256 * 1024;
-
 struct ArchiveReadFree {
   void operator()(archive* a) const { archive_read_free(a); }
-};
-
-struct GzipClose {
-  void operator()(gzFile_s* file) const { gzclose(file); }
 };
 
 // An open archive: the file, decompressed by zlib, under libarchive's tar
 // reader. zlib, not libarchive, undoes the gzip compression because zlib
 // checks every gzip member's CRC and length, and libarchive does not: a .tgz
 // damaged inside a message's data would otherwise convert without a word.
-// A file that is not gzip-compressed passes through zlib unchanged.
+// Decompressing takes most of a conversion's time, so it runs on a thread of
+// its own, ahead of the conversion.
 struct ArchiveStream {
-  std::unique_ptr<gzFile_s, GzipClose> file;
-  std::vector<char> buffer;
+  std::unique_ptr<GzipBlockReader> file;
   // Why reading the file failed. Kept here because libarchive may replace
   // the reason a read callback gives with a vaguer one of its own.
   std::string readError;
@@ -55,17 +47,6 @@ struct ArchiveStream {
   std::int64_t compressedRead = 0;
 };
 
-// zlib's messages begin with the file's path, which the archive error names
-// already.
-std::string ZlibErrorText(gzFile_s* file, int code, const std::string& path) {
-  if (code == Z_BUF_ERROR) return "the compressed data ends too early";
-  if (code == Z_ERRNO) return std::strerror(errno);
-  int ignored = Z_OK;
-  std::string text = gzerror(file, &ignored);
-  if (text.compare(0, path.size() + 2, path + ": ") == 0) text.erase(0, path.size() + 2);
-  return text.empty() ? "the compressed data is damaged" : text;
-}
-
 struct ReadContext {
   ArchiveStream* stream;
   std::string path;
@@ -74,21 +55,15 @@ struct ReadContext {
 la_ssize_t ReadBlock(archive* reader, void* data, const void** block) {
   auto* context = static_cast<ReadContext*>(data);
   ArchiveStream& stream = *context->stream;
-  const int got =
-      gzread(stream.file.get(), stream.buffer.data(), static_cast<unsigned>(stream.buffer.size()));
-  int code = Z_OK;
-  if (got <= 0) gzerror(stream.file.get(), &code);
-  // At the end of the file, Z_BUF_ERROR means the gzip data stopped in the
-  // middle of a member: the file was cut short.
-  if (got < 0 || (got == 0 && code != Z_OK)) {
-    stream.readError = ZlibErrorText(stream.file.get(), code, context->path);
+  const DecompressedBlock& next = stream.file->Next();
+  if (!next.error.empty()) {
+    stream.readError = next.error;
     archive_set_error(reader, EIO, "%s", stream.readError.c_str());
     return ARCHIVE_FATAL;
   }
-  // One look at the file's offset per block of 256 KiB costs nothing.
-  stream.compressedRead = static_cast<std::int64_t>(gzoffset(stream.file.get()));
-  *block = stream.buffer.data();
-  return got;
+  if (next.size > 0) stream.compressedRead = next.compressedRead;
+  *block = next.data;
+  return static_cast<la_ssize_t>(next.size);
 }
 
 std::string ErrorText(const ArchiveStream& stream) {
@@ -123,12 +98,11 @@ std::unique_ptr<OpenedArchive> OpenArchive(const std::string& path, const RunRep
   auto opened = std::make_unique<OpenedArchive>();
   opened->context.path = path;
   ArchiveStream& stream = opened->stream;
-  errno = 0;
-  stream.file.reset(gzopen(path.c_str(), "rb"));
-  if (!stream.file)
-    throw ArchiveError(path, errno != 0 ? std::strerror(errno) : "cannot open the file", report);
-  gzbuffer(stream.file.get(), kReadBlockSize);
-  stream.buffer.resize(kReadBlockSize);
+  try {
+    stream.file = std::make_unique<GzipBlockReader>(path);
+  } catch (const std::runtime_error& error) {
+    throw ArchiveError(path, error.what(), report);
+  }
 
   stream.reader.reset(archive_read_new());
   archive* reader = stream.reader.get();
