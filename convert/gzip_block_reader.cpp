@@ -53,15 +53,16 @@ struct GzipBlockReader::Shared {
 
 GzipBlockReader::GzipBlockReader(const std::string& path)
     : path_(path), shared_(std::make_unique<Shared>()) {
+  // The blocks come first: nothing after the file is opened may throw.
+  for (std::size_t i = 0; i < kBlocks; ++i) {
+    shared_->blocks.push_back(std::make_unique<Block>());
+    shared_->spare.push_back(shared_->blocks.back().get());
+  }
   errno = 0;
   file_ = gzopen(path.c_str(), "rb");
   if (file_ == nullptr)
     throw std::runtime_error(errno != 0 ? std::strerror(errno) : "cannot open the file");
   gzbuffer(file_, kBlockSize);
-  for (std::size_t i = 0; i < kBlocks; ++i) {
-    shared_->blocks.push_back(std::make_unique<Block>());
-    shared_->spare.push_back(shared_->blocks.back().get());
-  }
   try {
     shared_->thread = std::thread([this] { Produce(); });
   } catch (const std::system_error&) {
