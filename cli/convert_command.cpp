@@ -29,8 +29,11 @@ fs::path AbsolutePath(const std::string& given) {
   return fs::absolute(fs::path(given)).lexically_normal();
 }
 
-void PrintSummary(const RunReport& report, std::ostream& out) {
-  out << "Messages converted: " << report.converted << " of " << report.messages << '\n'
+// totalKnown is false for an archive whose conversion stopped before its
+// end: report.messages then counts only the messages met before the stop.
+void PrintSummary(const RunReport& report, std::ostream& out, bool totalKnown = true) {
+  out << "Messages converted: " << report.converted << " of " << (totalKnown ? "" : "the first ")
+      << report.messages << (totalKnown ? "" : " in the archive") << '\n'
       << "Mailboxes written: " << report.mailboxes.size() << '\n'
       << "Destination: " << report.destinationRoot << '\n';
   for (const std::string& mailbox : report.shortenedMailboxes)
@@ -52,12 +55,19 @@ class ArchiveProgressLine : public ArchiveProgress {
     host_.SetCountLabel("reading the archive: " + std::to_string(entries) + " entries");
   }
   void SetProgress(std::int32_t done, std::int32_t total) override {
-    host_.ShowConversion(done, total);
+    // Read in one pass, the number of messages is known only at the end;
+    // the share of the archive read tells how far the conversion is.
+    if (total > 0)
+      host_.ShowConversion(done, total);
+    else
+      host_.ShowConversionFraction(done, fraction_);
   }
+  void SetFractionRead(double fraction) override { fraction_ = fraction; }
   void Yield() override { host_.Yield(); }
 
  private:
   TerminalHost& host_;
+  double fraction_ = 0.0;
 };
 
 // What one invocation converts: a scanned folder or an archive.
@@ -69,9 +79,10 @@ struct Source {
 };
 
 // Ends the progress line, prints the summary and gives the exit status.
-int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std::ostream& err) {
+int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std::ostream& err,
+             bool totalKnown = true) {
   host.FinishProgress();
-  PrintSummary(report, out);
+  PrintSummary(report, out, totalKnown);
   if (report.stopped) {
     err << "quillfen-cli: interrupted; every mailbox ends with a whole message, and converting "
            "again into the same destination resumes the conversion\n";
@@ -82,13 +93,21 @@ int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std
 
 // Takes the destination and settles what it already holds of the source.
 // Returns the exit status when nothing is to be converted.
-std::optional<int> TakeDestination(const ConvertOptions& options, const Source& source,
+std::optional<int> TakeDestination(const ConvertOptions& options, Source& source,
                                    const fs::path& destination,
                                    std::unique_ptr<DestinationJournal>& journal, std::ostream& out,
                                    std::ostream& err) {
   const std::string destinationRoot = AddTrailingSeparator(destination.string());
   try {
-    journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
+    if (source.archive) {
+      // The journal may find the conversion that an earlier run recorded
+      // under the archive's other count of messages only after counting
+      // them; the identity is then the counted one.
+      journal = OpenArchiveJournal(*source.archive, destinationRoot);
+      source.identity = source.archive->identity();
+    } else {
+      journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
+    }
   } catch (const DestinationBusy&) {
     err << "quillfen-cli: another conversion is writing into " << destination.string() << '\n';
     return kExitCannotStart;
@@ -106,8 +125,11 @@ std::optional<int> TakeDestination(const ConvertOptions& options, const Source& 
       }
       break;
     case EarlierConversion::Interrupted:
-      out << "Resuming an interrupted conversion: " << journal->alreadyConverted() << " of "
-          << source.identity.messages << " messages were already converted.\n";
+      // An archive read in one pass does not know its number of messages
+      // before the end.
+      out << "Resuming an interrupted conversion: " << journal->alreadyConverted();
+      if (source.identity.messages > 0) out << " of " << source.identity.messages;
+      out << " messages were already converted.\n";
       resume = true;
       break;
     case EarlierConversion::ChangedSource:
@@ -181,7 +203,8 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
   ArchiveProgressLine archiveProgress(host);
   if (isArchive) {
     try {
-      source.archive = std::make_unique<ArchiveConversion>(source.path, &archiveProgress);
+      source.archive = std::make_unique<ArchiveConversion>(source.path, &archiveProgress,
+                                                           ArchiveReading::OnePass);
     } catch (const StopRequested&) {
       host.FinishProgress();
       err << "quillfen-cli: interrupted while reading the archive; nothing was converted\n";
@@ -197,9 +220,20 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
   }
 
   std::unique_ptr<DestinationJournal> journal;
-  if (const auto status = TakeDestination(options, source, destination, journal, out, err)) {
+  try {
+    if (const auto status = TakeDestination(options, source, destination, journal, out, err)) {
+      host.FinishProgress();
+      return *status;
+    }
+  } catch (const StopRequested&) {
     host.FinishProgress();
-    return *status;
+    err << "quillfen-cli: interrupted while reading the archive; nothing was converted\n";
+    return kExitInterrupted;
+  } catch (const ArchiveError& e) {
+    // Only an archive counted before its conversion gets here.
+    host.FinishProgress();
+    err << "quillfen-cli: " << e.what() << "; nothing was converted\n";
+    return kExitSomeFailed;
   }
 
   ReaderState readers;
@@ -215,13 +249,16 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
     return Finished(host, source.archive->Convert(*journal, readers), out, err);
   } catch (const StopRequested&) {
     // The archive's conversion left at a record's end; its journal tells
-    // how far it got, and the survey how many messages there were.
+    // how far it got. Read in one pass, only the messages met so far are
+    // known.
     RunReport report;
     report.destinationRoot = journal->destinationRoot();
-    report.messages = source.identity.messages;
+    const std::int32_t total = source.archive->identity().messages;
+    const bool totalKnown = total > 0;
+    report.messages = totalKnown ? total : source.archive->messagesRead();
     report.stopped = true;
     CompleteReport(*journal, report, false);
-    return Finished(host, report, out, err);
+    return Finished(host, report, out, err, totalKnown);
   } catch (const ArchiveError& e) {
     host.FinishProgress();
     err << "quillfen-cli: " << e.what() << "; nothing of this conversion was kept\n";

@@ -39,9 +39,16 @@ void TerminalHost::SetCountLabel(const std::string& text) {
 void TerminalHost::ShowConversion(std::int32_t done, std::int32_t total) {
   if (!showProgress_) return;
   const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
+  DrawBar(fraction, "Message " + std::to_string(done) + " (of " + std::to_string(total) + ")");
+}
+
+void TerminalHost::ShowConversionFraction(std::int32_t done, double fraction) {
+  if (!showProgress_) return;
+  DrawBar(static_cast<float>(fraction), "Message " + std::to_string(done));
+}
+
+void TerminalHost::DrawBar(float fraction, const std::string& text) {
   const float clamped = std::clamp(fraction, 0.0f, 1.0f);
-  const std::string text =
-      "Message " + std::to_string(done) + " (of " + std::to_string(total) + ")";
   const int percent = static_cast<int>(std::floor(clamped * 100.0f));
   if (!DueForRedraw(percent, clamped >= 1.0f)) return;
   lastPercent_ = percent;

@@ -40,6 +40,9 @@ class TerminalHost : public ScanObserver {
 
   // done of total messages converted.
   void ShowConversion(std::int32_t done, std::int32_t total);
+  // done messages converted of a number not known yet; fraction (0 to 1)
+  // tells how far the conversion is.
+  void ShowConversionFraction(std::int32_t done, double fraction);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -48,6 +51,7 @@ class TerminalHost : public ScanObserver {
   // changes or the run reaches its end, so that printing never costs more
   // than converting.
   bool DueForRedraw(int percent, bool final);
+  void DrawBar(float fraction, const std::string& text);
   void Draw(const std::string& line);
 
   std::ostream& progress_;

@@ -3,10 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "convert/archive_entry_names.h"
+#include "convert/gzip_block_reader.h"
 #include "convert/message_converter.h"
 #include "convert/message_failure.h"
 #include "convert/queue_conversion.h"
@@ -27,41 +26,26 @@ namespace quillfen {
 
 namespace {
 
-// The read size for the archive file; large blocks keep system calls few.
-constexpr std::size_t kReadBlockSize = 256 * 1024;
-
 struct ArchiveReadFree {
   void operator()(archive* a) const { archive_read_free(a); }
-};
-
-struct GzipClose {
-  void operator()(gzFile_s* file) const { gzclose(file); }
 };
 
 // An open archive: the file, decompressed by zlib, under libarchive's tar
 // reader. zlib, not libarchive, undoes the gzip compression because zlib
 // checks every gzip member's CRC and length, and libarchive does not: a .tgz
 // damaged inside a message's data would otherwise convert without a word.
-// A file that is not gzip-compressed passes through zlib unchanged.
+// Decompressing takes most of a conversion's time, so it runs on a thread of
+// its own, ahead of the conversion.
 struct ArchiveStream {
-  std::unique_ptr<gzFile_s, GzipClose> file;
-  std::vector<char> buffer;
+  std::unique_ptr<GzipBlockReader> file;
   // Why reading the file failed. Kept here because libarchive may replace
   // the reason a read callback gives with a vaguer one of its own.
   std::string readError;
   std::unique_ptr<archive, ArchiveReadFree> reader;  // released before file
+  // The compressed bytes of the file read so far, for the progress of a
+  // conversion that reads the archive once.
+  std::int64_t compressedRead = 0;
 };
-
-// zlib's messages begin with the file's path, which the archive error names
-// already.
-std::string ZlibErrorText(gzFile_s* file, int code, const std::string& path) {
-  if (code == Z_BUF_ERROR) return "the compressed data ends too early";
-  if (code == Z_ERRNO) return std::strerror(errno);
-  int ignored = Z_OK;
-  std::string text = gzerror(file, &ignored);
-  if (text.compare(0, path.size() + 2, path + ": ") == 0) text.erase(0, path.size() + 2);
-  return text.empty() ? "the compressed data is damaged" : text;
-}
 
 struct ReadContext {
   ArchiveStream* stream;
@@ -71,19 +55,15 @@ struct ReadContext {
 la_ssize_t ReadBlock(archive* reader, void* data, const void** block) {
   auto* context = static_cast<ReadContext*>(data);
   ArchiveStream& stream = *context->stream;
-  const int got =
-      gzread(stream.file.get(), stream.buffer.data(), static_cast<unsigned>(stream.buffer.size()));
-  int code = Z_OK;
-  if (got <= 0) gzerror(stream.file.get(), &code);
-  // At the end of the file, Z_BUF_ERROR means the gzip data stopped in the
-  // middle of a member: the file was cut short.
-  if (got < 0 || (got == 0 && code != Z_OK)) {
-    stream.readError = ZlibErrorText(stream.file.get(), code, context->path);
+  const DecompressedBlock& next = stream.file->Next();
+  if (!next.error.empty()) {
+    stream.readError = next.error;
     archive_set_error(reader, EIO, "%s", stream.readError.c_str());
     return ARCHIVE_FATAL;
   }
-  *block = stream.buffer.data();
-  return got;
+  if (next.size > 0) stream.compressedRead = next.compressedRead;
+  *block = next.data;
+  return static_cast<la_ssize_t>(next.size);
 }
 
 std::string ErrorText(const ArchiveStream& stream) {
@@ -118,12 +98,11 @@ std::unique_ptr<OpenedArchive> OpenArchive(const std::string& path, const RunRep
   auto opened = std::make_unique<OpenedArchive>();
   opened->context.path = path;
   ArchiveStream& stream = opened->stream;
-  errno = 0;
-  stream.file.reset(gzopen(path.c_str(), "rb"));
-  if (!stream.file)
-    throw ArchiveError(path, errno != 0 ? std::strerror(errno) : "cannot open the file", report);
-  gzbuffer(stream.file.get(), kReadBlockSize);
-  stream.buffer.resize(kReadBlockSize);
+  try {
+    stream.file = std::make_unique<GzipBlockReader>(path);
+  } catch (const std::runtime_error& error) {
+    throw ArchiveError(path, error.what(), report);
+  }
 
   stream.reader.reset(archive_read_new());
   archive* reader = stream.reader.get();
@@ -230,15 +209,30 @@ class ArchiveFolders {
     if (last != std::string::npos) AddFolder(relative.substr(0, last));
   }
 
+  // Adds the folders that entry proves to exist: itself when it is a
+  // folder, else the folders above it.
+  void AddFoldersOf(const ArchiveEntryPath& name, bool isFolder) {
+    if (!name.problem.empty()) return;
+    if (isFolder)
+      AddFolder(name.relative);
+    else
+      AddParentsOf(name.relative);
+  }
+
   // Whether folder (with or without a trailing separator) exists once the
   // archive is extracted into root. Folders outside root are looked up on
-  // disk, where they would be looked up after a real extraction too.
-  bool Exists(std::string folder, const std::string& root) const {
+  // disk, where they would be looked up after a real extraction too. A
+  // folder inside root that was not met is missing when complete (every
+  // entry was seen), else not known yet.
+  std::optional<bool> Lookup(std::string folder, const std::string& root, bool complete) const {
     const std::string rootFolder = root.substr(0, root.size() - 1);
     while (folder.size() > 1 && folder.back() == separator_) folder.pop_back();
     if (folder == rootFolder) return true;
-    if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0)
-      return folders_.count(folder.substr(root.size())) != 0;
+    if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0) {
+      if (folders_.count(folder.substr(root.size())) != 0) return true;
+      if (complete) return false;
+      return std::nullopt;
+    }
     return IsFolder(folder);
   }
 
@@ -252,6 +246,12 @@ class ArchiveFolders {
 struct ArchiveConversion::Survey {
   std::int32_t items = 0;  // entries other than folders
   ArchiveFolders folders;
+  bool complete = false;  // every header was read
+};
+
+struct ArchiveConversion::Opened {
+  std::unique_ptr<OpenedArchive> archive;
+  archive_entry* first = nullptr;  // null for an empty archive
 };
 
 namespace {
@@ -265,20 +265,15 @@ void SurveyArchive(const std::string& path, ArchiveProgress& progress,
   while (archive_entry* entry = NextEntry(*opened, nothingWritten)) {
     ++entries;
     const std::string entryName = EntryName(entry);
-    const ArchiveEntryPath name = ParseArchiveEntryName(entryName);
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
     if (!isFolder && survey.items < INT32_MAX) ++survey.items;
     if (!isFolder && IsMessageName(entryName)) ++identity.messages;
-    if (name.problem.empty()) {
-      if (isFolder)
-        survey.folders.AddFolder(name.relative);
-      else
-        survey.folders.AddParentsOf(name.relative);
-    }
+    survey.folders.AddFoldersOf(ParseArchiveEntryName(entryName), isFolder);
     progress.Counting(entries);
     progress.Yield();
   }
   ReadToEnd(*opened, nothingWritten);
+  survey.complete = true;
 }
 
 // The length of path's archive extension (".tgz", ".tar.gz" or ".tar" in any
@@ -319,7 +314,8 @@ std::string ArchiveExtractionFolder(const std::string& archivePath) {
   return AddTrailingSeparator(path);
 }
 
-ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* progress)
+ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* progress,
+                                     ArchiveReading reading)
     : archivePath_(std::move(archivePath)),
       progress_(progress != nullptr ? progress : &quiet_),
       root_(ArchiveExtractionFolder(archivePath_)),
@@ -329,11 +325,43 @@ ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* p
   // size and modification time stand for its messages.
   struct stat info {};
   SourceFingerprint fingerprint;
-  if (::stat(archivePath_.c_str(), &info) == 0)
+  if (::stat(archivePath_.c_str(), &info) == 0) {
     fingerprint.Add(archivePath_, static_cast<std::int64_t>(info.st_size),
                     static_cast<std::int64_t>(info.st_mtime));
-  SurveyArchive(archivePath_, *progress_, *survey_, identity_);
+    fileSize_ = static_cast<std::int64_t>(info.st_size);
+  }
   identity_.fingerprint = fingerprint.value();
+  if (reading == ArchiveReading::SurveyFirst) {
+    SurveyArchive(archivePath_, *progress_, *survey_, identity_);
+  } else {
+    // The first header tells a file that is no archive at all before the
+    // destination is touched; the rest is read while converting.
+    const RunReport nothingWritten;
+    opened_ = std::make_unique<Opened>();
+    opened_->archive = OpenArchive(archivePath_, nothingWritten);
+    opened_->first = NextEntry(*opened_->archive, nothingWritten);
+  }
+}
+
+void ArchiveConversion::SurveyNow() {
+  if (survey_->complete) return;
+  // Counts start afresh; the folders met so far are in the archive anyway.
+  survey_->items = 0;
+  SourceIdentity counted = identity_;
+  counted.messages = 0;
+  SurveyArchive(archivePath_, *progress_, *survey_, counted);
+  identity_ = counted;
+}
+
+bool ArchiveConversion::SourceFolderExists(const std::string& folder) {
+  if (const std::optional<bool> known = survey_->folders.Lookup(folder, root_, survey_->complete))
+    return *known;
+  // A batch folder came before anything of its sibling: only the whole
+  // archive can tell whether that sibling exists, and deciding now keeps the
+  // records in archive order. A real export never gets here, as a folder's
+  // first items come before its batch folders.
+  SurveyNow();
+  return survey_->folders.Lookup(folder, root_, true).value_or(false);
 }
 
 ArchiveConversion::~ArchiveConversion() = default;
@@ -359,25 +387,42 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
       journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
   const std::string& root = root_;
   Survey& survey = *survey_;
-  MessageConverter converter(journal, readers, [&survey, &root](const std::string& folder) {
-    return survey.folders.Exists(folder, root);
-  });
+  // Read in one pass, the folders become known as the entries go by.
+  const bool onePass = !survey.complete;
+  MessageConverter converter(
+      journal, readers, [this](const std::string& folder) { return SourceFolderExists(folder); });
 
-  std::int32_t total = survey.items;
+  std::int32_t total = onePass ? 0 : survey.items;
   std::int32_t done = 0;
+  messagesRead_ = 0;
+  if (onePass) progress.SetFractionRead(0.0);
   progress.SetProgress(done, total);
 
   try {
-    const auto opened = OpenArchive(archivePath_, report);
-    while (archive_entry* entry = NextEntry(*opened, report)) {
+    std::unique_ptr<OpenedArchive> opened;
+    archive_entry* entry = nullptr;
+    if (opened_) {
+      opened = std::move(opened_->archive);
+      entry = opened_->first;
+      opened_.reset();
+    } else {
+      opened = OpenArchive(archivePath_, report);
+      entry = NextEntry(*opened, report);
+    }
+    for (; entry != nullptr; entry = NextEntry(*opened, report)) {
       const bool isLink = IsLinkEntry(entry);
-      if (archive_entry_filetype(entry) == AE_IFDIR && !isLink) continue;
-
+      const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !isLink;
       const std::string name = EntryName(entry);
-      if (IsMessageName(name)) {
+      const bool isMessage = !isFolder && IsMessageName(name);
+      std::optional<ArchiveEntryPath> path;
+      if (onePass || isMessage) path = ParseArchiveEntryName(name);
+      if (onePass) survey.folders.AddFoldersOf(*path, isFolder);
+      if (isFolder) continue;
+
+      if (isMessage) {
         const std::int32_t index = report.messages++;
-        const ArchiveEntryPath path = ParseArchiveEntryName(name);
-        std::string problem = path.problem;
+        messagesRead_ = report.messages;
+        std::string problem = path->problem;
         if (problem.empty() && isLink)
           problem = "the entry is a link, not a message; links are not followed";
         else if (problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
@@ -388,7 +433,7 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
           journal.Settled(index);
           report.failures.push_back({name, problem});
         } else {
-          const std::string sourceFile = root + path.relative;
+          const std::string sourceFile = root + path->relative;
           progress.SetCurrentFolder(ExtractParentPath(sourceFile));
           std::optional<ArchiveEntrySource> source;
           const MessageOutcome outcome = converter.Convert(
@@ -403,9 +448,17 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
         }
       }
 
-      ++done;
-      total = std::max(total, done);
-      progress.SetProgress(done, total);
+      if (onePass) {
+        progress.SetFractionRead(
+            fileSize_ > 0 ? std::min(1.0, static_cast<double>(opened->stream.compressedRead) /
+                                              static_cast<double>(fileSize_))
+                          : 0.0);
+        progress.SetProgress(report.messages, 0);
+      } else {
+        ++done;
+        total = std::max(total, done);
+        progress.SetProgress(done, total);
+      }
       yield();
     }
     ReadToEnd(*opened, report);
@@ -419,8 +472,32 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
     journal.Stop();
     throw;
   }
+  if (onePass) {
+    identity_.messages = report.messages;
+    progress.SetFractionRead(1.0);
+    progress.SetProgress(report.messages, 0);
+  }
   CompleteReport(journal, report, true);
   return report;
+}
+
+std::unique_ptr<DestinationJournal> OpenArchiveJournal(ArchiveConversion& conversion,
+                                                       const std::string& destinationRoot) {
+  auto journal = std::make_unique<DestinationJournal>(destinationRoot, conversion.identity());
+  if (journal->earlier() != EarlierConversion::ChangedSource) return journal;
+  // The destination holds a conversion of this path that does not match:
+  // the file changed, or it was read the other way and recorded the other
+  // number of messages. Only that number is tried otherwise; size and
+  // modification time must still match.
+  SourceIdentity other = conversion.identity();
+  if (other.messages == 0) {
+    conversion.SurveyNow();
+    other = conversion.identity();
+  } else {
+    other.messages = 0;
+  }
+  journal.reset();  // the lock is taken again by the next one
+  return std::make_unique<DestinationJournal>(destinationRoot, other);
 }
 
 RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
@@ -428,10 +505,10 @@ RunReport ConvertArchive(const std::string& archivePath, const std::string& dest
   // An empty destination would put the mirror tree below the file system's
   // root; that is a caller's mistake, never a folder the user chose.
   if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
-  ArchiveConversion conversion(archivePath, progress);
-  DestinationJournal journal(destinationRoot, conversion.identity());
-  journal.Begin(journal.earlier() == EarlierConversion::Interrupted);
-  return conversion.Convert(journal, readers);
+  ArchiveConversion conversion(archivePath, progress, ArchiveReading::OnePass);
+  const auto journal = OpenArchiveJournal(conversion, destinationRoot);
+  journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
+  return conversion.Convert(*journal, readers);
 }
 
 }  // namespace quillfen

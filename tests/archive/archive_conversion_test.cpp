@@ -34,12 +34,24 @@ class RecordingProgress : public ArchiveProgress {
   void SetProgress(std::int32_t done, std::int32_t total) override {
     steps.emplace_back(done, total);
   }
+  void SetFractionRead(double fraction) override { fractions.push_back(fraction); }
   void SetCurrentFolder(const std::string& folder) override { folders.insert(folder); }
 
   std::int32_t counted = 0;
   std::vector<std::pair<std::int32_t, std::int32_t>> steps;
+  std::vector<double> fractions;
   std::set<std::string> folders;
 };
+
+// Converts as a front end that shows the number of entries first does:
+// the archive is surveyed before its conversion.
+RunReport ConvertSurveyed(const fs::path& archive, const std::string& destination,
+                          ArchiveProgress* progress, ReaderState& readers) {
+  ArchiveConversion conversion(archive.string(), progress, ArchiveReading::SurveyFirst);
+  const auto journal = OpenArchiveJournal(conversion, destination);
+  journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
+  return conversion.Convert(*journal, readers);
+}
 
 // Adds to a generated tree what the generator leaves out: a batch folder
 // without its sibling, a folder reached only through deeper folders, an
@@ -98,13 +110,17 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
   EXPECT_TRUE(expected.count("Deep/Er/Still/Still.mbox"));
   EXPECT_TRUE(actual == expected) << "the records of some mailbox differ";
 
-  // Progress counts every entry that is not a folder, ends at its total,
-  // and names folders as the extracted export would.
+  // Read in one pass, progress counts messages with no total, the share
+  // read ends at the whole file, and folders are named as the extracted
+  // export would.
   ASSERT_FALSE(progress.steps.empty());
   EXPECT_EQ(progress.steps.front().first, 0);
-  EXPECT_EQ(progress.steps.back().first, progress.steps.back().second);
-  EXPECT_EQ(progress.steps.back().second,
-            static_cast<std::int32_t>(test::FilesBelow(source).size()));
+  EXPECT_EQ(progress.steps.back().first, archiveReport.messages);
+  EXPECT_TRUE(std::all_of(progress.steps.begin(), progress.steps.end(),
+                          [](const auto& step) { return step.second == 0; }));
+  ASSERT_FALSE(progress.fractions.empty());
+  EXPECT_TRUE(std::is_sorted(progress.fractions.begin(), progress.fractions.end()));
+  EXPECT_EQ(progress.fractions.back(), 1.0);
   EXPECT_TRUE(progress.folders.count(source.string() + "/Inbox!1/"));
 }
 
@@ -117,6 +133,62 @@ INSTANTIATE_TEST_SUITE_P(Flavours, ArchiveMatchesFolder,
                                   (info.param.options.pax ? "Pax" : "Ustar") +
                                   (info.param.options.folderEntries ? "WithFolders" : "FilesOnly");
                          });
+
+TEST(ArchiveConversion, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
+  TempDir temp;
+  const auto message = [](const std::string& subject) {
+    return "From: a@example.com\nSubject: " + subject + "\n\nbody\n";
+  };
+  // Batch folders come first: "Inbox!1" before anything of "Inbox",
+  // "Deep!2" before the only entry that proves "Deep", below it, and
+  // "Solo!1" whose sibling never comes.
+  const std::vector<TarEntry> entries = {
+      TarEntry::File("Inbox!1/1.eml", message("batch")),
+      TarEntry::File("Deep!2/2.eml", message("deep batch")),
+      TarEntry::File("Solo!1/3.eml", message("solo")),
+      TarEntry::File("Inbox/4.eml", message("first")),
+      TarEntry::File("Deep/Sub/notes.txt", "not a message"),
+  };
+  // As a real export holds them: a folder's first items before its batch
+  // folders, and every batch folder with its sibling.
+  const std::vector<TarEntry> usual = {entries[3], entries[4], entries[0], entries[1]};
+  test::WriteTar(temp.path() / "export.tgz", entries);
+  fs::create_directories(temp.path() / "usual");
+  test::WriteTar(temp.path() / "usual" / "export.tgz", usual);
+
+  ReaderState readers;
+  RecordingProgress usualProgress;
+  const std::string usualDestination = (temp.path() / "usual-out").string() + "/";
+  ConvertArchive((temp.path() / "usual" / "export.tgz").string(), usualDestination, &usualProgress,
+                 readers);
+  EXPECT_EQ(usualProgress.counted, 0) << "the archive was read twice";
+  EXPECT_THAT(
+      test::FilesBelow(test::MirrorOf(usualDestination, (temp.path() / "usual/export/").string())),
+      UnorderedElementsAre("Inbox/Inbox.mbox", "Deep/Deep.mbox"));
+
+  const std::string destination = (temp.path() / "out").string() + "/";
+  RecordingProgress progress;
+  const RunReport report =
+      ConvertArchive((temp.path() / "export.tgz").string(), destination, &progress, readers);
+
+  EXPECT_THAT(report.failures, IsEmpty());
+  EXPECT_EQ(report.converted, 4);
+  const fs::path mirror = test::MirrorOf(destination, (temp.path() / "export").string() + "/");
+  const auto subjects = [&](const std::string& mailbox) {
+    std::vector<std::string> found;
+    for (const test::StoredRecord& record : test::ReadMbox(mirror / mailbox)) {
+      const std::size_t at = record.text.find("Subject: ");
+      found.push_back(record.text.substr(at + 9, record.text.find('\n', at) - at - 9));
+    }
+    return found;
+  };
+  EXPECT_THAT(test::FilesBelow(mirror),
+              UnorderedElementsAre("Inbox/Inbox.mbox", "Deep/Deep.mbox", "Solo!1/Solo!1.mbox"));
+  // Records stay in archive order.
+  EXPECT_THAT(subjects("Inbox/Inbox.mbox"), ElementsAre("batch", "first"));
+  EXPECT_THAT(subjects("Deep/Deep.mbox"), ElementsAre("deep batch"));
+  EXPECT_GT(progress.counted, 0) << "the headers were not read again to decide";
+}
 
 TEST(ArchiveConversion, CorpusAsArchiveMatchesTheCorpusFolder) {
   const fs::path corpus = test::CorpusRoot();
@@ -220,7 +292,7 @@ struct PackedExport {
   }
 };
 
-TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameBeforeAnythingIsWritten) {
+TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameAndLeaveNoRecord) {
   PackedExport packed;
   const std::string tgzBytes = test::ReadFile(packed.tgz);
   const std::string tarBytes = test::ReadFile(packed.tar);
@@ -252,7 +324,15 @@ TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameBeforeAnythingIsWritten) 
       EXPECT_FALSE(e.reason().empty());
       EXPECT_EQ(e.report().converted, 0);
     }
-    EXPECT_FALSE(fs::exists(destination)) << "something was written";
+    // Read once, a damaged archive may be found only after records were
+    // written: they are all taken back. What is no archive at all is found
+    // before the destination is touched.
+    if (name == "garbage.tgz" || name == "empty.tar") {
+      EXPECT_FALSE(fs::exists(destination)) << "something was written";
+    } else if (fs::exists(destination)) {
+      for (const std::string& file : test::FilesBelow(destination))
+        EXPECT_TRUE(file.starts_with(".quillfen/")) << file << " was left behind";
+    }
   }
 
   ReaderState readers;
@@ -261,8 +341,8 @@ TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameBeforeAnythingIsWritten) 
                ArchiveError);
 }
 
-// Replaces the archive with a cut copy once the counting pass is over, as if
-// the file were overwritten while it is being converted.
+// Replaces the archive with a cut copy once the counting pass of a surveyed
+// conversion is over, as if the file were overwritten between its passes.
 class CutAfterCounting : public ArchiveProgress {
  public:
   CutAfterCounting(fs::path archive, std::string cutBytes)
@@ -300,7 +380,7 @@ TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesNothingOfItsRun) {
     test::WriteFile(earlier, kept);
 
     ReaderState readers;
-    EXPECT_THROW(ConvertArchive(archive.string(), destination, &progress, readers), ArchiveError);
+    EXPECT_THROW(ConvertSurveyed(archive, destination, &progress, readers), ArchiveError);
     std::size_t records = 0;
     for (const auto& [mailbox, texts] : test::MailboxRecordSets(mirror))
       if (mailbox != "Inbox/Inbox.mbox") records += texts.size();
@@ -311,40 +391,41 @@ TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesNothingOfItsRun) {
 
 struct StopRequested {};
 
-// A front end stops the conversion by throwing from its Yield. Until
-// stopAt is set, it counts the yields of the counting pass.
+// A front end stops the conversion by throwing from its Yield, at the
+// stopAt-th yield of the converting pass.
 class StopAfterYields : public ArchiveProgress {
  public:
-  void SetProgress(std::int32_t done, std::int32_t) override {
-    if (done == 0 && countingYields == 0) countingYields = yields;
-  }
+  explicit StopAfterYields(int stopAt) : stopAt_(stopAt) {}
+  void SetProgress(std::int32_t, std::int32_t) override { converting_ = true; }
   void Yield() override {
-    if (++yields == stopAt) throw StopRequested{};
+    if (converting_ && ++yields_ == stopAt_) throw StopRequested{};
   }
-  int yields = 0;
-  int countingYields = 0;
-  int stopAt = -1;
+
+ private:
+  int stopAt_;
+  int yields_ = 0;
+  bool converting_ = false;
 };
 
-TEST(ArchiveConversion, AStopFromTheFrontEndEndsTheConversionAndIsNotAMessageFailure) {
+TEST(ArchiveConversion, StopsAndResumesGiveEveryMessageOnceWhicheverWayTheArchiveIsRead) {
   PackedExport packed;
-  StopAfterYields counter;
+  const std::string destination = (packed.temp.path() / "stopped").string() + "/";
   ReaderState readers;
-  ConvertArchive(packed.tgz.string(), (packed.temp.path() / "counted").string() + "/", &counter,
-                 readers);
-  ASSERT_GT(counter.countingYields, 0);
-
-  // Each stop lands at a different yield of the converting pass: between
-  // entries, and inside the reading and the appending of a message.
+  // Each stop lands at a different yield: between entries, and inside the
+  // reading and the appending of a message. Runs read in one pass and runs
+  // that survey first take turns, so each resumes what the other left.
   for (int later = 1; later <= 24; ++later) {
     SCOPED_TRACE(later);
-    StopAfterYields progress;
-    progress.stopAt = counter.countingYields + later;
-    EXPECT_THROW(
-        ConvertArchive(packed.tgz.string(), (packed.temp.path() / "stopped").string() + "/",
-                       &progress, readers),
-        StopRequested);
+    StopAfterYields progress(later * 3);
+    if (later % 2 == 0)
+      EXPECT_THROW(ConvertArchive(packed.tgz.string(), destination, &progress, readers),
+                   StopRequested);
+    else
+      EXPECT_THROW(ConvertSurveyed(packed.tgz, destination, &progress, readers), StopRequested);
   }
+  const RunReport last = ConvertArchive(packed.tgz.string(), destination, nullptr, readers);
+  EXPECT_GT(last.alreadyConverted, 0);
+  EXPECT_TRUE(test::MailboxRecordSets(test::MirrorOf(destination, packed.root)) == packed.records);
 }
 
 TEST(ArchiveNames, ArchivePathsAndTheFolderTheyStandFor) {
