@@ -99,15 +99,8 @@ std::optional<int> TakeDestination(const ConvertOptions& options, Source& source
                                    std::ostream& err) {
   const std::string destinationRoot = AddTrailingSeparator(destination.string());
   try {
-    if (source.archive) {
-      // The journal may find the conversion that an earlier run recorded
-      // under the archive's other count of messages only after counting
-      // them; the identity is then the counted one.
-      journal = OpenArchiveJournal(*source.archive, destinationRoot);
-      source.identity = source.archive->identity();
-    } else {
-      journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
-    }
+    if (source.archive) source.identity = source.archive->identity();
+    journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
   } catch (const DestinationBusy&) {
     err << "quillfen-cli: another conversion is writing into " << destination.string() << '\n';
     return kExitCannotStart;

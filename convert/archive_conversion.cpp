@@ -481,32 +481,13 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
   return report;
 }
 
-std::unique_ptr<DestinationJournal> OpenArchiveJournal(ArchiveConversion& conversion,
-                                                       const std::string& destinationRoot) {
-  auto journal = std::make_unique<DestinationJournal>(destinationRoot, conversion.identity());
-  if (journal->earlier() != EarlierConversion::ChangedSource) return journal;
-  // The destination holds a conversion of this path that does not match:
-  // the file changed, or it was read the other way and recorded the other
-  // number of messages. Only that number is tried otherwise; size and
-  // modification time must still match.
-  SourceIdentity other = conversion.identity();
-  if (other.messages == 0) {
-    conversion.SurveyNow();
-    other = conversion.identity();
-  } else {
-    other.messages = 0;
-  }
-  journal.reset();  // the lock is taken again by the next one
-  return std::make_unique<DestinationJournal>(destinationRoot, other);
-}
-
 RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
                          ArchiveProgress* progress, ReaderState& readers) {
   // An empty destination would put the mirror tree below the file system's
   // root; that is a caller's mistake, never a folder the user chose.
   if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
   ArchiveConversion conversion(archivePath, progress, ArchiveReading::OnePass);
-  const auto journal = OpenArchiveJournal(conversion, destinationRoot);
+  const auto journal = std::make_unique<DestinationJournal>(destinationRoot, conversion.identity());
   journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
   return conversion.Convert(*journal, readers);
 }

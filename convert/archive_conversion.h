@@ -109,8 +109,8 @@ class ArchiveConversion {
 
   // The archive as a source: its path, size, modification time and the
   // number of its messages. Read in one pass, that number is 0 (unknown)
-  // until Convert finished or SurveyNow ran; a journal begun with it
-  // records 0, and OpenArchiveJournal still finds such a conversion again.
+  // until Convert finished or SurveyNow ran; a journal knows the archive
+  // again by its path and fingerprint alone.
   const SourceIdentity& identity() const { return identity_; }
   // The messages met so far by Convert: all of them once it finished.
   std::int32_t messagesRead() const { return messagesRead_; }
@@ -144,18 +144,6 @@ class ArchiveConversion {
   std::unique_ptr<Survey> survey_;
   std::unique_ptr<Opened> opened_;
 };
-
-// The journal of destinationRoot for conversion's archive, to be begun by
-// the caller. The journal knows an earlier conversion of the archive by its
-// path, fingerprint and number of messages, and a one-pass conversion
-// records 0 for that number: when the destination holds a conversion of the
-// same path that does not match, the other count is tried too (0 for a
-// surveyed conversion; for a one-pass one the true number, which costs a
-// SurveyNow), so that a conversion begun by either way of reading is resumed
-// or recognised as finished by the other. Throws what DestinationJournal's
-// constructor and SurveyNow throw.
-std::unique_ptr<DestinationJournal> OpenArchiveJournal(ArchiveConversion& conversion,
-                                                       const std::string& destinationRoot);
 
 // The whole conversion of an archive in one call, read in one pass, for
 // callers that ask the user nothing: an interrupted conversion of the same

@@ -294,9 +294,11 @@ void DestinationJournal::Read() {
 }
 
 void DestinationJournal::Assess() {
+  // The fingerprint speaks for the messages (a folder's names; an archive's
+  // size and time), so their number, which an archive read in one pass
+  // learns only at its end, is not compared.
   const auto same = [this](const Conversion& c) {
-    return c.fingerprint == source_.fingerprint && c.messages == source_.messages &&
-           c.path == source_.path && !c.abandoned;
+    return c.fingerprint == source_.fingerprint && c.path == source_.path && !c.abandoned;
   };
   if (!conversions_.empty() && same(conversions_.back())) {
     Conversion& last = conversions_.back();

@@ -48,7 +48,7 @@ class RecordingProgress : public ArchiveProgress {
 RunReport ConvertSurveyed(const fs::path& archive, const std::string& destination,
                           ArchiveProgress* progress, ReaderState& readers) {
   ArchiveConversion conversion(archive.string(), progress, ArchiveReading::SurveyFirst);
-  const auto journal = OpenArchiveJournal(conversion, destination);
+  const auto journal = std::make_unique<DestinationJournal>(destination, conversion.identity());
   journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
   return conversion.Convert(*journal, readers);
 }
