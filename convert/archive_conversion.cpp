@@ -261,15 +261,15 @@ void SurveyArchive(const std::string& path, ArchiveProgress& progress,
                    ArchiveConversion::Survey& survey, SourceIdentity& identity) {
   const RunReport nothingWritten;
   const auto opened = OpenArchive(path, nothingWritten);
-  std::int32_t entries = 0;
   while (archive_entry* entry = NextEntry(*opened, nothingWritten)) {
-    ++entries;
     const std::string entryName = EntryName(entry);
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
     if (!isFolder && survey.items < INT32_MAX) ++survey.items;
     if (!isFolder && IsMessageName(entryName)) ++identity.messages;
     survey.folders.AddFoldersOf(ParseArchiveEntryName(entryName), isFolder);
-    progress.Counting(entries);
+    // Files are counted, as a folder's scan counts them: the window shows
+    // this number as the queue's length.
+    progress.Counting(survey.items);
     progress.Yield();
   }
   ReadToEnd(*opened, nothingWritten);

@@ -45,9 +45,10 @@ class ArchiveProgress {
   virtual ~ArchiveProgress() = default;
 
   // Called while the archive's entries are counted, with the number of
-  // entries seen so far: before anything is written, or, read in one pass,
+  // entries other than folders seen so far: before anything is written, or,
+  // read in one pass,
   // when a batch folder came before its sibling (see Convert).
-  virtual void Counting(std::int32_t entries) { (void)entries; }
+  virtual void Counting(std::int32_t files) { (void)files; }
   // Called for every entry that is not a folder, after it was handled, and
   // once with done 0 before the first. After a survey, done counts those
   // entries and never exceeds total. Read in one pass, the number of entries
