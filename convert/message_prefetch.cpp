@@ -17,8 +17,8 @@ constexpr std::size_t kLargestHeld = 1024 * 1024;
 // How far the reading may run ahead.
 constexpr std::size_t kMostMessagesAhead = 128;
 constexpr std::size_t kMostBytesAhead = 2 * 1024 * 1024;
-constexpr std::size_t kBufferUnit = 32 * 1024;
-constexpr std::size_t kMostSpareBuffers = 16;
+constexpr std::size_t kBufferUnit = 8 * 1024;
+constexpr std::size_t kMostSpareBuffers = 8;
 
 }  // namespace
 

@@ -109,29 +109,22 @@ class KeyedList {
     return std::string_view(keyBytes_).substr(begin, end - begin);
   }
 
-  // A slot holds a position (1-based, low half; 0 when the slot is empty)
-  // and more bits of its key's hash (high half), so that most slots on a
-  // probe run are passed over without comparing keys.
-  static std::uint64_t Tag(std::size_t hash) {
-    return (static_cast<std::uint64_t>(hash) * 0x9e3779b97f4a7c15ULL) & 0xffffffff00000000ULL;
-  }
-  static std::uint32_t PositionIn(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
-
-  // The slot that holds key, or kNotFound.
+  // The slot that holds key, or kNotFound. A slot holds a position (from 1;
+  // 0 when the slot is empty): four bytes a slot keeps the table small, and
+  // the keys compared on a probe run are short.
   std::size_t FindSlot(std::string_view key, std::size_t hash) const {
     if (slots_.empty()) return kNotFound;
     const std::size_t mask = slots_.size() - 1;
-    const std::uint64_t tag = Tag(hash);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      const std::uint64_t entry = slots_[slot];
-      if (entry == 0) return kNotFound;
-      if ((entry & 0xffffffff00000000ULL) == tag && KeyAt(PositionIn(entry)) == key) return slot;
+      const std::uint32_t position = slots_[slot];
+      if (position == 0) return kNotFound;
+      if (KeyAt(position) == key) return slot;
     }
   }
 
   std::uint32_t FindPosition(std::string_view key) const {
     const std::size_t slot = FindSlot(key, Hash(key));
-    return slot == kNotFound ? 0 : PositionIn(slots_[slot]);
+    return slot == kNotFound ? 0 : slots_[slot];
   }
 
   // Puts position into the first empty slot on hash's probe run; the table
@@ -140,11 +133,11 @@ class KeyedList {
     const std::size_t mask = slots_.size() - 1;
     std::size_t slot = hash & mask;
     while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = Tag(hash) | position;
+    slots_[slot] = position;
   }
 
   void Rehash(std::size_t slotCount) {
-    std::vector<std::uint64_t> old(slotCount, 0);
+    std::vector<std::uint32_t> old(slotCount, 0);
     old.swap(slots_);
     for (std::uint32_t position = 1; position <= values_.size(); ++position)
       Place(position, Hash(KeyAt(position)));
@@ -155,7 +148,7 @@ class KeyedList {
   std::string keyBytes_;
   std::vector<std::uint32_t> keyEnds_;
   // Open addressing with linear probing over a power-of-two table.
-  std::vector<std::uint64_t> slots_;
+  std::vector<std::uint32_t> slots_;
 };
 
 template <typename T>
