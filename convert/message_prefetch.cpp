@@ -19,6 +19,7 @@ constexpr std::size_t kMostMessagesAhead = 128;
 constexpr std::size_t kMostBytesAhead = 2 * 1024 * 1024;
 constexpr std::size_t kBufferUnit = 8 * 1024;
 constexpr std::size_t kMostSpareBuffers = 8;
+constexpr int kSpinsBeforeSleeping = 64;
 
 }  // namespace
 
@@ -136,6 +137,7 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
 
   std::optional<Entry> found;
   bool wake = false;
+  int spins = 0;
   {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -148,6 +150,15 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
       if (!ready_.empty() || done_) break;
       // Nothing read yet: the reading must not wait for room either.
       if (readerWaiting_) readerWake_.notify_one();
+      // The next message is usually a few microseconds away: waiting for it
+      // briefly on the core is cheaper than sleeping and being woken.
+      if (spins < kSpinsBeforeSleeping) {
+        ++spins;
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
+        continue;
+      }
       takerWaiting_ = true;
       takerWake_.wait(lock, [this] { return !ready_.empty() || done_; });
       takerWaiting_ = false;
