@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -23,10 +25,11 @@ namespace quillfen {
 // A scan queues hundreds of thousands of files, so the list is built to stay
 // light and fast at a million entries. Strings sit packed in a StringStore
 // (a queue of full file names shares most of its bytes), other values in a
-// deque; both grow in blocks instead of doubling and copying. Keys are
-// stored once, packed
-// into one character buffer, and an open-addressing hash table of positions
-// finds them without a second copy of each key and without a linear search.
+// deque; both grow in blocks instead of doubling and copying. A key "K<n>"
+// at position n (the walker's) is not stored at all; other keys are stored
+// once, packed into one character buffer. An open-addressing hash table of
+// positions finds keys without a second copy of each and without a linear
+// search.
 template <typename T>
 class KeyedList {
  public:
@@ -38,7 +41,9 @@ class KeyedList {
       throw std::length_error("KeyedList is full");
     const std::size_t hash = Hash(key);
     if (FindSlot(key, hash) != kNotFound) return false;
-    if (keyBytes_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
+    const auto position = static_cast<std::uint32_t>(values_.size() + 1);
+    const bool implicit = IsImplicitKey(key, position);
+    if (!implicit && keyBytes_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
       throw std::length_error("KeyedList keys are too long");
 
     // Grow the table before anything is appended, so that a failed
@@ -46,16 +51,20 @@ class KeyedList {
     if ((values_.size() + 1) * kMaxLoadDenominator > slots_.size() * kMaxLoadNumerator)
       Rehash(slots_.empty() ? kInitialSlots : slots_.size() * 2);
 
-    // Capacity doubles explicitly: reserve alone may grow to the exact size
-    // asked for, which would copy the whole buffer on every Add.
-    if (keyEnds_.size() == keyEnds_.capacity())
-      keyEnds_.reserve(std::max<std::size_t>(kInitialSlots, keyEnds_.capacity() * 2));
-    if (keyBytes_.size() + key.size() > keyBytes_.capacity())
-      keyBytes_.reserve(std::max(keyBytes_.size() + key.size(), keyBytes_.capacity() * 2));
+    if (!implicit) {
+      // Capacity doubles explicitly: reserve alone may grow to the exact size
+      // asked for, which would copy the whole buffer on every Add.
+      if (explicitKeys_.size() == explicitKeys_.capacity())
+        explicitKeys_.reserve(std::max<std::size_t>(kInitialSlots, explicitKeys_.capacity() * 2));
+      if (keyBytes_.size() + key.size() > keyBytes_.capacity())
+        keyBytes_.reserve(std::max(keyBytes_.size() + key.size(), keyBytes_.capacity() * 2));
+    }
     values_.push_back(std::move(value));
-    keyBytes_.append(key);
-    keyEnds_.push_back(static_cast<std::uint32_t>(keyBytes_.size()));
-    Place(static_cast<std::uint32_t>(values_.size()), hash);
+    if (!implicit) {
+      keyBytes_.append(key);
+      explicitKeys_.push_back({position, static_cast<std::uint32_t>(keyBytes_.size())});
+    }
+    Place(position, hash);
     return true;
   }
 
@@ -84,7 +93,7 @@ class KeyedList {
 
   // The key of the entry at position (1 to Count()). Throws
   // std::out_of_range otherwise.
-  std::string_view Key(std::int32_t position) const {
+  std::string Key(std::int32_t position) const {
     if (position < 1 || position > Count())
       throw std::out_of_range("KeyedList position out of range");
     return KeyAt(static_cast<std::uint32_t>(position));
@@ -97,16 +106,49 @@ class KeyedList {
  private:
   static constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
   static constexpr std::size_t kInitialSlots = 16;  // a power of two
-  // The table is kept at most 80% full; tags keep long probe runs cheap.
+  // The table is kept at most 80% full.
   static constexpr std::size_t kMaxLoadNumerator = 8;
   static constexpr std::size_t kMaxLoadDenominator = 10;
 
   static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
-  std::string_view KeyAt(std::uint32_t position) const {
-    const std::uint32_t begin = position == 1 ? 0 : keyEnds_[position - 2];
-    const std::uint32_t end = keyEnds_[position - 1];
-    return std::string_view(keyBytes_).substr(begin, end - begin);
+  // The walker keys its entries "K1", "K2", ... by position. Such a key is
+  // not stored at all (hundreds of thousands of them would cost megabytes):
+  // an entry's key is "K" and its position, unless it is among the
+  // explicit keys, which are stored back to back.
+  static bool IsImplicitKey(std::string_view key, std::uint32_t position) {
+    char digits[16];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, position);
+    return error == std::errc() && key.size() == 1 + static_cast<std::size_t>(end - digits) &&
+           key[0] == 'K' && key.substr(1) == std::string_view(digits, end - digits);
+  }
+
+  struct ExplicitKey {
+    std::uint32_t position;
+    std::uint32_t end;  // its end in keyBytes_
+  };
+
+  // The explicit key of position, or null when its key is implicit.
+  const ExplicitKey* FindExplicit(std::uint32_t position) const {
+    if (explicitKeys_.empty()) return nullptr;
+    const auto found = std::lower_bound(
+        explicitKeys_.begin(), explicitKeys_.end(), position,
+        [](const ExplicitKey& entry, std::uint32_t p) { return entry.position < p; });
+    return found != explicitKeys_.end() && found->position == position ? &*found : nullptr;
+  }
+
+  std::string KeyAt(std::uint32_t position) const {
+    const ExplicitKey* entry = FindExplicit(position);
+    if (entry == nullptr) return "K" + std::to_string(position);
+    const std::uint32_t begin = entry == explicitKeys_.data() ? 0 : (entry - 1)->end;
+    return keyBytes_.substr(begin, entry->end - begin);
+  }
+
+  bool KeyIs(std::uint32_t position, std::string_view key) const {
+    const ExplicitKey* entry = FindExplicit(position);
+    if (entry == nullptr) return IsImplicitKey(key, position);
+    const std::uint32_t begin = entry == explicitKeys_.data() ? 0 : (entry - 1)->end;
+    return std::string_view(keyBytes_).substr(begin, entry->end - begin) == key;
   }
 
   // The slot that holds key, or kNotFound. A slot holds a position (from 1;
@@ -118,7 +160,7 @@ class KeyedList {
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
       const std::uint32_t position = slots_[slot];
       if (position == 0) return kNotFound;
-      if (KeyAt(position) == key) return slot;
+      if (KeyIs(position, key)) return slot;
     }
   }
 
@@ -144,9 +186,9 @@ class KeyedList {
   }
 
   std::conditional_t<std::is_same_v<T, std::string>, StringStore, std::deque<T>> values_;
-  // All keys back to back; entry k's key ends at keyEnds_[k - 1].
+  // The explicit keys back to back, and where each ends, by position.
   std::string keyBytes_;
-  std::vector<std::uint32_t> keyEnds_;
+  std::vector<ExplicitKey> explicitKeys_;
   // Open addressing with linear probing over a power-of-two table.
   std::vector<std::uint32_t> slots_;
 };
