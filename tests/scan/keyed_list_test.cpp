@@ -31,6 +31,20 @@ TEST(KeyedList, ReadsByPositionAndKeyAndRejectsDuplicatesWithoutChange) {
   EXPECT_EQ(list.Key(3), "");
   EXPECT_FALSE(list.Exists("K2"));
 
+  // "K<n>" at position n is kept without its key: it must still be found,
+  // and must not be confused with the same text stored at another position.
+  KeyedList<int> byPosition;
+  EXPECT_TRUE(byPosition.Add("K1", 1));
+  EXPECT_TRUE(byPosition.Add("K3", 2));
+  EXPECT_FALSE(byPosition.Add("K3", 3));
+  EXPECT_TRUE(byPosition.Add("K03", 3));
+  EXPECT_TRUE(byPosition.Add("K2", 4));
+  EXPECT_EQ(byPosition.Item(std::string("K3")), 2);
+  EXPECT_EQ(byPosition.Item(std::string("K2")), 4);
+  EXPECT_EQ(byPosition.Key(1), "K1");
+  EXPECT_EQ(byPosition.Key(3), "K03");
+  EXPECT_FALSE(byPosition.Exists("K4"));
+
   EXPECT_THROW(list.Item(0), std::out_of_range);
   EXPECT_THROW(list.Item(5), std::out_of_range);
   EXPECT_THROW(list.Item(std::string("K100")), std::out_of_range);
