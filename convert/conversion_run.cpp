@@ -40,10 +40,6 @@ std::string_view TrimSpaces(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// The yields inside a large message go through the host. An exception the
-// host throws from its own Yield (a front end that wants the run to stop)
-// must leave the run, not be mistaken for a failure of the message at hand;
-// the converter lets it pass after cutting the mailbox back.
 constexpr const char* kResumeQuestion =
     "This folder holds an interrupted conversion of these messages: %1 of %2 were converted. "
     "Resume it?";
@@ -221,6 +217,10 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   host.SetBarMinimum(0.0f);
   host.SetBarMaximum(100.0f);
 
+  // The yields inside a large message go through the host. An exception the
+  // host throws from its own Yield (a front end that wants the run to stop)
+  // must leave the run, not be mistaken for a failure of the message at
+  // hand; the converter lets it pass after cutting the mailbox back.
   const YieldFunction yield = [&host] { host.Yield(); };
   // The files are read ahead on the second core.
   MessagePrefetch prefetch(queue);

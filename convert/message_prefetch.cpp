@@ -24,7 +24,19 @@ constexpr int kSpinsBeforeSleeping = 64;
 }  // namespace
 
 MessagePrefetch::MessagePrefetch(QueueListRef queue) : queue_(std::move(queue)) {
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    try {
+      Run();
+    } catch (...) {
+      // Whatever stopped the reading (memory, most likely), the conversion
+      // reads the remaining messages itself.
+      {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+      }
+      takerWake_.notify_one();
+    }
+  });
 }
 
 MessagePrefetch::~MessagePrefetch() {
