@@ -390,7 +390,12 @@ void DestinationJournal::Begin(bool resume) {
         // next one.
         for (const auto& [id, mailbox] : last.mailboxes) {
           const std::string path = root_ + mailbox.relative;
-          if (FileLength(path) > mailbox.length) (void)os::CutBackFile(path, mailbox.length);
+          // A mailbox that cannot be cut back would keep a torn record:
+          // nothing begins until it can.
+          if (FileLength(path) > mailbox.length)
+            if (const os::Status status = os::CutBackFile(path, mailbox.length); !status.ok())
+              throw DestinationError("cannot cut back the mailbox " + path + ": " +
+                                     status.reason());
         }
         last.abandoned = true;
         text += "abandoned\n";

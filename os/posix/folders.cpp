@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "os/planted_faults.h"
 #include "os/posix/system_reason.h"
 
 namespace quillfen::os {
@@ -111,6 +112,7 @@ Status RemoveFile(const std::string& path) {
 }
 
 Status CutBackFile(const std::string& path, std::int64_t length) {
+  if (auto fault = planted::CutBackFault(path)) return *fault;
   int result;
   do {
     result = ::truncate(path.c_str(), static_cast<off_t>(length));

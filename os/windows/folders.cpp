@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "os/planted_faults.h"
 #include "os/windows/system_reason.h"
 #include "os/windows/wide_text.h"
 
@@ -183,6 +184,7 @@ Status RemoveFile(const std::string& path) {
 }
 
 Status CutBackFile(const std::string& path, std::int64_t length) {
+  if (auto fault = planted::CutBackFault(path)) return *fault;
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) return InvalidPath();
   const HANDLE handle = ::CreateFileW(wide->c_str(), GENERIC_WRITE,

@@ -68,5 +68,37 @@ TEST(DestinationJournal, ResumesFromItsLastMarkAndReportsAFailedClose) {
   EXPECT_EQ(DestinationJournal(root, source).earlier(), EarlierConversion::Finished);
 }
 
+// A new conversion over an interrupted one of another source first cuts the
+// old one's mailboxes back to their last mark, so that no torn record stays;
+// when that fails, nothing begins.
+TEST(DestinationJournal, ANewConversionBeginsOnlyWhenTheOldOneIsCutBack) {
+  test::TempDir dir;
+  const std::string root = dir.str() + "out";
+  const char separator = PathStyle::Native().separator;
+  const std::string mailbox = root + separator + "Inbox" + separator + "Inbox.mbox";
+  ASSERT_TRUE(EnsureDirectory(root + separator + "Inbox"));
+  {
+    DestinationJournal journal(root, SourceIdentity{"first", 1, 2});
+    journal.Begin(false);
+    Convert(journal, mailbox, 0);
+    journal.Stop();
+    // A record torn by a kill after the mark.
+    journal.Mailbox(mailbox).OpenRecord(4) += "From";
+    journal.Mailbox(mailbox).CloseRecord(1, "1.eml");
+    journal.Mailbox(mailbox).Flush();
+  }
+  ASSERT_EQ(test::ReadFile(mailbox), Record(0) + "From");
+  const SourceIdentity second{"second", 2, 1};
+  {
+    DestinationJournal journal(root, second);
+    const os::ScopedFaults faults({.pathPart = ".mbox", .failCutBack = true});
+    EXPECT_THROW(journal.Begin(false), DestinationError);
+  }
+  EXPECT_EQ(test::ReadFile(mailbox), Record(0) + "From");
+  DestinationJournal journal(root, second);
+  journal.Begin(false);
+  EXPECT_EQ(test::ReadFile(mailbox), Record(0));
+}
+
 }  // namespace
 }  // namespace quillfen
