@@ -100,6 +100,9 @@ void MessagePrefetch::Run() {
   MessageFolder folder;
   const std::int32_t queued = queue_ ? queue_->Count() : 0;
   for (std::int32_t position = 1; position <= queued; ++position) {
+    // A resumed conversion passes over what it converted before without
+    // asking for it: those files are not read.
+    if (position < wanted_.load(std::memory_order_relaxed)) continue;
     const std::string& name = queue_->Item(position);
     if (!IsMessageName(name)) continue;
     {
@@ -147,6 +150,7 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
   held_.entry = Entry{};
   held_.offset = 0;
 
+  wanted_.store(position, std::memory_order_relaxed);
   std::optional<Entry> found;
   bool wake = false;
   int spins = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +79,8 @@ class MessagePrefetch {
   std::vector<Buffer> spare_;
   bool stop_ = false;
   bool done_ = false;
+  // The position the conversion asked for last: the reading skips to it.
+  std::atomic<std::int32_t> wanted_{0};
   std::thread thread_;
 
   HeldMessage held_;
