@@ -93,13 +93,12 @@ int Finished(TerminalHost& host, const RunReport& report, std::ostream& out, std
 
 // Takes the destination and settles what it already holds of the source.
 // Returns the exit status when nothing is to be converted.
-std::optional<int> TakeDestination(const ConvertOptions& options, Source& source,
+std::optional<int> TakeDestination(const ConvertOptions& options, const Source& source,
                                    const fs::path& destination,
                                    std::unique_ptr<DestinationJournal>& journal, std::ostream& out,
                                    std::ostream& err) {
   const std::string destinationRoot = AddTrailingSeparator(destination.string());
   try {
-    if (source.archive) source.identity = source.archive->identity();
     journal = std::make_unique<DestinationJournal>(destinationRoot, source.identity);
   } catch (const DestinationBusy&) {
     err << "quillfen-cli: another conversion is writing into " << destination.string() << '\n';
@@ -213,20 +212,9 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
   }
 
   std::unique_ptr<DestinationJournal> journal;
-  try {
-    if (const auto status = TakeDestination(options, source, destination, journal, out, err)) {
-      host.FinishProgress();
-      return *status;
-    }
-  } catch (const StopRequested&) {
+  if (const auto status = TakeDestination(options, source, destination, journal, out, err)) {
     host.FinishProgress();
-    err << "quillfen-cli: interrupted while reading the archive; nothing was converted\n";
-    return kExitInterrupted;
-  } catch (const ArchiveError& e) {
-    // Only an archive counted before its conversion gets here.
-    host.FinishProgress();
-    err << "quillfen-cli: " << e.what() << "; nothing was converted\n";
-    return kExitSomeFailed;
+    return *status;
   }
 
   ReaderState readers;

@@ -104,6 +104,18 @@ std::string DestinationWarning(const std::string& reason, const char* advice) {
 constexpr const char* kBusyAdvice = "Try again when the other conversion has ended.";
 constexpr const char* kUnwritableAdvice = "Choose a destination folder that can be written.";
 
+// Asks for the destination folder; false (report.cancelled) when the user
+// cancels.
+bool ChooseDestination(ConversionHost& host, RunReport& report, PathStyle style) {
+  const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
+  if (chosen.empty()) {
+    report.cancelled = true;
+    return false;
+  }
+  report.destinationRoot = AddTrailingSeparator(chosen, style);
+  return true;
+}
+
 // Takes the destination for this run, or tells the user why not. Null when
 // nothing is to be written: the destination is busy or cannot be written,
 // or the user declined to resume or repeat.
@@ -180,20 +192,14 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   // only mislead the user into thinking that something was exported.
   const QueueListRef queue = host.Queue();
   const std::int32_t queued = queue ? queue->Count() : 0;
-  bool anyMessage = false;
-  for (std::int32_t index = 1; index <= queued && !anyMessage; ++index)
-    anyMessage = IsMessageName(queue->Item(index));
+  const QueueList& names = QueueOrEmpty(queue);
+  const bool anyMessage = std::any_of(names.begin(), names.end(), IsMessageName);
   if (!anyMessage) {
     host.ShowMessage(MessageIcon::Warning, kNoMessagesText, kMessageTitle, {});
     return report;
   }
 
-  const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
-  if (chosen.empty()) {
-    report.cancelled = true;
-    return report;
-  }
-  report.destinationRoot = AddTrailingSeparator(chosen, style);
+  if (!ChooseDestination(host, report, style)) return report;
 
   host.Yield();
   // The source is the folder of the last scan, as its queued names tell.
@@ -224,12 +230,14 @@ RunReport ConversionRun(ConversionHost& host, ReaderState& readers, PathStyle st
   const YieldFunction yield = [&host] { host.Yield(); };
   // The files are read ahead on the second core.
   MessagePrefetch prefetch(queue);
-  // The length was taken once and items are fetched by position, so the run
-  // never walks past what it set out to convert.
+  // The length was taken once, so the run never walks past what it set out
+  // to convert. The names are read in order: packed, each is decoded from
+  // the one before.
   try {
-    for (std::int32_t index = 0; index < queued; ++index) {
+    auto name = names.begin();
+    for (std::int32_t index = 0; index < queued; ++index, ++name) {
       host.Yield();
-      const std::string& queuedName = queue->Item(index + 1);
+      const std::string& queuedName = *name;
 
       if (IsMessageName(queuedName)) {
         const std::int32_t message = report.messages++;
@@ -322,12 +330,7 @@ RunReport ConversionRun(ConversionHost& host, ArchiveSource& archive, ReaderStat
     host.ShowMessage(MessageIcon::Warning, kNoArchiveMessagesText, kMessageTitle, {});
     return report;
   }
-  const std::string chosen = host.BrowseForFolder(host.OwnerWindow(), kChooserTitle);
-  if (chosen.empty()) {
-    report.cancelled = true;
-    return report;
-  }
-  report.destinationRoot = AddTrailingSeparator(chosen);
+  if (!ChooseDestination(host, report, PathStyle::Native())) return report;
   host.Yield();
 
   const std::unique_ptr<DestinationJournal> journal =

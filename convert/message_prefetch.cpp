@@ -6,6 +6,7 @@
 
 #include "convert/conversion_run.h"
 #include "convert/message_failure.h"
+#include "convert/queue_conversion.h"
 
 namespace quillfen {
 
@@ -98,12 +99,12 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
 
 void MessagePrefetch::Run() {
   MessageFolder folder;
-  const std::int32_t queued = queue_ ? queue_->Count() : 0;
-  for (std::int32_t position = 1; position <= queued; ++position) {
+  std::int32_t position = 0;
+  for (const std::string& name : QueueOrEmpty(queue_)) {
+    ++position;
     // A resumed conversion passes over what it converted before without
     // asking for it: those files are not read.
     if (position < wanted_.load(std::memory_order_relaxed)) continue;
-    const std::string& name = queue_->Item(position);
     if (!IsMessageName(name)) continue;
     {
       std::unique_lock lock(mutex_);

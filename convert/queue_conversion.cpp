@@ -9,13 +9,18 @@
 
 namespace quillfen {
 
+const QueueList& QueueOrEmpty(const QueueListRef& queue) {
+  static const QueueList empty;
+  return queue ? *queue : empty;
+}
+
 SourceIdentity IdentifyQueue(const std::string& sourceFolder, const QueueListRef& queue) {
   SourceIdentity identity;
   identity.path = sourceFolder;
   SourceFingerprint fingerprint;
-  const std::int32_t queued = queue ? queue->Count() : 0;
-  for (std::int32_t position = 1; position <= queued; ++position) {
-    const std::string& name = queue->Item(position);
+  // The queue is read in order: its names are packed, and a pass decodes
+  // each from the one before.
+  for (const std::string& name : QueueOrEmpty(queue)) {
     if (!IsMessageName(name)) continue;
     // Names only: a look at every file before the run would cost a tenth of
     // the conversion. An export names its files after the items' ids, so
@@ -69,16 +74,16 @@ RunReport ConvertQueue(DestinationJournal& journal, const QueueListRef& queue, R
       journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
   MessageConverter converter(journal, readers, CachedFolderLookup(), style);
 
-  const std::int32_t queued = queue ? queue->Count() : 0;
   std::int32_t total = 0;
-  for (std::int32_t position = 1; position <= queued; ++position)
-    if (IsMessageName(queue->Item(position))) ++total;
+  for (const std::string& name : QueueOrEmpty(queue))
+    if (IsMessageName(name)) ++total;
 
   // The files are read ahead on the second core.
   MessagePrefetch prefetch(queue);
   std::string folder;
-  for (std::int32_t position = 1; position <= queued; ++position) {
-    const std::string& name = queue->Item(position);
+  std::int32_t position = 0;
+  for (const std::string& name : QueueOrEmpty(queue)) {
+    ++position;
     if (!IsMessageName(name)) continue;
     const std::int32_t index = report.messages++;
     // The file is read by the exact name the walker queued: on this

@@ -14,6 +14,9 @@
 
 namespace quillfen {
 
+// The queue, or an empty one for a host that scanned nothing.
+const QueueList& QueueOrEmpty(const QueueListRef& queue);
+
 // Who the messages of a scanned queue are (the queued names that pass the
 // message filter): their names in queue order, and their number.
 // sourceFolder is the folder that was scanned.

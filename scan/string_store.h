@@ -64,37 +64,35 @@ class StringStore {
     --group;
     const char* in = blocks_[group->block].get() + group->offset;
     std::string value;
-    for (std::size_t at = group->first;; ++at) {
-      std::size_t shared = 0;
-      std::size_t rest = 0;
-      in = GetVarint(in, shared);
-      in = GetVarint(in, rest);
-      value.resize(shared);
-      value.append(in, rest);
-      in += rest;
-      if (at == index) return value;
-    }
+    for (std::size_t at = group->first; at <= index; ++at) in = Step(in, value);
+    return value;
   }
 
-  // Reads the strings in order, each by value.
+  // Reads the strings in order, each decoded from the one before: a pass
+  // over the whole store costs one step per string, where reading by place
+  // costs up to sixteen and a search. Each iterator holds its own copy of
+  // the current string, so threads may read the store at once.
   class const_iterator {
    public:
     using iterator_category = std::input_iterator_tag;
     using value_type = std::string;
     using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = std::string;
+    using pointer = const std::string*;
+    using reference = const std::string&;
 
     const_iterator() = default;
-    const_iterator(const StringStore* store, std::size_t index) : store_(store), index_(index) {}
-    std::string operator*() const { return (*store_)[index_]; }
+    const_iterator(const StringStore* store, std::size_t index) : store_(store), index_(index) {
+      if (index_ < store_->count_) Decode();
+    }
+    const std::string& operator*() const { return value_; }
+    const std::string* operator->() const { return &value_; }
     const_iterator& operator++() {
-      ++index_;
+      if (++index_ < store_->count_) Decode();
       return *this;
     }
     const_iterator operator++(int) {
       const_iterator before = *this;
-      ++index_;
+      ++*this;
       return before;
     }
     friend bool operator==(const const_iterator& a, const const_iterator& b) {
@@ -102,8 +100,26 @@ class StringStore {
     }
 
    private:
+    // Decodes the string at index_: from its group's start when it begins a
+    // group (or the iterator was just made), else from the one before.
+    void Decode() {
+      const auto& groups = store_->groups_;
+      if (in_ == nullptr || (group_ + 1 < groups.size() && groups[group_ + 1].first == index_)) {
+        group_ = static_cast<std::size_t>(
+            std::upper_bound(groups.begin(), groups.end(), index_,
+                             [](std::size_t i, const Group& g) { return i < g.first; }) -
+            groups.begin() - 1);
+        in_ = store_->blocks_[groups[group_].block].get() + groups[group_].offset;
+        for (std::size_t at = groups[group_].first; at < index_; ++at) in_ = Step(in_, value_);
+      }
+      in_ = Step(in_, value_);
+    }
+
     const StringStore* store_ = nullptr;
     std::size_t index_ = 0;
+    std::size_t group_ = 0;
+    const char* in_ = nullptr;  // the next string's bytes
+    std::string value_;
   };
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, count_}; }
@@ -126,6 +142,17 @@ class StringStore {
     }
     *out++ = static_cast<char>(value);
     return out;
+  }
+  // Decodes the string at in over value, the string before it; gives where
+  // the next one begins.
+  static const char* Step(const char* in, std::string& value) {
+    std::size_t shared = 0;
+    std::size_t rest = 0;
+    in = GetVarint(in, shared);
+    in = GetVarint(in, rest);
+    value.resize(shared);
+    value.append(in, rest);
+    return in + rest;
   }
   static const char* GetVarint(const char* in, std::size_t& value) {
     value = 0;

@@ -575,11 +575,14 @@ void frmStep1::OpenWebPage(const QString& url) {
   if (shell_.ShellOpenUrl(url)) return;
   // Without a web browser nothing would happen at all; the user gets the
   // address instead, selectable so it can be copied to another machine.
+  ShowSelectableInformation(QStringLiteral("The web page could not be opened in a web browser.\n\n"
+                                           "You can open it on another device at this address:\n%1")
+                                .arg(url));
+}
+
+void frmStep1::ShowSelectableInformation(const QString& text) {
   MessageBoxRequest request;
-  request.text = QStringLiteral(
-                     "The web page could not be opened in a web browser.\n\n"
-                     "You can open it on another device at this address:\n%1")
-                     .arg(url);
+  request.text = text;
   request.title = kAppTitle;
   request.icon = QMessageBox::Information;
   request.selectableText = true;
@@ -722,15 +725,9 @@ void frmStep1::ShowFinished(const std::string& text, const std::string& title,
   if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
   const QString folder = ToQt(destinationRoot);
   if (shell_.ShellOpenFolder(folder)) return;
-  MessageBoxRequest fallback;
-  fallback.text = QStringLiteral(
-                      "The folder could not be opened in a file manager.\n\n"
-                      "The converted mailboxes are below this folder:\n%1")
-                      .arg(folder);
-  fallback.title = kAppTitle;
-  fallback.icon = QMessageBox::Information;
-  fallback.selectableText = true;
-  shell_.ShowMessageBox(this, fallback);
+  ShowSelectableInformation(QStringLiteral("The folder could not be opened in a file manager.\n\n"
+                                           "The converted mailboxes are below this folder:\n%1")
+                                .arg(folder));
 }
 
 bool frmStep1::AskYesNo(const std::string& text, const std::string& title) {

@@ -134,6 +134,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
                                const std::string& details);
   void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
+  // An information message whose text can be selected and copied.
+  void ShowSelectableInformation(const QString& text);
 
   ShellServices& shell_;
   pathLogger::FileSystemFactory fileSystems_;
