@@ -73,23 +73,6 @@ TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
   }
 }
 
-TEST(MailboxFile, ARecordAfterAForeignTailStartsOnANewLine) {
-  test::TempDir dir;
-  const std::string mbox = dir.str() + "x/Inbox/Inbox.mbox";
-  // Text another program left, ending in the middle of a line.
-  const std::string existing = "From x Mon Jul 01 00:05:09 2013\r\nSubject: old\r\n\r\nold";
-  std::filesystem::create_directories(dir.path() / "x/Inbox");
-  test::WriteFile(mbox, existing);
-  const MessageOutcome outcome =
-      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", "Subject: new\n\nnew\n");
-  ASSERT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
-  const std::string written = test::ReadFile(mbox);
-  EXPECT_EQ(written.substr(0, existing.size()), existing);
-  EXPECT_TRUE(written.substr(existing.size()).starts_with("\r\nFrom MAILER-DAEMON "))
-      << written.substr(existing.size());
-  EXPECT_EQ(test::ReadMbox(mbox).size(), 2u);
-}
-
 TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
   test::TempDir dir;
   std::filesystem::create_directories(dir.path() / "x/Inbox");
