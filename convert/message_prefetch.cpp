@@ -15,16 +15,17 @@ namespace {
 // A message up to this size is read ahead whole; a larger one is read by the
 // conversion itself, in pieces of the same size.
 constexpr std::size_t kLargestHeld = 1024 * 1024;
-// How far the reading may run ahead.
-constexpr std::size_t kMostMessagesAhead = 128;
-constexpr std::size_t kMostBytesAhead = 2 * 1024 * 1024;
-constexpr std::size_t kBufferUnit = 8 * 1024;
-constexpr std::size_t kMostSpareBuffers = 8;
+// How far the reading may run ahead. The ring holds the largest message
+// read ahead (one byte more, to notice a file that grew) wherever the other
+// half of it is taken.
+constexpr std::size_t kMostMessagesAhead = 256;
+constexpr std::size_t kRingBytes = 4 * kLargestHeld + 64 * 1024;
 constexpr int kSpinsBeforeSleeping = 64;
 
 }  // namespace
 
-MessagePrefetch::MessagePrefetch(QueueListRef queue) : queue_(std::move(queue)) {
+MessagePrefetch::MessagePrefetch(QueueListRef queue)
+    : queue_(std::move(queue)), ring_(std::make_unique_for_overwrite<char[]>(kRingBytes)) {
   thread_ = std::thread([this] {
     try {
       Run();
@@ -58,23 +59,27 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     entry.modificationTime = file.FallbackTime();
     const std::int64_t size = file.SizeHint();
     if (size < 0 || static_cast<std::uint64_t>(size) > kLargestHeld) return entry;
-    {
-      std::lock_guard lock(mutex_);
-      if (!spare_.empty()) {
-        entry.buffer = std::move(spare_.back());
-        spare_.pop_back();
-      }
-    }
     // One byte more than announced: a file that grew since it was looked at
     // is then left to the conversion, which reads it to its end.
     const std::size_t wanted = static_cast<std::size_t>(size) + 1;
-    if (entry.buffer.capacity < wanted) {
-      entry.buffer.data =
-          std::make_unique_for_overwrite<char[]>(std::max(wanted, kLargestHeld / 4));
-      entry.buffer.capacity = std::max(wanted, kLargestHeld / 4);
+    char* data = nullptr;
+    {
+      std::unique_lock lock(mutex_);
+      data = Reserve(wanted, entry.ringEnd);
+      if (data == nullptr) {
+        // Full: the reading waits until the conversion has taken half, so
+        // that the two threads wake each other seldom.
+        readerNeeds_ = wanted;
+        readerWaiting_ = true;
+        readerWake_.wait(lock, [this] { return stop_ || ReaderMayGoOn(); });
+        readerWaiting_ = false;
+        if (stop_) return entry;
+        data = Reserve(wanted, entry.ringEnd);
+      }
     }
+    entry.data = data;
     while (entry.size < wanted) {
-      const std::size_t got = file.Read(entry.buffer.data.get() + entry.size, wanted - entry.size);
+      const std::size_t got = file.Read(data + entry.size, wanted - entry.size);
       if (got == 0) break;
       entry.size += got;
       // Read to the size it announced, the file is done: that saves the
@@ -84,17 +89,38 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     entry.whole = entry.size <= static_cast<std::size_t>(size);
   } catch (const MessageFailure& failure) {
     entry.failure = failure.what();
-  } catch (const std::bad_alloc&) {
-    // The conversion then reads the file itself.
-    entry.buffer = Buffer{};
-    entry.size = 0;
   }
   if (!entry.whole) {
+    entry.data = nullptr;
     entry.size = 0;
-    Recycle(std::move(entry.buffer));
-    entry.buffer = Buffer{};
   }
   return entry;
+}
+
+char* MessagePrefetch::Reserve(std::size_t size, std::uint64_t& end) {
+  if (!CanReserve(size)) return nullptr;
+  const std::size_t at = static_cast<std::size_t>(ringHead_ % kRingBytes);
+  const std::size_t skipped = at + size > kRingBytes ? kRingBytes - at : 0;
+  ringHead_ += skipped + size;
+  end = ringHead_;
+  return ring_.get() + (skipped != 0 ? 0 : at);
+}
+
+bool MessagePrefetch::CanReserve(std::size_t size) const {
+  const std::size_t at = static_cast<std::size_t>(ringHead_ % kRingBytes);
+  const std::size_t skipped = at + size > kRingBytes ? kRingBytes - at : 0;
+  return ringHead_ - ringTail_ + skipped + size <= kRingBytes;
+}
+
+bool MessagePrefetch::ReaderMayGoOn() const {
+  return ready_.size() <= kMostMessagesAhead / 2 && ringHead_ - ringTail_ <= kRingBytes / 2 &&
+         CanReserve(readerNeeds_);
+}
+
+void MessagePrefetch::Release(const Entry& entry) {
+  // Entries are let go in the order they were read; one that holds nothing
+  // of the ring still marks how far the ring was used before it.
+  if (entry.ringEnd > ringTail_) ringTail_ = entry.ringEnd;
 }
 
 void MessagePrefetch::Run() {
@@ -108,14 +134,10 @@ void MessagePrefetch::Run() {
     if (!IsMessageName(name)) continue;
     {
       std::unique_lock lock(mutex_);
-      if (ready_.size() >= kMostMessagesAhead || readyBytes_ >= kMostBytesAhead) {
-        // Full: the reading waits until the conversion has taken half, so
-        // that the two threads wake each other seldom.
+      if (ready_.size() >= kMostMessagesAhead) {
+        readerNeeds_ = 0;
         readerWaiting_ = true;
-        readerWake_.wait(lock, [this] {
-          return stop_ ||
-                 (ready_.size() <= kMostMessagesAhead / 2 && readyBytes_ <= kMostBytesAhead / 2);
-        });
+        readerWake_.wait(lock, [this] { return stop_ || ReaderMayGoOn(); });
         readerWaiting_ = false;
       }
       if (stop_) break;
@@ -124,7 +146,7 @@ void MessagePrefetch::Run() {
     bool wake = false;
     {
       std::lock_guard lock(mutex_);
-      readyBytes_ += entry.buffer.capacity;
+      if (stop_) break;
       ready_.push_back(std::move(entry));
       wake = takerWaiting_;
     }
@@ -139,16 +161,9 @@ void MessagePrefetch::Run() {
   if (wake) takerWake_.notify_one();
 }
 
-void MessagePrefetch::Recycle(Buffer buffer) {
-  if (buffer.data == nullptr) return;
-  std::lock_guard lock(mutex_);
-  if (spare_.size() < kMostSpareBuffers) spare_.push_back(std::move(buffer));
-}
-
 MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& name) {
   file_.reset();
-  Recycle(std::move(held_.entry.buffer));
-  held_.entry = Entry{};
+  const Entry done = std::exchange(held_.entry, Entry{});
   held_.offset = 0;
 
   wanted_.store(position, std::memory_order_relaxed);
@@ -157,11 +172,10 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
   int spins = 0;
   {
     std::unique_lock lock(mutex_);
+    Release(done);
     for (;;) {
       while (!ready_.empty() && ready_.front().position < position) {
-        readyBytes_ -= ready_.front().buffer.capacity;
-        if (ready_.front().buffer.data != nullptr && spare_.size() < kMostSpareBuffers)
-          spare_.push_back(std::move(ready_.front().buffer));
+        Release(ready_.front());
         ready_.pop_front();
       }
       if (!ready_.empty() || done_) break;
@@ -182,11 +196,11 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
     }
     if (!ready_.empty() && ready_.front().position == position) {
       found = std::move(ready_.front());
-      readyBytes_ -= found->buffer.capacity;
       ready_.pop_front();
+      // Only a message read whole keeps its bytes in the ring.
+      if (!found->whole) Release(*found);
     }
-    wake = readerWaiting_ && ready_.size() <= kMostMessagesAhead / 2 &&
-           readyBytes_ <= kMostBytesAhead / 2;
+    wake = readerWaiting_ && ReaderMayGoOn();
   }
   if (wake) readerWake_.notify_one();
 
@@ -196,21 +210,20 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
     return held_;
   }
   // Not read ahead (too large, or not a queued message): read here.
-  if (found) Recycle(std::move(found->buffer));
   file_.emplace(name, &folder_);
   return *file_;
 }
 
 std::size_t MessagePrefetch::HeldMessage::Read(char* buffer, std::size_t size) {
   const std::size_t count = std::min(size, entry.size - offset);
-  if (count > 0) std::memcpy(buffer, entry.buffer.data.get() + offset, count);
+  if (count > 0) std::memcpy(buffer, entry.data + offset, count);
   offset += count;
   return count;
 }
 
 bool MessagePrefetch::HeldMessage::Whole(std::string_view& bytes) {
   if (offset != 0) return false;
-  bytes = std::string_view(entry.buffer.data.get(), entry.size);
+  bytes = std::string_view(entry.data, entry.size);
   offset = entry.size;
   return true;
 }

@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "convert/message_source.h"
 #include "scan/keyed_list.h"
@@ -40,15 +39,14 @@ class MessagePrefetch {
   MessageSource& Open(std::int32_t position, const std::string& name);
 
  private:
-  struct Buffer {
-    std::unique_ptr<char[]> data;
-    std::size_t capacity = 0;
-  };
   struct Entry {
     std::int32_t position = 0;
     bool whole = false;  // the bytes are all of the file
-    Buffer buffer;
+    const char* data = nullptr;
     std::size_t size = 0;
+    // The ring's count of reserved bytes once this entry's were reserved:
+    // letting the entry go frees the ring up to there.
+    std::uint64_t ringEnd = 0;
     long long modificationTime = 0;
     std::string failure;  // why the file could not be read
   };
@@ -66,7 +64,14 @@ class MessagePrefetch {
 
   void Run();
   Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder);
-  void Recycle(Buffer buffer);
+  // Room for size bytes in one piece of the ring; null when there is none
+  // yet. Called with the mutex held.
+  char* Reserve(std::size_t size, std::uint64_t& end);
+  bool CanReserve(std::size_t size) const;
+  // Whether the waiting reader may go on: the conversion has taken half of
+  // what was read ahead, and the next file fits. Called with the mutex held.
+  bool ReaderMayGoOn() const;
+  void Release(const Entry& entry);
 
   QueueListRef queue_;
   std::mutex mutex_;
@@ -75,8 +80,14 @@ class MessagePrefetch {
   bool readerWaiting_ = false;
   bool takerWaiting_ = false;
   std::deque<Entry> ready_;
-  std::size_t readyBytes_ = 0;
-  std::vector<Buffer> spare_;
+  // The messages read ahead are laid one after the other in a ring, and let
+  // go in the same order, so no message costs an allocation and the memory
+  // read ahead is bounded by the ring's size. A message never wraps round:
+  // one that does not fit before the ring's end starts at its beginning.
+  std::unique_ptr<char[]> ring_;
+  std::uint64_t ringHead_ = 0;  // bytes reserved since the start
+  std::uint64_t ringTail_ = 0;  // bytes let go since the start
+  std::size_t readerNeeds_ = 0;
   bool stop_ = false;
   bool done_ = false;
   // The position the conversion asked for last: the reading skips to it.

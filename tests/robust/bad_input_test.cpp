@@ -175,7 +175,7 @@ TEST_F(BadInput, BrokenSenderAndDateHeadersGiveOneLineWithASaneSenderAndDate) {
   }
 }
 
-TEST_F(BadInput, HugeHeaderLineAndHugeMessageArriveWhole) {
+TEST_F(BadInput, HugeHeaderLineAndLargeMessagesArriveWhole) {
   // A 10 MiB header line hides the Date behind it; a 50 MiB message is
   // full of lines that need quoting.
   std::string longLine = "From: ann@example.org\r\nX-Long: " + std::string(10 << 20, 'x') +
@@ -189,8 +189,22 @@ TEST_F(BadInput, HugeHeaderLineAndHugeMessageArriveWhole) {
   Write("Mail/Huge/huge.eml", huge);
   huge.clear();
 
+  // Messages on either side of the largest one read ahead whole (1 MiB),
+  // several times the memory read ahead in all, so that it is reused
+  // round and round.
+  const std::size_t sizes[] = {1 << 20,   (1 << 20) - 1, (1 << 20) + 1, 700 << 10, 1 << 20,
+                               300 << 10, (1 << 20) - 1, 900 << 10,     1 << 20,   5,
+                               1 << 20,   (1 << 20) - 2, 600 << 10,     1 << 20};
+  int number = 0;
+  for (const std::size_t size : sizes) {
+    std::string message = "From: c" + std::to_string(number) + "@example.org\r\n\r\n";
+    while (message.size() < size) message += line;
+    message.resize(size);
+    Write("Mail/Sizes/" + std::to_string(10 + number++) + ".eml", message);
+  }
+
   const TreeConversion result = ConvertChecked();
-  EXPECT_EQ(result.report.converted, 2);
+  EXPECT_EQ(result.report.converted, 2 + number);
   EXPECT_EQ(FromLineOf(source.path() / "Mail/Huge/huge.eml").substr(0, 19), "From bob@example.or");
 }
 
