@@ -83,7 +83,10 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
   // The From line comes from the header block, read through the window's
   // reader slot in the reader's call order: charset, date, sender.
   if (!readers_.messageReader) readers_.messageReader = std::make_unique<MessageReader>();
-  readers_.messageReader->OpenMessageBytes(head, source.FallbackTime());
+  if (const HeaderAnswers* known = source.KnownAnswers())
+    readers_.messageReader->OpenAnswers(*known);
+  else
+    readers_.messageReader->OpenMessageBytes(head, source.FallbackTime());
   readers_.charsetName = readers_.messageReader->MessageCharset();
   const MessageDateTime date = readers_.messageReader->MessageDate();
   const std::string sender = readers_.messageReader->SenderAddress();

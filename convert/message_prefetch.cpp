@@ -21,6 +21,8 @@ constexpr std::size_t kLargestHeld = 1024 * 1024;
 constexpr std::size_t kMostMessagesAhead = 256;
 constexpr std::size_t kRingBytes = 4 * kLargestHeld + 64 * 1024;
 constexpr int kSpinsBeforeSleeping = 64;
+// How many messages read ahead let the reading parse header blocks too.
+constexpr std::size_t kAheadToParse = 32;
 
 }  // namespace
 
@@ -51,9 +53,10 @@ MessagePrefetch::~MessagePrefetch() {
 }
 
 MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const std::string& name,
-                                                  MessageFolder& folder) {
+                                                  MessageFolder& folder, MessageReader& reader) {
   Entry entry;
   entry.position = position;
+  bool ahead = false;
   try {
     MessageFile file(name, &folder);
     entry.modificationTime = file.FallbackTime();
@@ -65,6 +68,7 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     char* data = nullptr;
     {
       std::unique_lock lock(mutex_);
+      ahead = ready_.size() >= kAheadToParse;
       data = Reserve(wanted, entry.ringEnd);
       if (data == nullptr) {
         // Full: the reading waits until the conversion has taken half, so
@@ -89,6 +93,19 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     entry.whole = entry.size <= static_cast<std::size_t>(size);
   } catch (const MessageFailure& failure) {
     entry.failure = failure.what();
+  }
+  if (entry.whole && ahead) {
+    // Well ahead of the conversion, this thread parses the header block
+    // too, which takes that work off the conversion's thread. When it is
+    // not ahead, the reading is what the conversion waits for, and the
+    // conversion parses the header block itself.
+    try {
+      reader.OpenMessageBytes(std::string_view(entry.data, entry.size), entry.modificationTime);
+      entry.answers =
+          HeaderAnswers{reader.MessageCharset(), reader.MessageDate(), reader.SenderAddress()};
+    } catch (const std::bad_alloc&) {
+      // The conversion then parses the header block itself.
+    }
   }
   if (!entry.whole) {
     entry.data = nullptr;
@@ -125,6 +142,7 @@ void MessagePrefetch::Release(const Entry& entry) {
 
 void MessagePrefetch::Run() {
   MessageFolder folder;
+  MessageReader reader;
   std::int32_t position = 0;
   for (const std::string& name : QueueOrEmpty(queue_)) {
     ++position;
@@ -142,7 +160,7 @@ void MessagePrefetch::Run() {
       }
       if (stop_) break;
     }
-    Entry entry = ReadEntry(position, name, folder);
+    Entry entry = ReadEntry(position, name, folder, reader);
     bool wake = false;
     {
       std::lock_guard lock(mutex_);

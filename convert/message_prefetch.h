@@ -49,6 +49,7 @@ class MessagePrefetch {
     std::uint64_t ringEnd = 0;
     long long modificationTime = 0;
     std::string failure;  // why the file could not be read
+    std::optional<HeaderAnswers> answers;
   };
   // A message read whole, served from memory.
   class HeldMessage : public MessageSource {
@@ -57,13 +58,17 @@ class MessagePrefetch {
     long long FallbackTime() const override { return entry.modificationTime; }
     std::int64_t SizeHint() const override { return static_cast<std::int64_t>(entry.size); }
     bool Whole(std::string_view& bytes) override;
+    const HeaderAnswers* KnownAnswers() const override {
+      return entry.answers ? &*entry.answers : nullptr;
+    }
 
     Entry entry;
     std::size_t offset = 0;
   };
 
   void Run();
-  Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder);
+  Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder,
+                  MessageReader& reader);
   // Room for size bytes in one piece of the ring; null when there is none
   // yet. Called with the mutex held.
   char* Reserve(std::size_t size, std::uint64_t& end);

@@ -317,6 +317,12 @@ bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackT
   return true;
 }
 
+void MessageReader::OpenAnswers(HeaderAnswers answers) {
+  impl_->charset = std::move(answers.charset);
+  impl_->date = answers.date;
+  impl_->sender = std::move(answers.sender);
+}
+
 std::string MessageReader::MessageCharset() const {
   return impl_->charset;
 }

@@ -16,6 +16,13 @@ struct MessageDateTime {
   int second = 0;
 };
 
+// The three answers a message's header block gives.
+struct HeaderAnswers {
+  std::string charset;
+  MessageDateTime date;
+  std::string sender;
+};
+
 // Reads the header block of one message (never its body) and answers its
 // character set, date and sender. A first line that is an old mbox envelope
 // line ("From ...") is skipped. GMime lives behind this class only.
@@ -32,6 +39,10 @@ class MessageReader {
   // Loads the header block from message bytes held in memory;
   // fallbackTime (seconds since the epoch) stands in for a missing date.
   bool OpenMessageBytes(std::string_view bytes, long long fallbackTime);
+  // Takes the answers that another reader gave for the same message: the
+  // thread that reads messages ahead works them out while the conversion
+  // writes the message before.
+  void OpenAnswers(HeaderAnswers answers);
 
   // The charset parameter of the top-level Content-Type; "us-ascii" if none.
   std::string MessageCharset() const;

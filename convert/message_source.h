@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert/message_readers.h"
 #include "os/file.h"
 
 namespace quillfen {
@@ -31,6 +32,9 @@ class MessageSource {
     (void)bytes;
     return false;
   }
+  // The answers of the message's header block when they were worked out
+  // already, else null.
+  virtual const HeaderAnswers* KnownAnswers() const { return nullptr; }
 };
 
 // The folder of the messages being read, kept open so that each message is
