@@ -1,8 +1,8 @@
 #include "convert/mbox_record.h"
 
 #include <array>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <tuple>
 
 #include "convert/message_failure.h"
@@ -98,6 +98,21 @@ std::string MboxFileFor(const std::string& mirrorFolder, PathStyle style) {
   return folder + std::string(stem) + std::string(kExtension);
 }
 
+// Appends separator and value in decimal, with leading zeros up to width
+// digits, as printf's "%0*d" does; formatting by hand keeps the From line
+// off printf's path, which cost as much as the rest of the line.
+static void AppendNumber(std::string& line, char separator, int value, int width) {
+  char digits[16];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const char* start = digits;
+  line += separator;
+  // The zeros go after a minus sign, which counts towards the width.
+  if (*start == '-') line += *start++;
+  const int count = static_cast<int>(end - digits);
+  if (count < width) line.append(static_cast<std::size_t>(width - count), '0');
+  line.append(start, end);
+}
+
 std::string FormatFromLine(const std::string& sender, const MessageDateTime& givenDate) {
   using namespace std::chrono;
   const MessageDateTime date = WithinFromLineRange(givenDate);
@@ -111,10 +126,20 @@ std::string FormatFromLine(const std::string& sender, const MessageDateTime& giv
   const year_month_day ymd(year(date.year), std::chrono::month(static_cast<unsigned>(month)),
                            day(static_cast<unsigned>(date.day < 1 ? 1 : date.day)));
   const weekday wd{sys_days(ymd)};
-  char text[96];
-  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDays[wd.c_encoding()],
-                kMonths[month - 1], date.day, date.hour, date.minute, date.second, date.year);
-  return "From " + sender + " " + text;
+  std::string line;
+  line.reserve(sender.size() + 30);
+  line += "From ";
+  line += sender;
+  line += ' ';
+  line += kDays[wd.c_encoding()];
+  line += ' ';
+  line += kMonths[month - 1];
+  AppendNumber(line, ' ', date.day, 2);
+  AppendNumber(line, ' ', date.hour, 2);
+  AppendNumber(line, ':', date.minute, 2);
+  AppendNumber(line, ':', date.second, 2);
+  AppendNumber(line, ' ', date.year, 4);
+  return line;
 }
 
 }  // namespace quillfen
