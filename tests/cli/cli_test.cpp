@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -7,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/mbox_record.h"
+#include "convert/message_readers.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -96,6 +99,31 @@ std::size_t MessageCount(const Mailboxes& mailboxes) {
   return count;
 }
 
+// Each record's From line is the one its own message gives: the header
+// block may be parsed on either thread of a run, and its answers must stay
+// with their message.
+void ExpectFromLinesOfTheirOwnMessages(const fs::path& source, const fs::path& destination) {
+  std::map<std::string, std::string> fromLineOf;
+  MessageReader reader;
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    if (!entry.is_regular_file() || !IsMessageFile(entry.path())) continue;
+    const std::string bytes = ReadFile(entry.path());
+    const auto modified = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::file_clock::to_sys(fs::last_write_time(entry.path())).time_since_epoch());
+    reader.OpenMessageBytes(bytes, modified.count());
+    fromLineOf[WithoutEnvelopeLine(bytes)] =
+        FormatFromLine(reader.SenderAddress(), reader.MessageDate());
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(destination)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".mbox") continue;
+    for (const StoredRecord& record : ReadMbox(entry.path())) {
+      const auto expected = fromLineOf.find(UnquoteMboxrd(record.text));
+      ASSERT_NE(expected, fromLineOf.end()) << "a record of no message in " << entry.path();
+      EXPECT_EQ(record.fromLine, expected->second) << entry.path();
+    }
+  }
+}
+
 TEST(Cli, ConvertsAGeneratedTreeGivenByRelativePaths) {
   TempDir work;
   const auto messages = GenerateMessageTree(work.path() / "export", 60, 6, 20130305);
@@ -126,6 +154,7 @@ TEST(Cli, ConvertsTheSharedCorpus) {
   EXPECT_EQ(MessageCount(expected), 381u);
   EXPECT_NE(result.out.find("Messages converted: 381 of 381\n"), std::string::npos) << result.out;
   ExpectEveryMessageOnce(corpus, destination.path());
+  ExpectFromLinesOfTheirOwnMessages(corpus, destination.path());
 }
 
 TEST(Cli, MessageThatCannotBeReadGivesStatusOneAndIsNamed) {
