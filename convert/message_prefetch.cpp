@@ -98,7 +98,8 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     // Well ahead of the conversion, this thread parses the header block
     // too, which takes that work off the conversion's thread. When it is
     // not ahead, the reading is what the conversion waits for, and the
-    // conversion parses the header block itself.
+    // conversion parses the header block itself. The two threads never share
+    // a GMime object, and GMime's utility functions are safe on any thread.
     try {
       reader.OpenMessageBytes(std::string_view(entry.data, entry.size), entry.modificationTime);
       entry.answers =
