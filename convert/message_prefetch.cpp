@@ -136,8 +136,8 @@ bool MessagePrefetch::ReaderMayGoOn() const {
 }
 
 void MessagePrefetch::Release(const Entry& entry) {
-  // Entries are let go in the order they were read; one that holds nothing
-  // of the ring still marks how far the ring was used before it.
+  // Entries are let go in the order they were read, so the ring is free up
+  // to the end of the last one let go that held any of it.
   if (entry.ringEnd > ringTail_) ringTail_ = entry.ringEnd;
 }
 
