@@ -39,7 +39,7 @@ class TerminalHost : public ScanObserver {
   void Yield() override;
 
   // done of total messages converted.
-  void ShowConversion(std::int32_t done, std::int32_t total);
+  void ShowConversion(std::int32_t done, std::int32_t total, const std::string& prefix = {});
   // done messages converted of a number not known yet; fraction (0 to 1)
   // tells how far the conversion is.
   void ShowConversionFraction(std::int32_t done, double fraction);

@@ -2,7 +2,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,9 +17,9 @@
 
 #include "convert/archive_entry_names.h"
 #include "convert/gzip_block_reader.h"
-#include "convert/message_converter.h"
 #include "convert/message_failure.h"
-#include "convert/queue_conversion.h"
+#include "convert/queue_messages.h"
+#include "os/folders.h"
 
 namespace quillfen {
 
@@ -76,7 +75,7 @@ std::string ErrorText(const ArchiveStream& stream) {
 // bytes after it, so the last gzip member's CRC, length and very end would
 // go unchecked. Reading the rest of the stream checks them.
 struct OpenedArchive;
-void ReadToEnd(OpenedArchive& opened, const RunReport& report);
+void ReadToEnd(OpenedArchive& opened);
 
 // An open archive and what its read callback needs; neither moves while
 // libarchive holds a pointer to the context.
@@ -85,44 +84,44 @@ struct OpenedArchive {
   ReadContext context{&stream, {}};
 };
 
-void ReadToEnd(OpenedArchive& opened, const RunReport& report) {
+void ReadToEnd(OpenedArchive& opened) {
   const void* block = nullptr;
   la_ssize_t got = 0;
   do {
     got = ReadBlock(opened.stream.reader.get(), &opened.context, &block);
   } while (got > 0);
-  if (got < 0) throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
+  if (got < 0) throw ArchiveError(opened.context.path, ErrorText(opened.stream));
 }
 
-std::unique_ptr<OpenedArchive> OpenArchive(const std::string& path, const RunReport& report) {
+std::unique_ptr<OpenedArchive> OpenArchive(const std::string& path) {
   auto opened = std::make_unique<OpenedArchive>();
   opened->context.path = path;
   ArchiveStream& stream = opened->stream;
   try {
     stream.file = std::make_unique<GzipBlockReader>(path);
   } catch (const std::runtime_error& error) {
-    throw ArchiveError(path, error.what(), report);
+    throw ArchiveError(path, error.what());
   }
 
   stream.reader.reset(archive_read_new());
   archive* reader = stream.reader.get();
-  if (reader == nullptr) throw ArchiveError(path, "out of memory", report);
+  if (reader == nullptr) throw ArchiveError(path, "out of memory");
   archive_read_support_filter_all(reader);
   archive_read_support_format_tar(reader);
   if (archive_read_open(reader, &opened->context, nullptr, ReadBlock, nullptr) < ARCHIVE_WARN)
-    throw ArchiveError(path, ErrorText(stream), report);
+    throw ArchiveError(path, ErrorText(stream));
   return opened;
 }
 
 // The next entry's header, or null at the end of the archive. Warnings (an
 // unknown extended header, a name not in the locale's character set) are no
 // reason to stop; anything worse is.
-archive_entry* NextEntry(OpenedArchive& opened, const RunReport& report) {
+archive_entry* NextEntry(OpenedArchive& opened) {
   archive_entry* entry = nullptr;
   const int status = archive_read_next_header(opened.stream.reader.get(), &entry);
   if (status == ARCHIVE_EOF) return nullptr;
   if (status < ARCHIVE_WARN)
-    throw ArchiveError(opened.context.path, ErrorText(opened.stream), report);
+    throw ArchiveError(opened.context.path, ErrorText(opened.stream));
   return entry;
 }
 
@@ -258,21 +257,20 @@ namespace {
 
 // The first pass: headers only, data skipped.
 void SurveyArchive(const std::string& path, ArchiveProgress& progress,
-                   ArchiveConversion::Survey& survey, SourceIdentity& identity) {
-  const RunReport nothingWritten;
-  const auto opened = OpenArchive(path, nothingWritten);
-  while (archive_entry* entry = NextEntry(*opened, nothingWritten)) {
+                   ArchiveConversion::Survey& survey, std::int32_t& messages) {
+  const auto opened = OpenArchive(path);
+  while (archive_entry* entry = NextEntry(*opened)) {
     const std::string entryName = EntryName(entry);
     const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !IsLinkEntry(entry);
     if (!isFolder && survey.items < INT32_MAX) ++survey.items;
-    if (!isFolder && IsMessageName(entryName)) ++identity.messages;
+    if (!isFolder && IsMessageName(entryName)) ++messages;
     survey.folders.AddFoldersOf(ParseArchiveEntryName(entryName), isFolder);
     // Files are counted, as a folder's scan counts them: the window shows
     // this number as the queue's length.
     progress.Counting(survey.items);
     progress.Yield();
   }
-  ReadToEnd(*opened, nothingWritten);
+  ReadToEnd(*opened);
   survey.complete = true;
 }
 
@@ -291,11 +289,10 @@ std::size_t ArchiveExtensionLength(std::string_view path) {
 
 }  // namespace
 
-ArchiveError::ArchiveError(std::string archivePath, std::string reason, RunReport report)
+ArchiveError::ArchiveError(std::string archivePath, std::string reason)
     : std::runtime_error("cannot read the archive " + archivePath + ": " + reason),
       archivePath_(std::move(archivePath)),
-      reason_(std::move(reason)),
-      report_(std::move(report)) {}
+      reason_(std::move(reason)) {}
 
 bool IsArchivePath(const std::string& path) {
   return ArchiveExtensionLength(path) != 0;
@@ -320,37 +317,34 @@ ArchiveConversion::ArchiveConversion(std::string archivePath, ArchiveProgress* p
       progress_(progress != nullptr ? progress : &quiet_),
       root_(ArchiveExtractionFolder(archivePath_)),
       survey_(std::make_unique<Survey>()) {
-  identity_.path = archivePath_;
-  // The archive is the same source as long as it is the same file: its
-  // size and modification time stand for its messages.
-  struct stat info {};
-  SourceFingerprint fingerprint;
-  if (::stat(archivePath_.c_str(), &info) == 0) {
-    fingerprint.Add(archivePath_, static_cast<std::int64_t>(info.st_size),
-                    static_cast<std::int64_t>(info.st_mtime));
-    fileSize_ = static_cast<std::int64_t>(info.st_size);
-  }
-  identity_.fingerprint = fingerprint.value();
+  os::PathFacts facts;
+  if (os::Inspect(archivePath_, facts).ok()) fileSize_ = facts.size;
   if (reading == ArchiveReading::SurveyFirst) {
-    SurveyArchive(archivePath_, *progress_, *survey_, identity_);
+    SurveyArchive(archivePath_, *progress_, *survey_, messages_);
   } else {
     // The first header tells a file that is no archive at all before the
     // destination is touched; the rest is read while converting.
-    const RunReport nothingWritten;
     opened_ = std::make_unique<Opened>();
-    opened_->archive = OpenArchive(archivePath_, nothingWritten);
-    opened_->first = NextEntry(*opened_->archive, nothingWritten);
+    opened_->archive = OpenArchive(archivePath_);
+    opened_->first = NextEntry(*opened_->archive);
   }
+}
+
+std::int32_t ArchiveConversion::entries() const {
+  return survey_->items;
+}
+
+bool ArchiveConversion::counted() const {
+  return survey_->complete;
 }
 
 void ArchiveConversion::SurveyNow() {
   if (survey_->complete) return;
   // Counts start afresh; the folders met so far are in the archive anyway.
   survey_->items = 0;
-  SourceIdentity counted = identity_;
-  counted.messages = 0;
-  SurveyArchive(archivePath_, *progress_, *survey_, counted);
-  identity_ = counted;
+  std::int32_t messages = 0;
+  SurveyArchive(archivePath_, *progress_, *survey_, messages);
+  messages_ = messages;
 }
 
 bool ArchiveConversion::SourceFolderExists(const std::string& folder) {
@@ -364,37 +358,20 @@ bool ArchiveConversion::SourceFolderExists(const std::string& folder) {
   return survey_->folders.Lookup(folder, root_, true).value_or(false);
 }
 
-ArchiveConversion::~ArchiveConversion() = default;
-
-namespace {
-
-// Takes back every record of a conversion whose archive turned out damaged.
-// Gives what could not be taken back, to be added to the reason.
-std::string TakeBack(DestinationJournal& journal) {
-  std::string text;
-  for (const auto& [mailbox, reason] : journal.Abandon()) text += "; " + mailbox + ": " + reason;
-  return text;
+FolderExistsFunction ArchiveConversion::FolderLookup() {
+  return [this](const std::string& folder) { return SourceFolderExists(folder); };
 }
 
-}  // namespace
+ArchiveConversion::~ArchiveConversion() = default;
 
-RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& readers) {
+void ArchiveConversion::Walk(const MessageVisitor& visit) {
   ArchiveProgress& progress = *progress_;
-  const YieldFunction yield = [&progress] { progress.Yield(); };
-  RunReport report;
-  report.destinationRoot = journal.destinationRoot();
-  report.alreadyConverted =
-      journal.earlier() == EarlierConversion::Interrupted ? journal.alreadyConverted() : 0;
-  const std::string& root = root_;
   Survey& survey = *survey_;
   // Read in one pass, the folders become known as the entries go by.
   const bool onePass = !survey.complete;
-  MessageConverter converter(
-      journal, readers, [this](const std::string& folder) { return SourceFolderExists(folder); });
-
-  std::int32_t total = onePass ? 0 : survey.items;
+  const std::int32_t total = onePass ? 0 : survey.items;
   std::int32_t done = 0;
-  messagesRead_ = 0;
+  std::int32_t messages = 0;
   if (onePass) progress.SetFractionRead(0.0);
   progress.SetProgress(done, total);
 
@@ -406,13 +383,14 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
       entry = opened_->first;
       opened_.reset();
     } else {
-      opened = OpenArchive(archivePath_, report);
-      entry = NextEntry(*opened, report);
+      opened = OpenArchive(archivePath_);
+      entry = NextEntry(*opened);
     }
-    for (; entry != nullptr; entry = NextEntry(*opened, report)) {
+    Message message;
+    for (; entry != nullptr; entry = NextEntry(*opened)) {
       const bool isLink = IsLinkEntry(entry);
       const bool isFolder = archive_entry_filetype(entry) == AE_IFDIR && !isLink;
-      const std::string name = EntryName(entry);
+      std::string name = EntryName(entry);
       const bool isMessage = !isFolder && IsMessageName(name);
       std::optional<ArchiveEntryPath> path;
       if (onePass || isMessage) path = ParseArchiveEntryName(name);
@@ -420,32 +398,24 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
       if (isFolder) continue;
 
       if (isMessage) {
-        const std::int32_t index = report.messages++;
-        messagesRead_ = report.messages;
-        std::string problem = path->problem;
-        if (problem.empty() && isLink)
-          problem = "the entry is a link, not a message; links are not followed";
-        else if (problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
-          problem = "the entry is not a regular file";
-
-        if (!problem.empty()) {
-          journal.Failed(index);
-          journal.Settled(index);
-          report.failures.push_back({name, problem});
-        } else {
-          const std::string sourceFile = root + path->relative;
-          progress.SetCurrentFolder(ExtractParentPath(sourceFile));
-          std::optional<ArchiveEntrySource> source;
-          const MessageOutcome outcome = converter.Convert(
-              index, sourceFile,
-              [&source, &opened, entry]() -> MessageSource& {
-                source.emplace(*opened, entry);
-                return *source;
-              },
-              yield);
-          if (outcome.kind == MessageOutcome::Kind::Failed)
-            report.failures.push_back({name, outcome.reason});
+        message.index = messages++;
+        if (onePass) messages_ = messages;
+        message.name = std::move(name);
+        message.problem = path->problem;
+        if (message.problem.empty() && isLink)
+          message.problem = "the entry is a link, not a message; links are not followed";
+        else if (message.problem.empty() && archive_entry_filetype(entry) != AE_IFREG)
+          message.problem = "the entry is not a regular file";
+        std::optional<ArchiveEntrySource> source;
+        message.source = nullptr;
+        message.sourceFile.clear();
+        if (message.problem.empty()) {
+          message.sourceFile = root_ + path->relative;
+          progress.SetCurrentFolder(ExtractParentPath(message.sourceFile));
+          source.emplace(*opened, entry);
+          message.source = &*source;
         }
+        visit(message);
       }
 
       if (onePass) {
@@ -453,43 +423,22 @@ RunReport ArchiveConversion::Convert(DestinationJournal& journal, ReaderState& r
             fileSize_ > 0 ? std::min(1.0, static_cast<double>(opened->stream.compressedRead) /
                                               static_cast<double>(fileSize_))
                           : 0.0);
-        progress.SetProgress(report.messages, 0);
+        progress.SetProgress(messages, 0);
       } else {
         ++done;
-        total = std::max(total, done);
-        progress.SetProgress(done, total);
+        progress.SetProgress(done, std::max(total, done));
       }
-      yield();
+      progress.Yield();
     }
-    ReadToEnd(*opened, report);
+    ReadToEnd(*opened);
   } catch (const ArchiveBroken& broken) {
-    // Nothing of a conversion that could not read its source to the end is
-    // left behind: a second attempt starts from a clean destination.
-    throw ArchiveError(archivePath_, broken.what() + TakeBack(journal), RunReport{});
-  } catch (const ArchiveError& error) {
-    throw ArchiveError(error.archivePath(), error.reason() + TakeBack(journal), RunReport{});
-  } catch (...) {
-    journal.Stop();
-    throw;
+    throw ArchiveError(archivePath_, broken.what());
   }
   if (onePass) {
-    identity_.messages = report.messages;
+    messages_ = messages;
     progress.SetFractionRead(1.0);
-    progress.SetProgress(report.messages, 0);
+    progress.SetProgress(messages, 0);
   }
-  CompleteReport(journal, report, true);
-  return report;
-}
-
-RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
-                         ArchiveProgress* progress, ReaderState& readers) {
-  // An empty destination would put the mirror tree below the file system's
-  // root; that is a caller's mistake, never a folder the user chose.
-  if (destinationRoot.empty()) throw std::invalid_argument("no destination folder was given");
-  ArchiveConversion conversion(archivePath, progress, ArchiveReading::OnePass);
-  const auto journal = std::make_unique<DestinationJournal>(destinationRoot, conversion.identity());
-  journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
-  return conversion.Convert(*journal, readers);
 }
 
 }  // namespace quillfen

@@ -5,13 +5,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "convert/conversion_run.h"
-#include "convert/destination_journal.h"
-#include "convert/message_readers.h"
+#include <functional>
+
+#include "convert/mbox_record.h"
+#include "convert/message_source.h"
 
 namespace quillfen {
 
-// True when path names an export archive that ConvertArchive reads: its name
+// True when path names an export archive that ArchiveConversion reads: its name
 // ends with ".tgz", ".tar.gz" or ".tar" in any mix of letter case.
 bool IsArchivePath(const std::string& path);
 
@@ -21,21 +22,17 @@ bool IsArchivePath(const std::string& path);
 std::string ArchiveExtractionFolder(const std::string& archivePath);
 
 // The whole archive could not be read: it is missing, not a tar archive, or
-// corrupt or truncated somewhere. Every record written before the failure is
-// whole; report() tells what was converted up to that point (nothing when the
-// archive was found unreadable before any message was written).
+// corrupt or truncated somewhere.
 class ArchiveError : public std::runtime_error {
  public:
-  ArchiveError(std::string archivePath, std::string reason, RunReport report);
+  ArchiveError(std::string archivePath, std::string reason);
 
   const std::string& archivePath() const { return archivePath_; }
   const std::string& reason() const { return reason_; }
-  const RunReport& report() const { return report_; }
 
  private:
   std::string archivePath_;
   std::string reason_;
-  RunReport report_;
 };
 
 // What a front end sees while an archive is converted. Every member has a
@@ -79,24 +76,30 @@ enum class ArchiveReading {
   OnePass,
 };
 
-// The conversion of a .tgz, .tar.gz or .tar export without extracting it:
-// every entry converts as the file ArchiveExtractionFolder(archivePath) +
-// entry name would in a folder conversion, through the same per-message
-// path, with the same mailbox paths, batch-folder mapping, message filter,
-// From lines and record bytes. Within a mailbox, records follow the
-// archive's order. Memory stays the same whatever the size of an entry.
-//
-// A message that cannot be converted (an entry that cannot be read, a link,
-// a name that is absolute or holds a ".." component) is recorded in the
-// report's failures (file: the entry's name as the archive stores it) and
-// the conversion goes on; nothing is ever written outside the destination.
-// Entries that are not messages are passed over silently.
+// A .tgz, .tar.gz or .tar export read without extracting it: every message
+// entry stands for the file ArchiveExtractionFolder(archivePath) + entry
+// name, so it converts through the same per-message path as a folder's
+// message, into the same mailbox, with the same batch-folder mapping and
+// message filter. Memory stays the same whatever the size of an entry. A
+// message entry that cannot be converted (an entry that cannot be read, a
+// link, a name that is absolute or holds a ".." component) comes with the
+// reason; nothing is ever written outside the destination.
 class ArchiveConversion {
  public:
   // What is known of the archive's folders and entries.
   struct Survey;
   // The archive opened by a one-pass constructor, at its first entry.
   struct Opened;
+
+  // One message entry of a walk.
+  struct Message {
+    std::int32_t index = 0;      // its place among the archive's messages, from 0
+    std::string name;            // the entry's name as the archive stores it
+    std::string sourceFile;      // the file it stands for in the extracted export
+    std::string problem;         // why it cannot be converted; empty when it can
+    MessageSource* source = nullptr;  // its bytes, when it can
+  };
+  using MessageVisitor = std::function<void(Message&)>;
 
   // Opens the archive. With SurveyFirst it is read once over its headers
   // only: that counts the entries (shown through progress's Counting),
@@ -108,49 +111,45 @@ class ArchiveConversion {
                     ArchiveReading reading = ArchiveReading::SurveyFirst);
   ~ArchiveConversion();
 
-  // The archive as a source: its path, size, modification time and the
-  // number of its messages. Read in one pass, that number is 0 (unknown)
-  // until Convert finished or SurveyNow ran; a journal knows the archive
-  // again by its path and fingerprint alone.
-  const SourceIdentity& identity() const { return identity_; }
-  // The messages met so far by Convert: all of them once it finished.
-  std::int32_t messagesRead() const { return messagesRead_; }
+  const std::string& path() const { return archivePath_; }
+  // Who hears how far the next walk is (null: nobody).
+  void SetProgress(ArchiveProgress* progress) { progress_ = progress != nullptr ? progress : &quiet_; }
+  // The folder the archive stands for, ending with the separator.
+  const std::string& extractionFolder() const { return root_; }
+  // The entries other than folders, and the messages among them: known from
+  // the start after a survey, else once a walk reached the archive's end
+  // (until then the messages met so far).
+  std::int32_t entries() const;
+  std::int32_t messages() const { return messages_; }
+  bool counted() const;
 
-  // Reads the archive over its headers now, as SurveyFirst does, unless that
-  // was done already; identity() then holds the number of messages. Throws
-  // ArchiveError.
-  void SurveyNow();
-
-  // Converts every message entry through journal (on which Begin has run).
-  // Throws ArchiveError when the archive cannot be read to its end: every
-  // record of this conversion is then taken back again. An exception thrown
-  // by progress (a front end that wants to stop) leaves the conversion
-  // resumable. Read in one pass, a batch folder "<name>!N" met before
-  // anything of its sibling "<name>" (which may come later, or never) makes
-  // the conversion read all headers once more (SurveyNow) to decide its
-  // mailbox as a survey would; a real export holds a folder's first items
-  // before its batch folders and never needs that.
-  RunReport Convert(DestinationJournal& journal, ReaderState& readers);
+  // Hands every message entry to visit, in archive order, reading the
+  // archive from its start (the first walk of a one-pass archive goes on
+  // from its first header). progress hears how far the walk is, and what
+  // it throws (a front end that wants to stop) passes through. Throws
+  // ArchiveError when the archive cannot be read to its end, also from the
+  // reading of an entry's bytes. Read in one pass, a batch folder
+  // "<name>!N" met before anything of its sibling "<name>" (which may come
+  // later, or never) makes the walk read all headers once more to decide
+  // its mailbox as a survey would; a real export holds a folder's first
+  // items before its batch folders and never needs that.
+  void Walk(const MessageVisitor& visit);
+  // Whether a folder exists in the extracted export, as far as the walk so
+  // far (or the survey) tells; for the mailbox of a batch folder.
+  FolderExistsFunction FolderLookup();
 
  private:
   bool SourceFolderExists(const std::string& folder);
+  void SurveyNow();
 
   std::string archivePath_;
   ArchiveProgress* progress_;
   ArchiveProgress quiet_;
   std::string root_;
   std::int64_t fileSize_ = 0;
-  SourceIdentity identity_;
-  std::int32_t messagesRead_ = 0;
+  std::int32_t messages_ = 0;
   std::unique_ptr<Survey> survey_;
   std::unique_ptr<Opened> opened_;
 };
-
-// The whole conversion of an archive in one call, read in one pass, for
-// callers that ask the user nothing: an interrupted conversion of the same
-// archive is resumed, anything else (a finished one included) is converted
-// anew. Throws what ArchiveConversion and DestinationJournal throw.
-RunReport ConvertArchive(const std::string& archivePath, const std::string& destinationRoot,
-                         ArchiveProgress* progress, ReaderState& readers);
 
 }  // namespace quillfen

@@ -73,9 +73,10 @@ std::string& MailboxFile::OpenRecord(std::size_t expected) {
   return batch_;
 }
 
-void MailboxFile::CloseRecord(std::int32_t index, const std::string& file) {
+void MailboxFile::CloseRecord(std::int32_t index, const std::string& file,
+                              const ContentHash& hash) {
   length_ += static_cast<std::int64_t>(batch_.size() - recordMark_);
-  batched_.push_back({length_, index, file});
+  batched_.push_back({length_, index, file, hash});
   endsWithLineEnd_ = true;
 }
 
@@ -97,6 +98,7 @@ void MailboxFile::Flush(bool release) {
   batch_.clear();
   if (status.ok()) {
     written_ = length_;
+    for (const Batched& record : batched_) written_records_.push_back({record.hash, record.end});
     batched_.clear();
     return;
   }
@@ -105,8 +107,10 @@ void MailboxFile::Flush(bool release) {
   const std::int64_t reached = written_ + static_cast<std::int64_t>(done);
   std::int64_t keep = written_;
   std::size_t firstLost = 0;
-  for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost)
+  for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost) {
     keep = batched_[firstLost].end;
+    written_records_.push_back({batched_[firstLost].hash, keep});
+  }
   length_ = written_ = reached;
   std::string reason = Reason("cannot write the mailbox", status);
   // Cutting back also learns again whether the file ends with a line end.
@@ -120,6 +124,12 @@ std::vector<MailboxFile::LostRecord> MailboxFile::TakeLost() {
   std::vector<LostRecord> lost;
   lost.swap(lost_);
   return lost;
+}
+
+std::vector<HeldRecord> MailboxFile::TakeWritten() {
+  std::vector<HeldRecord> written;
+  written.swap(written_records_);
+  return written;
 }
 
 std::int64_t MailboxFile::BeginRecord() {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/content_hash.h"
+#include "convert/mailbox_records.h"
 #include "os/file.h"
 
 namespace quillfen {
@@ -44,11 +46,11 @@ class MailboxFile {
   // A whole record of about expected bytes goes into the batch: OpenRecord
   // gives the batch to append the record to (the batch is written first
   // when the record would take it past its size), and CloseRecord ends the
-  // record of message index, named file. DropRecord takes back what was
+  // record of message index, named file, whose text has hash. DropRecord takes back what was
   // appended since OpenRecord. Throws MessageFailure when an earlier failed
   // record still cannot be removed from the file.
   std::string& OpenRecord(std::size_t expected);
-  void CloseRecord(std::int32_t index, const std::string& file);
+  void CloseRecord(std::int32_t index, const std::string& file, const ContentHash& hash);
   void DropRecord();
   // Writes the batch. Never throws: records that did not get in become lost
   // records. release gives the batch's memory back, for a mailbox that the
@@ -56,6 +58,10 @@ class MailboxFile {
   void Flush(bool release = false);
   // The lost records since the last call, in the order they were added.
   std::vector<LostRecord> TakeLost();
+  // The records that reached the file since the last call, in order.
+  std::vector<HeldRecord> TakeWritten();
+  // The file's last modification, as the system tells it.
+  os::Status ModificationTime(std::int64_t& seconds) const { return file_.ModificationTime(seconds); }
 
   // The following calls write one large record in pieces, straight to the
   // file (the batch goes first).
@@ -69,7 +75,10 @@ class MailboxFile {
   // Appends bytes at the end. On failure the file is cut back to
   // recordStart, the length BeginRecord gave, so it ends with a whole record.
   void Write(std::string_view bytes, std::int64_t recordStart);
-  void EndRecord() { endsWithLineEnd_ = true; }
+  void EndRecord(const ContentHash& hash) {
+    endsWithLineEnd_ = true;
+    written_records_.push_back({hash, length_});
+  }
 
   // False once the file was deleted while open: records written to it now
   // would be lost.
@@ -89,6 +98,7 @@ class MailboxFile {
     std::int64_t end = 0;  // the record's end in the file
     std::int32_t index = 0;
     std::string file;
+    ContentHash hash;
   };
 
   bool LastByteEndsLine(std::int64_t length);
@@ -111,6 +121,7 @@ class MailboxFile {
   std::int64_t written_ = 0;
   std::vector<Batched> batched_;
   std::vector<LostRecord> lost_;
+  std::vector<HeldRecord> written_records_;
 };
 
 }  // namespace quillfen

@@ -17,9 +17,9 @@ constexpr std::size_t kPieceSize = 1024 * 1024;
 
 }  // namespace
 
-MessageConverter::MessageConverter(DestinationJournal& journal, ReaderState& readers,
+MessageConverter::MessageConverter(Destination& destination, ReaderState& readers,
                                    FolderExistsFunction sourceFolderExists, PathStyle style)
-    : journal_(journal),
+    : destination_(destination),
       readers_(readers),
       sourceFolderExists_(std::move(sourceFolderExists)),
       style_(style),
@@ -33,7 +33,7 @@ const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
     // next one never borrows the previous message's result.
     lastSourceFolder_.clear();
     std::string mirror =
-        MirrorFolderFor(sourceFile, journal_.destinationRoot(), style_, sourceFolderExists_);
+        MirrorFolderFor(sourceFile, destination_.root(), style_, sourceFolderExists_);
     std::string mailbox = MboxFileFor(mirror, style_);
     lastMirrorFolder_ = std::move(mirror);
     lastMailbox_ = std::move(mailbox);
@@ -113,14 +113,16 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
       mailbox.DropRecord();
       throw;
     }
-    mailbox.CloseRecord(index, sourceFile);
+    mailbox.CloseRecord(index, sourceFile, HashOfText(text));
     return;
   }
   out_.clear();
   out_ += fromLine;
   out_ += "\r\n";
   const std::int64_t start = mailbox.BeginRecord();
+  hasher_.Finish();
   try {
+    hasher_.Feed(text);
     quoter_.Feed(text, out_);
     for (;;) {
       // A large message goes out piece by piece.
@@ -131,6 +133,7 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
       }
       const std::size_t got = source.Read(piece_.get(), kPieceSize);
       if (got == 0) break;
+      hasher_.Feed(std::string_view(piece_.get(), got));
       quoter_.Feed(std::string_view(piece_.get(), got), out_);
     }
     quoter_.Finish(out_);
@@ -148,7 +151,7 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
     }
     throw;
   }
-  mailbox.EndRecord();
+  mailbox.EndRecord(hasher_.Finish());
   // A huge message's buffer is not kept for the next one.
   if (out_.capacity() > 4 * kPieceSize) std::string().swap(out_);
 }
@@ -159,36 +162,26 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
   try {
     std::string mirrorFolder;
     outcome.mailbox = MailboxFor(sourceFile, mirrorFolder);
-    if (!journal_.Needed(index, outcome.mailbox)) {
-      outcome.kind = MessageOutcome::Kind::AlreadyConverted;
-      journal_.Settled(index);
-      return outcome;
-    }
     EnsureMirrorFolder(mirrorFolder);
     MessageSource& source = open();
     MailboxFile* mailbox = nullptr;
     try {
-      mailbox = &journal_.Mailbox(outcome.mailbox);
+      mailbox = &destination_.Mailbox(outcome.mailbox);
     } catch (const MessageFailure&) {
       // The mirror folder may have gone since it was made; it is made again
       // once.
       if (IsFolder(mirrorFolder)) throw;
       ensuredFolder_.clear();
       EnsureMirrorFolder(mirrorFolder);
-      mailbox = &journal_.Mailbox(outcome.mailbox);
+      mailbox = &destination_.Mailbox(outcome.mailbox);
     }
     WriteRecord(*mailbox, source, index, sourceFile, yield);
-    journal_.Converted(index, outcome.mailbox);
     outcome.kind = MessageOutcome::Kind::Converted;
   } catch (const MessageFailure& failure) {
     outcome.reason = failure.what();
   } catch (const std::bad_alloc&) {
     outcome.reason = "not enough memory for the message";
-  } catch (const DestinationError& failure) {
-    outcome.reason = failure.what();
   }
-  if (outcome.kind == MessageOutcome::Kind::Failed) journal_.Failed(index);
-  journal_.Settled(index);
   return outcome;
 }
 

@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "convert/destination_journal.h"
+#include "convert/content_hash.h"
+#include "convert/destination.h"
 #include "convert/mbox_quoting.h"
 #include "convert/mbox_record.h"
 #include "convert/message_readers.h"
@@ -16,7 +17,7 @@ namespace quillfen {
 
 // What became of one message.
 struct MessageOutcome {
-  enum class Kind { Converted, AlreadyConverted, Failed };
+  enum class Kind { Converted, Failed };
   Kind kind = Kind::Failed;
   std::string mailbox;  // the mailbox it went into (or was meant for)
   std::string reason;   // for a failure: why, naming the side that failed
@@ -36,24 +37,26 @@ class MessageConverter {
 
   // sourceFolderExists tells whether a folder of the source exists (for the
   // batch folders "<name>!N" that join their sibling's mailbox).
-  MessageConverter(DestinationJournal& journal, ReaderState& readers,
+  MessageConverter(Destination& destination, ReaderState& readers,
                    FolderExistsFunction sourceFolderExists, PathStyle style = PathStyle::Native());
 
-  // Converts message index (its place among the source's messages) unless a
-  // resumed conversion has it already. yield is called between the pieces
-  // of a large message; what it throws leaves here after the mailbox was cut
-  // back to its last whole record.
+  // Converts message index (its place among the source's messages). yield is
+  // called between the pieces of a large message; what it throws leaves here
+  // after the mailbox was cut back to its last whole record.
+  // The mailbox sourceFile's message goes into, and in mirrorFolder the
+  // folder that holds it. Throws MessageFailure when none can be derived.
+  const std::string& MailboxFor(const std::string& sourceFile, std::string& mirrorFolder);
+
   MessageOutcome Convert(std::int32_t index, const std::string& sourceFile,
                          const SourceOpener& open, const YieldFunction& yield = {});
 
  private:
-  const std::string& MailboxFor(const std::string& sourceFile, std::string& mirrorFolder);
   void EnsureMirrorFolder(const std::string& folder);
   void WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
                    const std::string& sourceFile, const YieldFunction& yield);
   std::size_t FillHead(MessageSource& source, bool& atEnd);
 
-  DestinationJournal& journal_;
+  Destination& destination_;
   ReaderState& readers_;
   FolderExistsFunction sourceFolderExists_;
   PathStyle style_;
@@ -66,6 +69,7 @@ class MessageConverter {
   std::unique_ptr<char[]> piece_;
   std::string out_;
   MboxQuoter quoter_;
+  ContentHasher hasher_;
 };
 
 }  // namespace quillfen

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "convert/conversion_run.h"
 #include "convert/message_failure.h"
-#include "convert/queue_conversion.h"
+#include "convert/queue_messages.h"
 
 namespace quillfen {
 

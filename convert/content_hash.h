@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// What tells one message's text from another's: a 128-bit hash, strong
+// enough that two different messages never share one in practice. A
+// destination knows the records it holds by these hashes.
+struct ContentHash {
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+  friend auto operator<=>(const ContentHash&, const ContentHash&) = default;
+};
+
+// The hash of a message's text as it stands in a record: the bytes after an
+// old envelope line, without the line ends at its very end. How a record is
+// framed (the From line, the line end that closes it, a message that ends
+// without one or with empty lines) then never changes the hash, so reading a
+// mailbox back gives the hashes that the run which wrote it gave.
+ContentHash HashOfText(std::string_view text);
+
+// The same hash for a text that arrives in pieces: the line ends at the end
+// of the pieces so far are held back until more text follows them.
+class ContentHasher {
+ public:
+  ContentHasher();
+  ~ContentHasher();
+  ContentHasher(const ContentHasher&) = delete;
+  ContentHasher& operator=(const ContentHasher&) = delete;
+
+  void Feed(std::string_view piece);
+  // The hash of everything fed since the last Finish; the hasher is then
+  // ready for a new text.
+  ContentHash Finish();
+
+ private:
+  struct State;
+  State* state_;
+  std::string heldLineEnds_;
+};
+
+// 32 lower-case hex digits, and back; false for text that is not one.
+std::string HashText(const ContentHash& hash);
+bool ParseHashText(std::string_view text, ContentHash& hash);
+
+}  // namespace quillfen

@@ -1,0 +1,648 @@
+#include "convert/destination.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "convert/mailbox_records.h"
+#include "convert/message_failure.h"
+#include "convert/path_helpers.h"
+#include "os/folders.h"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view kHeader = "quillfen-index 1\n";
+constexpr const char* kFolderName = ".quillfen";
+// The index is written after this many messages: a conversion that is
+// killed redoes at most this many, and the index costs one flush for as
+// many messages.
+constexpr std::int32_t kMessagesPerMark = 512;
+// Mailboxes kept open at once; an archive's messages jump between folders.
+constexpr std::size_t kOpenMailboxLimit = 64;
+constexpr std::size_t kReadPiece = 1024 * 1024;
+
+std::string Field(std::int64_t number) {
+  return " " + std::to_string(number);
+}
+
+std::string Field(const std::string& text) {
+  return " " + std::to_string(text.size()) + ":" + text;
+}
+
+// Reads the index's lines from a buffer that may end in the middle of one:
+// every read fails once the buffer is used up, and short() then tells a
+// line cut by the buffer's end from a damaged one.
+class IndexReader {
+ public:
+  explicit IndexReader(std::string_view text) : text_(text) {}
+
+  std::size_t position() const { return at_; }
+  bool AtEnd() const { return at_ >= text_.size(); }
+  bool short_read() const { return short_; }
+
+  bool Keyword(std::string_view& word) {
+    const std::size_t end = text_.find_first_of(" \n", at_);
+    if (end == std::string_view::npos) return Short();
+    if (end == at_) return false;
+    word = text_.substr(at_, end - at_);
+    at_ = end;
+    return true;
+  }
+  bool Read(std::int64_t& value) {
+    if (!Space()) return false;
+    const char* first = text_.data() + at_;
+    const char* last = text_.data() + text_.size();
+    const auto [next, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || next == first) return false;
+    if (next == last) return Short();
+    at_ = static_cast<std::size_t>(next - text_.data());
+    return true;
+  }
+  bool Read(int& value) {
+    std::int64_t wide = 0;
+    if (!Read(wide) || wide < 0 || wide > INT32_MAX) return false;
+    value = static_cast<int>(wide);
+    return true;
+  }
+  bool Read(ContentHash& hash) {
+    if (!Space()) return false;
+    if (text_.size() - at_ < 32) return Short();
+    if (!ParseHashText(text_.substr(at_, 32), hash)) return false;
+    at_ += 32;
+    return true;
+  }
+  bool Read(std::string& value) {
+    std::int64_t length = 0;
+    if (!Read(length) || length < 0) return false;
+    if (text_[at_] != ':') return false;
+    if (static_cast<std::int64_t>(text_.size() - at_ - 1) < length) return Short();
+    value.assign(text_.substr(at_ + 1, static_cast<std::size_t>(length)));
+    at_ += 1 + static_cast<std::size_t>(length);
+    return true;
+  }
+  bool LineEnd() {
+    if (at_ >= text_.size()) return Short();
+    if (text_[at_] != '\n') return false;
+    ++at_;
+    return true;
+  }
+
+ private:
+  bool Space() {
+    if (at_ >= text_.size()) return Short();
+    if (text_[at_] != ' ') return false;
+    ++at_;
+    return true;
+  }
+  bool Short() {
+    short_ = true;
+    return false;
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+  bool short_ = false;
+};
+
+std::string Below(const std::string& folder, const char* name) {
+  return folder + PathStyle::Native().separator + name;
+}
+
+}  // namespace
+
+struct Destination::MailboxState {
+  int id = 0;
+  std::string relative;
+  bool declared = false;  // its "mailbox" line is in the index file
+  // What the index says: its records while it is read, the length and time
+  // the mailbox had when they were written, and the length an interrupted
+  // conversion began appending at (-1 when none did).
+  std::vector<HeldRecord> logged;
+  bool known = false;
+  std::int64_t length = 0;
+  std::int64_t time = 0;
+  std::int64_t openLength = -1;
+  // What it holds, once learned: the records' hashes in order, and which of
+  // them a message of the source has taken.
+  bool learned = false;
+  std::vector<ContentHash> held;
+  std::vector<bool> taken;
+  // Writing.
+  std::unique_ptr<MailboxFile> file;
+  std::uint64_t lastUse = 0;
+  bool opened = false;  // since Begin
+  bool created = false;
+  std::int64_t runStart = 0;
+  std::int32_t added = 0;
+};
+
+Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::move(root))) {
+  if (const os::Status made = os::CreateFolders(root_); !made.ok())
+    throw DestinationError("cannot create the destination folder " + root_ + ": " + made.reason());
+  folder_ = root_ + kFolderName;
+  if (const os::Status made = os::CreateFolders(folder_); !made.ok())
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           made.reason());
+  if (const os::Status opened = lock_.OpenForAppending(Below(folder_, "lock")); !opened.ok())
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           opened.reason());
+  // The lock belongs to the open file: the system gives it up when the
+  // process ends, however it ends.
+  if (const os::Status locked = lock_.LockExclusively(); !locked.ok()) {
+    (void)lock_.Close();
+    if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root_);
+    throw DestinationError("cannot lock the destination folder " + root_ + ": " + locked.reason());
+  }
+  if (const os::Status opened = index_.OpenForAppending(Below(folder_, "index")); !opened.ok()) {
+    (void)lock_.Close();
+    throw DestinationError("cannot write into the destination folder " + root_ + ": " +
+                           opened.reason());
+  }
+  ReadIndex();
+}
+
+Destination::~Destination() {
+  // Mailboxes still open here belong to a conversion that did not finish:
+  // they are closed as they are, and the next conversion cuts back what
+  // came after the last mark.
+  for (auto& [id, state] : states_) state->file.reset();
+  (void)index_.Close();
+  (void)lock_.Close();
+}
+
+void Destination::ReadIndex() {
+  std::string text;
+  std::int64_t offset = 0;
+  std::size_t consumed = 0;  // bytes of text already parsed
+  bool atEnd = false;
+  bool damaged = false;
+  const auto more = [&]() {
+    text.erase(0, consumed);
+    consumed = 0;
+    const std::size_t had = text.size();
+    text.resize(had + kReadPiece);
+    std::size_t got = 0;
+    if (const os::Status status = index_.ReadAt(offset, text.data() + had, kReadPiece, got);
+        !status.ok())
+      throw DestinationError("cannot read the index in " + folder_ + ": " + status.reason());
+    text.resize(had + got);
+    offset += static_cast<std::int64_t>(got);
+    atEnd = got == 0;
+  };
+  more();
+  while (!atEnd && text.size() < kHeader.size()) more();
+  if (!std::string_view(text).starts_with(kHeader)) {
+    // An empty index, one whose first write was cut short, or one that is
+    // not ours: it is begun afresh, and the mailboxes are read back.
+    indexGoodLength_ = 0;
+    return;
+  }
+  indexHasHeader_ = true;
+  consumed = kHeader.size();
+  std::int64_t good = static_cast<std::int64_t>(kHeader.size());
+  const auto state = [this](int id) -> MailboxState* {
+    const auto found = states_.find(id);
+    return found == states_.end() ? nullptr : found->second.get();
+  };
+  for (;;) {
+    IndexReader reader(std::string_view(text).substr(consumed));
+    std::string_view word;
+    bool ok = reader.Keyword(word);
+    if (ok) {
+      int id = 0;
+      if (word == "mailbox") {
+        auto made = std::make_unique<MailboxState>();
+        ok = reader.Read(made->id) && reader.Read(made->relative) && reader.LineEnd() &&
+             state(made->id) == nullptr && idByRelative_.count(made->relative) == 0;
+        if (ok) {
+          made->declared = true;
+          nextId_ = std::max(nextId_, made->id + 1);
+          idByRelative_[made->relative] = made->id;
+          states_[made->id] = std::move(made);
+        }
+      } else if (word == "held") {
+        std::int64_t count = 0;
+        ok = reader.Read(id) && state(id) != nullptr && reader.Read(count) && count >= 0;
+        std::vector<HeldRecord> records;
+        for (std::int64_t i = 0; ok && i < count; ++i) {
+          HeldRecord record;
+          ok = reader.Read(record.hash) && reader.Read(record.end);
+          records.push_back(record);
+        }
+        ok = ok && reader.LineEnd();
+        if (ok) {
+          auto& logged = state(id)->logged;
+          logged.insert(logged.end(), records.begin(), records.end());
+        }
+      } else if (word == "length") {
+        std::int64_t length = 0, time = 0;
+        ok = reader.Read(id) && state(id) != nullptr && reader.Read(length) && reader.Read(time) &&
+             reader.LineEnd();
+        if (ok) {
+          MailboxState& mailbox = *state(id);
+          // Records past the length were taken back since.
+          while (!mailbox.logged.empty() && mailbox.logged.back().end > length)
+            mailbox.logged.pop_back();
+          mailbox.known = true;
+          mailbox.length = length;
+          mailbox.time = time;
+        }
+      } else if (word == "reset") {
+        ok = reader.Read(id) && state(id) != nullptr && reader.LineEnd();
+        if (ok) {
+          state(id)->logged.clear();
+          state(id)->known = false;
+        }
+      } else if (word == "open") {
+        std::int64_t length = 0;
+        ok = reader.Read(id) && state(id) != nullptr && reader.Read(length) && reader.LineEnd();
+        if (ok) state(id)->openLength = length;
+      } else if (word == "begin" || word == "end") {
+        ok = reader.LineEnd();
+        // A conversion that ended closed every mailbox it wrote.
+        if (ok && word == "end")
+          for (auto& [key, mailbox] : states_) mailbox->openLength = -1;
+      } else {
+        ok = false;
+      }
+    }
+    if (ok) {
+      consumed += reader.position();
+      good += static_cast<std::int64_t>(reader.position());
+      continue;
+    }
+    if (reader.short_read() && !atEnd) {
+      more();
+      continue;
+    }
+    // The end, or a line cut short by an ended process or damaged: the
+    // index is taken as far as it is whole, and what follows is dropped
+    // before anything is appended.
+    damaged = !reader.AtEnd() || consumed < text.size();
+    break;
+  }
+  (void)damaged;
+  indexGoodLength_ = good;
+}
+
+Destination::MailboxState& Destination::StateFor(const std::string& mailboxPath) {
+  if (mailboxPath.compare(0, root_.size(), root_) != 0)
+    throw MessageFailure("the mailbox " + mailboxPath + " lies outside the destination");
+  std::string relative = mailboxPath.substr(root_.size());
+  if (const auto known = idByRelative_.find(relative); known != idByRelative_.end())
+    return *states_.at(known->second);
+  auto made = std::make_unique<MailboxState>();
+  made->id = nextId_++;
+  made->relative = std::move(relative);
+  MailboxState& state = *made;
+  idByRelative_[state.relative] = state.id;
+  states_[state.id] = std::move(made);
+  return state;
+}
+
+void Destination::Declare(MailboxState& state) {
+  if (state.declared) return;
+  pending_ += "mailbox" + Field(state.id) + Field(state.relative) + "\n";
+  state.declared = true;
+}
+
+Destination::Verdict Destination::Judge(const MailboxState& state,
+                                        const os::PathFacts* facts) const {
+  if (facts == nullptr || facts->size == 0) return Verdict::Empty;
+  if (!state.known) return Verdict::ReadBack;
+  if (state.openLength >= 0) {
+    // An interrupted conversion appended from openLength on: what it wrote
+    // after its last mark is cut back; a mailbox shorter than the index says
+    // lost records (a power cut) and is read back.
+    if (facts->size > state.length) return Verdict::CutBack;
+    if (facts->size == state.length) return Verdict::Trusted;
+    return Verdict::ReadBack;
+  }
+  if (facts->size == state.length && facts->modificationTime == state.time)
+    return Verdict::Trusted;
+  return Verdict::ReadBack;
+}
+
+bool Destination::NeedsReadingBack(const std::string& mailboxPath) {
+  MailboxState& state = StateFor(mailboxPath);
+  if (state.learned) return false;
+  os::PathFacts facts;
+  const bool exists = os::Inspect(mailboxPath, facts).ok() && !facts.folder;
+  return Judge(state, exists ? &facts : nullptr) == Verdict::ReadBack;
+}
+
+void Destination::Learn(const std::string& mailboxPath) {
+  MailboxState& state = StateFor(mailboxPath);
+  if (state.learned) return;
+  os::PathFacts facts;
+  const bool exists = os::Inspect(mailboxPath, facts).ok() && !facts.folder;
+  const Verdict verdict = Judge(state, exists ? &facts : nullptr);
+  std::vector<HeldRecord> logged = std::move(state.logged);
+  state.logged = {};
+  std::int64_t length = exists ? facts.size : 0;
+  switch (verdict) {
+    case Verdict::Empty:
+      break;
+    case Verdict::CutBack:
+    case Verdict::Trusted:
+      if (verdict == Verdict::CutBack) {
+        if (const os::Status status = os::CutBackFile(mailboxPath, state.length); !status.ok())
+          throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
+                                 status.reason());
+        length = state.length;
+      }
+      state.held.reserve(logged.size());
+      for (const HeldRecord& record : logged) state.held.push_back(record.hash);
+      break;
+    case Verdict::ReadBack: {
+      if (state.openLength >= 0 && state.known && length < state.length) {
+        // Only the records up to the mailbox's end can be whole; what an
+        // interrupted conversion wrote past its last whole one goes.
+        std::int64_t cut = std::min(state.openLength, length);
+        for (const HeldRecord& record : logged)
+          if (record.end <= length) cut = std::max(cut, record.end);
+        if (cut < length) {
+          if (const os::Status status = os::CutBackFile(mailboxPath, cut); !status.ok())
+            throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
+                                   status.reason());
+          length = cut;
+        }
+      }
+      std::vector<HeldRecord> records;
+      if (const os::Status status = ReadMailboxRecords(mailboxPath, length, records); !status.ok())
+        throw DestinationError("cannot read the mailbox " + mailboxPath + ": " + status.reason());
+      Declare(state);
+      pending_ += "reset" + Field(state.id) + "\n";
+      std::string line;
+      std::size_t inLine = 0;
+      const auto flushLine = [&] {
+        if (inLine == 0) return;
+        pending_ += "held" + Field(state.id) + Field(static_cast<std::int64_t>(inLine)) + line + "\n";
+        line.clear();
+        inLine = 0;
+      };
+      for (const HeldRecord& record : records) {
+        state.held.push_back(record.hash);
+        line += ' ' + HashText(record.hash) + Field(record.end);
+        if (++inLine == 512) flushLine();
+      }
+      flushLine();
+      break;
+    }
+  }
+  const bool nothingToSay = verdict == Verdict::Empty && !state.known;
+  if (!nothingToSay && (verdict != Verdict::Trusted || state.openLength >= 0)) {
+    // The index learns the mailbox's length and time as they are now.
+    os::PathFacts now;
+    const bool there = os::Inspect(mailboxPath, now).ok() && !now.folder;
+    Declare(state);
+    if (verdict == Verdict::Empty && state.known) pending_ += "reset" + Field(state.id) + "\n";
+    pending_ += "length" + Field(state.id) + Field(there ? now.size : 0) +
+                Field(there ? now.modificationTime : 0) + "\n";
+    state.known = true;
+    state.length = there ? now.size : 0;
+    state.time = there ? now.modificationTime : 0;
+  }
+  state.openLength = -1;
+  std::sort(state.held.begin(), state.held.end());
+  state.taken.assign(state.held.size(), false);
+  state.learned = true;
+}
+
+bool Destination::HoldsAny(const std::string& mailboxPath) {
+  Learn(mailboxPath);
+  return !StateFor(mailboxPath).held.empty();
+}
+
+bool Destination::Take(const std::string& mailboxPath, const ContentHash& hash) {
+  Learn(mailboxPath);
+  MailboxState& state = StateFor(mailboxPath);
+  auto at = std::lower_bound(state.held.begin(), state.held.end(), hash);
+  for (; at != state.held.end() && *at == hash; ++at) {
+    const auto position = static_cast<std::size_t>(at - state.held.begin());
+    if (state.taken[position]) continue;
+    state.taken[position] = true;
+    return true;
+  }
+  return false;
+}
+
+void Destination::AppendToIndex(const std::string& text, bool flush) {
+  if (text.empty() && !flush) return;
+  std::string out;
+  if (!indexHasHeader_) {
+    out = kHeader;
+    indexGoodLength_ = 0;
+  }
+  out += text;
+  // What follows the last whole line was cut short by an ended process.
+  if (const os::Status status = index_.CutBack(indexGoodLength_); !status.ok())
+    throw DestinationError("cannot write the index in " + folder_ + ": " + status.reason());
+  if (const os::Status status = index_.Append(out); !status.ok()) {
+    // A line cut short is dropped by the next reader; the index still ends
+    // on a whole line for whoever appends next.
+    (void)index_.CutBack(indexGoodLength_);
+    throw DestinationError("cannot write the index in " + folder_ + ": " + status.reason());
+  }
+  const bool created = !indexHasHeader_;
+  indexHasHeader_ = true;
+  indexGoodLength_ += static_cast<std::int64_t>(out.size());
+  if (flush) {
+    if (const os::Status status = index_.Flush(); !status.ok())
+      throw DestinationError("cannot write the index in " + folder_ + ": " + status.reason());
+    // A new index's name must survive a power cut too.
+    if (created) (void)os::FlushFolder(folder_);
+  }
+}
+
+void Destination::SaveLearned() {
+  std::string text = std::move(pending_);
+  pending_.clear();
+  AppendToIndex(text, false);
+}
+
+void Destination::Begin() {
+  if (writing_) throw std::logic_error("the writing has begun already");
+  std::string text = std::move(pending_);
+  pending_.clear();
+  AppendToIndex(text + "begin\n", true);
+  writing_ = true;
+}
+
+MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
+  if (!writing_) throw std::logic_error("the writing has not begun");
+  // A folder's messages come one after the other: the active mailbox is
+  // asked for again and again.
+  if (active_ != nullptr && active_->file &&
+      mailboxPath.size() == root_.size() + active_->relative.size() &&
+      mailboxPath.compare(root_.size(), std::string::npos, active_->relative) == 0 &&
+      mailboxPath.compare(0, root_.size(), root_) == 0 && active_->file->StillThere()) {
+    active_->lastUse = ++useClock_;
+    return *active_->file;
+  }
+  MailboxState& state = StateFor(mailboxPath);
+  try {
+    Learn(mailboxPath);
+  } catch (const DestinationError& error) {
+    throw MessageFailure(error.what());
+  }
+  if (active_ != nullptr && active_ != &state && active_->file) {
+    // The conversion moves on to another mailbox: the last one's batch goes
+    // out now.
+    active_->file->Flush(true);
+    Collect(*active_);
+  }
+  active_ = nullptr;
+  if (state.file) {
+    state.lastUse = ++useClock_;
+    if (state.file->StillThere()) {
+      active_ = &state;
+      return *state.file;
+    }
+    // Deleted while this conversion had it open (its folder removed during
+    // the run): the records go into a new file by that name. The old file
+    // had records of this conversion, which it reports.
+    closeFailures_.emplace_back(mailboxPath, "the mailbox was deleted during the conversion");
+    CloseMailbox(state);
+  }
+  if (openFiles_ >= kOpenMailboxLimit) CloseLeastRecentlyUsed();
+  auto file = std::make_unique<MailboxFile>(mailboxPath);
+  if (!state.opened) {
+    // Before the first record of this conversion, the index says where
+    // the mailbox was: a conversion killed later cuts back to its last
+    // mark, never into what was there before.
+    Declare(state);
+    pending_ += "open" + Field(state.id) + Field(file->length()) + "\n";
+    try {
+      AppendToIndex(std::exchange(pending_, {}), false);
+    } catch (const DestinationError& error) {
+      throw MessageFailure(error.what());
+    }
+    state.opened = true;
+    state.created = !file->existed();
+    state.runStart = file->length();
+    opened_.push_back(&state);
+  }
+  state.file = std::move(file);
+  state.lastUse = ++useClock_;
+  ++openFiles_;
+  active_ = &state;
+  return *state.file;
+}
+
+void Destination::Collect(MailboxState& state) {
+  if (!state.file) return;
+  for (MailboxFile::LostRecord& lost : state.file->TakeLost())
+    lateFailures_.emplace_back(std::move(lost.file), std::move(lost.reason));
+  const std::vector<HeldRecord> written = state.file->TakeWritten();
+  if (written.empty()) return;
+  std::string line = "held" + Field(state.id) + Field(static_cast<std::int64_t>(written.size()));
+  for (const HeldRecord& record : written) line += ' ' + HashText(record.hash) + Field(record.end);
+  pending_ += line + "\n";
+  std::int64_t time = 0;
+  (void)state.file->ModificationTime(time);
+  pending_ += "length" + Field(state.id) + Field(written.back().end) + Field(time) + "\n";
+  state.added += static_cast<std::int32_t>(written.size());
+  recordsAdded_ += static_cast<std::int32_t>(written.size());
+}
+
+void Destination::CloseMailbox(MailboxState& state) {
+  if (!state.file) return;
+  state.file->Flush();
+  Collect(state);
+  if (std::string reason = state.file->Close(); !reason.empty())
+    closeFailures_.emplace_back(state.file->path(), std::move(reason));
+  state.file.reset();
+  --openFiles_;
+  if (active_ == &state) active_ = nullptr;
+}
+
+void Destination::CloseLeastRecentlyUsed() {
+  MailboxState* oldest = nullptr;
+  for (MailboxState* state : opened_)
+    if (state->file && (oldest == nullptr || state->lastUse < oldest->lastUse)) oldest = state;
+  if (oldest != nullptr) CloseMailbox(*oldest);
+}
+
+void Destination::WriteMark() {
+  // The index speaks only of records on the disk: the batches go first, and
+  // what they could not write is failed before the index counts it.
+  for (MailboxState* state : opened_) {
+    if (!state->file) continue;
+    state->file->Flush();
+    Collect(*state);
+  }
+  sinceMark_ = 0;
+  AppendToIndex(std::exchange(pending_, {}), true);
+}
+
+void Destination::Settled() {
+  if (++sinceMark_ >= kMessagesPerMark) WriteMark();
+}
+
+std::vector<std::pair<std::string, std::string>> Destination::TakeLateFailures() {
+  return std::exchange(lateFailures_, {});
+}
+
+std::vector<std::pair<std::string, std::string>> Destination::Finish() {
+  for (MailboxState* state : opened_) CloseMailbox(*state);
+  WriteMark();
+  AppendToIndex("end\n", true);
+  writing_ = false;
+  return std::exchange(closeFailures_, {});
+}
+
+std::vector<std::pair<std::string, std::string>> Destination::Abandon() {
+  std::vector<std::pair<std::string, std::string>> failures;
+  std::string text;
+  for (MailboxState* state : opened_) {
+    if (state->file) {
+      (void)state->file->Close();
+      state->file.reset();
+    }
+    const std::string path = root_ + state->relative;
+    os::PathFacts facts;
+    const bool exists = os::Inspect(path, facts).ok();
+    if (state->created && state->runStart == 0) {
+      if (const os::Status status = os::RemoveFile(path);
+          !status.ok() && status.failure() != os::Failure::NotFound) {
+        failures.emplace_back(path, "cannot remove it: " + status.reason());
+        continue;
+      }
+    } else if (exists && facts.size > state->runStart) {
+      if (const os::Status status = os::CutBackFile(path, state->runStart); !status.ok()) {
+        failures.emplace_back(path, "cannot cut it back: " + status.reason());
+        continue;
+      }
+    }
+    os::PathFacts now;
+    const bool there = os::Inspect(path, now).ok();
+    text += "length" + Field(state->id) + Field(there ? now.size : 0) +
+            Field(there ? now.modificationTime : 0) + "\n";
+    state->added = 0;
+  }
+  openFiles_ = 0;
+  active_ = nullptr;
+  recordsAdded_ = 0;
+  pending_.clear();
+  if (failures.empty()) {
+    try {
+      AppendToIndex(text + "end\n", true);
+    } catch (const DestinationError&) {
+      // The mailboxes are as they were; an index that could not say so is
+      // read back next time, as they disagree.
+    }
+    writing_ = false;
+  }
+  return failures;
+}
+
+std::vector<std::string> Destination::MailboxesWritten() const {
+  std::vector<std::string> paths;
+  for (const MailboxState* state : opened_)
+    if (state->added > 0) paths.push_back(root_ + state->relative);
+  return paths;
+}
+
+}  // namespace quillfen
