@@ -23,11 +23,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "convert/archive_conversion.h"
-#include "convert/conversion_run.h"
-#include "scan/path_logger.h"
+#include "convert/conversion.h"
 #include "tests/support/message_tree.h"
-#include "tests/support/quiet_host.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -48,35 +45,23 @@ void Run(const std::string& command) {
     throw std::runtime_error("command failed: " + command);
 }
 
-// Times the conversion and notes whether its headers had to be read twice
-// (a batch folder before its sibling).
-class Timing : public quillfen::ArchiveProgress {
- public:
-  void Counting(std::int32_t entries) override { counted = entries; }
-  const char* Passes() const { return counted > 0 ? "headers read twice" : "one pass"; }
-  Clock::time_point start = Clock::now();
-  std::int32_t counted = 0;
-};
-
-quillfen::RunReport ConvertFolder(const std::string& source, const std::string& destination) {
-  quillfen::pathLogger walker;
-  walker.PathLogInit();
-  walker.fullFileNamesOnly(true);
-  walker.LogPath(source);
-  quillfen::test::QuietHost host(destination, walker.fullFileNames(), walker.Count());
-  walker.Terminate();
-  quillfen::ReaderState readers;
-  return quillfen::ConversionRun(host, readers);
+quillfen::ConversionReport ConvertSource(const std::string& source,
+                                         const std::string& destination) {
+  // Converts source (a folder or an archive) into destination, as
+  // quillfen-cli does, showing nothing.
+  quillfen::ConversionSink sink;
+  quillfen::ConversionRequest request;
+  request.source = source;
+  request.destination = destination;
+  return quillfen::Convert(request, {}, sink);
 }
 
 int ConvertOnly(const std::string& archive, const std::string& destination) {
-  Timing timing;
-  quillfen::ReaderState readers;
-  const quillfen::RunReport report =
-      quillfen::ConvertArchive(archive, destination + "/", &timing, readers);
-  std::printf("archive conversion: %.2f s (%s), %d of %d messages\n", Seconds(timing.start),
-              timing.Passes(), report.converted, report.messages);
-  return report.failures.empty() ? 0 : 1;
+  const Clock::time_point start = Clock::now();
+  const quillfen::ConversionReport report = ConvertSource(archive, destination + "/");
+  std::printf("archive conversion: %.2f s, %d of %d messages\n", Seconds(start), report.converted,
+              report.plan.messages);
+  return report.failures.empty() && report.ending == quillfen::Ending::Finished ? 0 : 1;
 }
 
 int Compare(int messages) {
@@ -93,23 +78,21 @@ int Compare(int messages) {
   std::printf("archive: %.1f MB\n", static_cast<double>(fs::file_size(archive)) / 1e6);
   Run("sync");
 
-  Timing timing;
-  quillfen::ReaderState readers;
-  const auto direct = quillfen::ConvertArchive(archive.string(), (work / "direct").string() + "/",
-                                               &timing, readers);
-  const double directSeconds = Seconds(timing.start);
-
   auto start = Clock::now();
+  const auto direct = ConvertSource(archive.string(), (work / "direct").string() + "/");
+  const double directSeconds = Seconds(start);
+
+  start = Clock::now();
   fs::create_directories(extracted);
   Run("tar xzf " + Quoted(archive) + " -C " + Quoted(extracted));
   const double tarSeconds = Seconds(start);
   start = Clock::now();
   const auto viaFolder =
-      ConvertFolder(extracted.string() + "/", (work / "via-folder").string() + "/");
+      ConvertSource(extracted.string(), (work / "via-folder").string() + "/");
   const double folderSeconds = Seconds(start);
 
-  std::printf("archive conversion:          %6.2f s (%s), %d messages\n", directSeconds,
-              timing.Passes(), direct.converted);
+  std::printf("archive conversion:          %6.2f s, %d messages\n", directSeconds,
+              direct.converted);
   std::printf(
       "tar xzf + folder conversion: %6.2f s (tar %.2f s + conversion %.2f s), %d messages\n",
       tarSeconds + folderSeconds, tarSeconds, folderSeconds, viaFolder.converted);

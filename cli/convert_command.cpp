@@ -127,7 +127,8 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
     case Ending::Cancelled:
       return kExitConverted;
     case Ending::SourceBroken:
-      err << "quillfen-cli: " << report.reason << "; nothing of this conversion was kept\n";
+      err << "quillfen-cli: cannot read the archive " << source << ": " << report.reason
+          << (report.began ? "; nothing of this conversion was kept\n" : "; nothing was converted\n");
       return kExitSomeFailed;
     case Ending::DestinationFailed:
       PrintSummary(report, out);

@@ -207,7 +207,7 @@ bool Conversion::OpenSource() {
                                                           ArchiveReading::OnePass);
       } catch (const ArchiveError& error) {
         report_.ending = Ending::SourceBroken;
-        report_.reason = error.what();
+        report_.reason = error.reason();
         return false;
       }
       archive_ = ownArchive_.get();
@@ -458,7 +458,7 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
     return std::move(report_);
   } catch (const ArchiveError& error) {
     report_.ending = Ending::SourceBroken;
-    report_.reason = error.what();
+    report_.reason = error.reason();
     return std::move(report_);
   } catch (const DestinationError& error) {
     report_.ending = Ending::DestinationFailed;
@@ -491,7 +491,7 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
       // Nothing of a conversion that could not read its source to the end
       // is kept: its records may hold what a damaged archive gave.
       report_.ending = Ending::SourceBroken;
-      report_.reason = error.what();
+      report_.reason = error.reason();
       for (const auto& [mailbox, reason] : destination_->Abandon())
         report_.reason += "; " + mailbox + ": " + reason;
       return std::move(report_);

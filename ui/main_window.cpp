@@ -22,8 +22,12 @@
 #include <cstdlib>
 #include <exception>
 
+#include <algorithm>
+
 #include "convert/archive_conversion.h"
 #include "convert/path_helpers.h"
+#include "convert/queue_messages.h"
+#include "convert/report_text.h"
 #include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
 #include "ui/link_label.h"
@@ -144,16 +148,6 @@ QString DroppedSource(const QMimeData* data) {
 // window closes when the command has ended.
 struct StopForClosing {};
 
-QMessageBox::Icon ToQtIcon(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::Warning:
-      return QMessageBox::Warning;
-    case MessageIcon::Information:
-      break;
-  }
-  return QMessageBox::Information;
-}
-
 }  // namespace
 
 // Marks the window busy for one command, from its chooser to its closing
@@ -163,27 +157,45 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 // command ends, whichever comes first.
 class frmStep1::BusyScope {
  public:
-  explicit BusyScope(frmStep1& window) : window_(window), focus_(window.focusWidget()) {
-    window_.busy_ = true;
-    window_.yieldClock_.invalidate();
-    window_.UpdateCommands();
-  }
-  ~BusyScope() {
-    window_.ShowPending();
-    window_.HideBusyCursor();
-    window_.busy_ = false;
-    window_.UpdateCommands();
-    // Disabling the focused command moved the focus on; a keyboard user
-    // finds it back where the command was started.
-    if (focus_ && focus_->isEnabled() && window_.focusWidget() != focus_) focus_->setFocus();
-  }
+  explicit BusyScope(frmStep1& window) : window_(window) { window_.BeginBusy(); }
+  ~BusyScope() { window_.EndBusy(); }
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
   frmStep1& window_;
-  QPointer<QWidget> focus_;
 };
+
+// An archive's entries as they are counted, shown as a scan's running count.
+class frmStep1::ArchiveCounter : public ArchiveProgress {
+ public:
+  explicit ArchiveCounter(frmStep1& window) : window_(window) {}
+  void Counting(std::int32_t files) override {
+    window_.SetCountLabel(std::to_string(files) + " Files(s) Queued For Conversion");
+  }
+  void Yield() override { window_.Yield(); }
+
+ private:
+  frmStep1& window_;
+};
+
+void frmStep1::BeginBusy() {
+  busyFocus_ = focusWidget();
+  busy_ = true;
+  yieldClock_.invalidate();
+  UpdateCommands();
+}
+
+void frmStep1::EndBusy() {
+  ShowPending();
+  HideBusyCursor();
+  busy_ = false;
+  UpdateCommands();
+  // Disabling the focused command moved the focus on; a keyboard user
+  // finds it back where the command was started.
+  if (busyFocus_ && busyFocus_->isEnabled() && focusWidget() != busyFocus_) busyFocus_->setFocus();
+  busyFocus_.clear();
+}
 
 frmStep1::frmStep1(ShellServices& shell, pathLogger::FileSystemFactory fileSystems, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -198,6 +210,8 @@ frmStep1::frmStep1(ShellServices& shell, pathLogger::FileSystemFactory fileSyste
 }
 
 frmStep1::~frmStep1() {
+  // A conversion still running stops between two records first.
+  conversion_.reset();
   HideBusyCursor();
 }
 
@@ -512,7 +526,9 @@ void frmStep1::ScanArchive(const QString& path) {
   queuedCount_ = 0;
   QString failure;
   try {
-    archive_ = std::make_unique<ArchiveSource>(FromQt(path), *this, *this);
+    ArchiveCounter counter(*this);
+    archive_ = std::make_unique<ArchiveConversion>(FromQt(path), &counter);
+    archive_->SetProgress(nullptr);
     queuedCount_ = archive_->entries();
   } catch (const ArchiveError& error) {
     failure = QStringLiteral("The archive %1 could not be read: %2")
@@ -544,23 +560,207 @@ void frmStep1::ShowCountMessage(const QString& failure) {
 
 void frmStep1::CmdConvert2PDF_Click() {
   if (busy_ || !CmdConvert2PDF->isEnabled()) return;
-  RunCommand([this] {
-    try {
-      if (archive_)
-        ConversionRun(*this, *archive_, readers_);
+  // The queue is known before the chooser opens: a queue without a single
+  // message would convert nothing, and asking for a destination first would
+  // only mislead the user into thinking that something was exported.
+  const QueueList& names = QueueOrEmpty(queue_);
+  const bool anyMessage = archive_ ? archive_->messages() > 0
+                                   : std::any_of(names.begin(), names.end(), IsMessageName);
+  if (!anyMessage) {
+    ShowRunMessage(QMessageBox::Warning,
+                   archive_ ? QStringLiteral("No messages (.eml files) were found in the chosen "
+                                             "archive.")
+                            : QStringLiteral("No messages (.eml files) were found in the chosen "
+                                             "folder."));
+    return;
+  }
+  BeginBusy();
+  const QString chosen = shell_.BrowseForFolder(this, QStringLiteral("Choose Folder to Save..."));
+  if (chosen.isEmpty()) {
+    EndBusy();
+    if (closeRequested_) close();
+    return;
+  }
+  ShowBusyCursor();
+  ProgressBar1->setFractionalMinimum(0.0f);
+  ProgressBar1->setFractionalMaximum(100.0f);
+
+  ConversionRequest request;
+  request.destination = AddTrailingSeparator(FromQt(chosen));
+  if (archive_) {
+    request.source = archive_->path();
+    request.archive = archive_.get();
+  } else {
+    request.source = FromQt(sourceFolder_);
+    request.scanned = queue_;
+  }
+  conversion_ = std::make_unique<WindowConversion>(
+      std::move(request), [this](const ConversionPlan& plan) { return Decide(plan); });
+  connect(conversion_.get(), &WindowConversion::progressChanged, this,
+          &frmStep1::ShowConversionStatus);
+  connect(conversion_.get(), &WindowConversion::finished, this, &frmStep1::ConversionFinished);
+  conversion_->Start();
+}
+
+Decision frmStep1::Decide(const ConversionPlan& plan) {
+  if (plan.held == 0) return Decision::ConvertMissing;
+  ShowPending();
+  HideBusyCursor();
+  MessageBoxRequest request;
+  request.title = kAppTitle;
+  request.buttons = QMessageBox::Yes | QMessageBox::No;
+  request.icon = QMessageBox::Question;
+  Decision yes = Decision::ConvertMissing;
+  if (plan.messagesKnown && plan.held >= plan.messages) {
+    // Yes adds a second copy of every message: a reflex Enter must not.
+    request.text = QStringLiteral("This folder already holds all %1 of these messages. Convert "
+                                  "them again (a second copy)?")
+                       .arg(plan.messages);
+    request.defaultButton = QMessageBox::No;
+    yes = Decision::SecondCopy;
+  } else {
+    request.text = QStringLiteral("This folder already holds %1 of these %2 messages. Convert "
+                                  "the other %3?")
+                       .arg(plan.held)
+                       .arg(plan.messages)
+                       .arg(plan.messages - plan.held);
+    request.defaultButton = QMessageBox::Yes;
+  }
+  const bool accepted = shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+  if (!accepted) return Decision::Cancel;
+  ShowBusyCursor();
+  return yes;
+}
+
+void frmStep1::ShowConversionStatus(const WindowConversion::Status& status) {
+  if (!status.update.isEmpty()) LblUpdate->setText(status.update);
+  if (!status.progress.isEmpty()) LblProgessCurrent->setText(status.progress);
+  if (status.hasPercent) ProgressBar1->setFractionalValue(status.percent);
+}
+
+namespace {
+
+QString Escaped(const std::string& text) {
+  return ToQt(EscapedForReport(text));
+}
+
+// The destination's reasons read as the middle of a sentence ("cannot
+// write into the destination folder D: Permission denied"); in a message
+// box they begin with a capital and end with a full stop, followed by what
+// it means for the user.
+QString DestinationWarning(const std::string& reason, const QString& advice) {
+  QString text = ToQt(reason);
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
+  if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+  return text + QStringLiteral("\n\nNothing was converted. ") + advice;
+}
+
+}  // namespace
+
+void frmStep1::ConversionFinished() {
+  // The conversion's thread has ended; the object goes once this signal
+  // has been handled.
+  std::unique_ptr<WindowConversion> conversion = std::move(conversion_);
+  const ConversionReport& report = conversion->report();
+  switch (report.ending) {
+    case Ending::Refused:
+      if (report.refusal == Refusal::InsideSource)
+        ShowRunMessage(QMessageBox::Warning,
+                       QStringLiteral("The converted mailboxes would be written inside the folder "
+                                      "being converted, %1. Choose a destination folder outside "
+                                      "it.")
+                           .arg(ToQt(report.plan.source)));
+      else if (report.refusal == Refusal::DestinationBusy)
+        ShowRunMessage(QMessageBox::Warning,
+                       DestinationWarning(report.reason,
+                                          QStringLiteral("Try again when the other conversion "
+                                                         "has ended.")));
       else
-        ConversionRun(*this, readers_);
-    } catch (const std::exception& error) {
-      // The run reports every failed message itself; this is for a failure
-      // outside any message, which must not take the window down.
-      HideBusyCursor();
-      MessageBoxRequest request;
-      request.text = QStringLiteral("The conversion stopped: %1").arg(ToQt(error.what()));
-      request.title = kAppTitle;
-      request.icon = QMessageBox::Warning;
-      shell_.ShowMessageBox(this, request);
+        ShowRunMessage(QMessageBox::Warning,
+                       DestinationWarning(report.reason,
+                                          QStringLiteral("Choose a destination folder that can "
+                                                         "be written.")));
+      break;
+    case Ending::SourceBroken:
+      ShowRunMessage(QMessageBox::Warning,
+                     QStringLiteral("The archive %1 could not be read to its end: %2. Nothing of "
+                                    "this conversion was kept.")
+                         .arg(ToQt(report.plan.source), ToQt(report.reason)));
+      break;
+    case Ending::DestinationFailed:
+      ShowRunMessage(QMessageBox::Warning,
+                     QStringLiteral("The conversion stopped: %1. Converting again into the same "
+                                    "folder adds the messages that are missing.")
+                         .arg(ToQt(report.reason)));
+      break;
+    case Ending::Finished:
+      ShowFinished(report);
+      break;
+    case Ending::NothingToDo:
+    case Ending::Cancelled:
+    case Ending::Stopped:
+      break;
+  }
+  conversion.release()->deleteLater();
+  EndBusy();
+  if (closeRequested_) close();
+}
+
+void frmStep1::ShowRunMessage(QMessageBox::Icon icon, const QString& text, const QString& details) {
+  ShowPending();
+  HideBusyCursor();
+  MessageBoxRequest request;
+  request.text = text;
+  request.title = kAppTitle;
+  request.buttons = QMessageBox::Ok;
+  request.defaultButton = QMessageBox::Ok;
+  request.icon = icon;
+  request.details = details;
+  shell_.ShowMessageBox(this, request);
+}
+
+void frmStep1::ShowFinished(const ConversionReport& report) {
+  QString shortened;
+  for (const std::string& mailbox : report.shortenedMailboxes) {
+    if (!shortened.isEmpty()) shortened += QLatin1Char('\n');
+    shortened += Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
+  }
+  if (!report.failures.empty()) {
+    QString details;
+    for (const FailedMessage& failure : report.failures) {
+      if (!details.isEmpty()) details += QLatin1Char('\n');
+      // A name may hold a line feed; escaped, one line is always one message.
+      details += Escaped(failure.file) + QStringLiteral(": ") + Escaped(failure.reason);
     }
-  });
+    if (!shortened.isEmpty()) details += QLatin1Char('\n') + shortened;
+    ShowRunMessage(QMessageBox::Warning,
+                   QStringLiteral("%1 of %2 messages could not be converted.")
+                       .arg(report.failures.size())
+                       .arg(report.plan.messages),
+                   details);
+    return;
+  }
+  ShowPending();
+  HideBusyCursor();
+  MessageBoxRequest request;
+  request.text = QStringLiteral(
+      "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
+      "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
+      "from File Menu.");
+  request.title = kAppTitle;
+  request.buttons = QMessageBox::Ok;
+  request.defaultButton = QMessageBox::Ok;
+  request.icon = QMessageBox::Information;
+  request.details = shortened;
+  // The user's next step is to take the mailboxes to the mail program; the
+  // box offers to show where they are.
+  request.actionButton = QStringLiteral("Show Folder");
+  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
+  const QString folder = ToQt(report.plan.destinationRoot);
+  if (shell_.ShellOpenFolder(folder)) return;
+  ShowSelectableInformation(QStringLiteral("The folder could not be opened in a file manager.\n\n"
+                                           "The converted mailboxes are below this folder:\n%1")
+                                .arg(folder));
 }
 
 void frmStep1::CmdHelp_Click() {
@@ -603,10 +803,12 @@ void frmStep1::cmdEnd_Click() {
   if (!ConfirmExit()) return;
   // During a scan or a run the window closes once the command has stopped
   // at its next yield.
-  if (busy_)
+  if (busy_) {
     closeRequested_ = true;
-  else
+    if (conversion_) conversion_->RequestStop();
+  } else {
     close();
+  }
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
@@ -615,7 +817,10 @@ void frmStep1::closeEvent(QCloseEvent* event) {
     // On Yes the command stops at its next yield, between two files or
     // records, and closes the window when it has unwound; on No it goes on.
     event->ignore();
-    if (!closeRequested_ && ConfirmExit()) closeRequested_ = true;
+    if (!closeRequested_ && ConfirmExit()) {
+      closeRequested_ = true;
+      if (conversion_) conversion_->RequestStop();
+    }
     return;
   }
   event->accept();
@@ -661,91 +866,6 @@ void frmStep1::Yield() {
   yieldClock_.start();
   // The events may have held the user's confirmed close.
   if (closeRequested_) throw StopForClosing{};
-}
-
-ConversionHost::WindowHandle frmStep1::OwnerWindow() {
-  return static_cast<WindowHandle>(winId());
-}
-
-std::string frmStep1::BrowseForFolder(WindowHandle, const std::string& title) {
-  // The run names its owner by native handle; the chooser is always owned by
-  // this window.
-  const QString chosen = shell_.BrowseForFolder(this, ToQt(title));
-  if (!chosen.isEmpty()) ShowBusyCursor();
-  return FromQt(chosen);
-}
-
-void frmStep1::SetBarMinimum(float value) {
-  ProgressBar1->setFractionalMinimum(value);
-}
-void frmStep1::SetBarMaximum(float value) {
-  ProgressBar1->setFractionalMaximum(value);
-}
-void frmStep1::SetBarValue(float value) {
-  ProgressBar1->setFractionalValue(value);
-}
-
-void frmStep1::SetUpdateCaption(const std::string& text) {
-  pendingUpdate_.text = text;
-  pendingUpdate_.pending = true;
-}
-
-void frmStep1::SetProgressCaption(const std::string& text) {
-  pendingProgress_.text = text;
-  pendingProgress_.pending = true;
-}
-
-MessageBoxRequest frmStep1::RunMessage(MessageIcon icon, const std::string& text,
-                                       const std::string& title, const std::string& details) {
-  ShowPending();
-  HideBusyCursor();
-  MessageBoxRequest request;
-  // The run ends its lines with CR LF, as the message boxes of the platform
-  // it was first written for expect; Qt wants a bare line feed.
-  request.text = ToQt(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  request.title = ToQt(title);
-  request.buttons = QMessageBox::Ok;
-  request.defaultButton = QMessageBox::Ok;
-  request.icon = ToQtIcon(icon);
-  request.details = ToQt(details);
-  return request;
-}
-
-void frmStep1::ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
-                           const std::string& details) {
-  shell_.ShowMessageBox(this, RunMessage(icon, text, title, details));
-}
-
-void frmStep1::ShowFinished(const std::string& text, const std::string& title,
-                            const std::string& details, const std::string& destinationRoot) {
-  MessageBoxRequest request = RunMessage(MessageIcon::Information, text, title, details);
-  // The user's next step is to take the mailboxes to the mail program; the
-  // box offers to show where they are.
-  request.actionButton = QStringLiteral("Show Folder");
-  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
-  const QString folder = ToQt(destinationRoot);
-  if (shell_.ShellOpenFolder(folder)) return;
-  ShowSelectableInformation(QStringLiteral("The folder could not be opened in a file manager.\n\n"
-                                           "The converted mailboxes are below this folder:\n%1")
-                                .arg(folder));
-}
-
-bool frmStep1::AskYesNo(const std::string& text, const std::string& title) {
-  ShowPending();
-  HideBusyCursor();
-  MessageBoxRequest request;
-  request.text = ToQt(text);
-  request.title = ToQt(title);
-  request.buttons = QMessageBox::Yes | QMessageBox::No;
-  request.defaultButton = QMessageBox::Yes;
-  request.icon = QMessageBox::Question;
-  const bool yes = shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
-  if (yes) ShowBusyCursor();
-  return yes;
-}
-
-std::string frmStep1::SourceFolder() {
-  return FromQt(sourceFolder_);
 }
 
 }  // namespace quillfen

@@ -1,17 +1,19 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "convert/conversion_run.h"
-#include "convert/message_readers.h"
+#include "convert/archive_conversion.h"
+#include "convert/conversion.h"
 #include "scan/path_logger.h"
 #include "scan/scan_observer.h"
 #include "ui/shell_services.h"
+#include "ui/window_conversion.h"
 
 class QLabel;
 class QPushButton;
@@ -29,16 +31,17 @@ class ShapeRect;
 // messages into .mbox files. It owns the walker, the queue of the last scan
 // and the reader objects that every run shares.
 //
-// The window is both the walker's observer (it shows the running count) and
-// the conversion run's host (chooser, bar, captions, final message). Both
-// yield by processing the window's pending events, so the window repaints
-// and stays responsive; while a scan or a run is in progress the two
-// commands that start one are disabled and the busy cursor is shown. Exit
-// and closing the window then ask first, and on Yes stop the scan or run at
-// its next yield (a stopped run stays resumable) before the window closes.
+// The window is the walker's observer: it shows the running count, and the
+// walk yields by processing the window's pending events, so the window
+// repaints and stays responsive. A conversion runs on a thread of its own
+// (WindowConversion) and shows its progress through queued signals. While a
+// scan or a conversion is in progress the two commands that start one are
+// disabled and the busy cursor is shown. Exit and closing the window then
+// ask first, and on Yes stop the scan or the conversion between two files or
+// records (whatever is missing is added by the next conversion into the same
+// folder) before the window closes.
 class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
-                 public ScanObserver,
-                 public ConversionHost {
+                 public ScanObserver {
   Q_OBJECT
 
  public:
@@ -69,29 +72,11 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
   bool busy() const { return busy_; }
-  const ReaderState& readers() const { return readers_; }
 
   // The walker's observer.
   void SetCountLabel(const std::string& text) override;
   // Shared by the walker and the run: processes the pending window events.
   void Yield() override;
-
-  // The conversion run's host.
-  WindowHandle OwnerWindow() override;
-  std::string BrowseForFolder(WindowHandle owner, const std::string& title) override;
-  QueueListRef Queue() override { return queue_; }
-  std::int32_t QueueCount() override { return queuedCount_; }
-  void SetBarMinimum(float value) override;
-  void SetBarMaximum(float value) override;
-  void SetBarValue(float value) override;
-  void SetUpdateCaption(const std::string& text) override;
-  void SetProgressCaption(const std::string& text) override;
-  void ShowMessage(MessageIcon icon, const std::string& text, const std::string& title,
-                   const std::string& details) override;
-  void ShowFinished(const std::string& text, const std::string& title, const std::string& details,
-                    const std::string& destinationRoot) override;
-  bool AskYesNo(const std::string& text, const std::string& title) override;
-  std::string SourceFolder() override;
 
  public slots:
   void Form_Initialize();
@@ -111,6 +96,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
  private:
   class BusyScope;
+  class ArchiveCounter;
 
   void Load();
   void CentreOnScreen();
@@ -128,10 +114,18 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void RunCommand(const std::function<void()>& command);
   // The exit question; true for Yes.
   bool ConfirmExit();
-  // A message box of the run, with its OK button; the busy cursor is taken
-  // away first and the latest captions shown.
-  MessageBoxRequest RunMessage(MessageIcon icon, const std::string& text, const std::string& title,
-                               const std::string& details);
+  // Marks the window busy (the commands disabled) until EndBusy.
+  void BeginBusy();
+  void EndBusy();
+  // The question a conversion asks when the destination holds some of its
+  // messages already.
+  Decision Decide(const ConversionPlan& plan);
+  void ShowConversionStatus(const WindowConversion::Status& status);
+  void ConversionFinished();
+  // A message box of the conversion, with its OK button; the busy cursor is
+  // taken away first and the latest captions shown.
+  void ShowRunMessage(QMessageBox::Icon icon, const QString& text, const QString& details = {});
+  void ShowFinished(const ConversionReport& report);
   void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
   // An information message whose text can be selected and copied.
@@ -146,14 +140,17 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   std::int32_t queuedCount_ = 0;
   QueueListRef queue_;
   // The archive taken in last; while it is set, it is what Convert converts.
-  std::unique_ptr<ArchiveSource> archive_;
-  ReaderState readers_;
+  std::unique_ptr<ArchiveConversion> archive_;
+  // The conversion in progress, if any.
+  std::unique_ptr<WindowConversion> conversion_;
 
   bool busy_ = false;
   // The user confirmed closing the window during a scan or a run; the next
   // yield stops it.
   bool closeRequested_ = false;
   bool busyCursor_ = false;
+  // Where the focus was when the window became busy.
+  QPointer<QWidget> busyFocus_;
 
   static constexpr qint64 kYieldIntervalMs = 10;
   QElapsedTimer yieldClock_;

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/robust/cli_process.h"
+#include "tests/support/cli_process.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/robust/cli_process.h"
+#include "tests/support/cli_process.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"

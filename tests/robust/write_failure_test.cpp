@@ -14,7 +14,7 @@
 #include "convert/conversion_run.h"
 #include "convert/path_helpers.h"
 #include "os/fault_injection.h"
-#include "tests/robust/cli_process.h"
+#include "tests/support/cli_process.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/destination_journal.h"
+#include "convert/destination.h"
 #include "convert/message_readers.h"
 
 namespace quillfen::test {
@@ -18,8 +18,8 @@ std::size_t BytesSource::Read(char* buffer, std::size_t size) {
 
 MessageOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
                             std::string bytes, long long fallbackTime, std::size_t pieceSize) {
-  DestinationJournal journal(destination, {});
-  journal.Begin(false);
+  Destination journal(destination);
+  journal.Begin();
   ReaderState readers;
   MessageConverter converter(journal, readers, {});
   BytesSource source(std::move(bytes), fallbackTime, pieceSize);

@@ -1,0 +1,143 @@
+#include "ui/window_conversion.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <chrono>
+#include <exception>
+
+namespace quillfen {
+
+namespace {
+
+QString ToQt(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// The core's progress as the window words it.
+class WindowConversion::Sink : public ConversionSink {
+ public:
+  Sink(WindowConversion& owner, QString destination)
+      : owner_(owner), destination_(std::move(destination)) {}
+
+  void ReadingDestination(std::int32_t mailboxes) override {
+    Status status = last_;
+    status.update = QStringLiteral("Reading what %1 already holds: %2 mailbox%3.")
+                        .arg(destination_)
+                        .arg(mailboxes)
+                        .arg(mailboxes == 1 ? QString() : QStringLiteral("es"));
+    Show(status, true);
+  }
+  void Comparing(std::int32_t done, std::int32_t total) override {
+    Status status = last_;
+    status.update = QStringLiteral("Comparing the messages with what %1 already holds: %2 of %3")
+                        .arg(destination_)
+                        .arg(done)
+                        .arg(total);
+    Show(status, done >= total);
+  }
+  void Converting(const ConversionProgress& progress) override {
+    Status status = last_;
+    if (progress.folder != nullptr)
+      status.update = QStringLiteral("Converting Messages... from ") + ToQt(*progress.folder);
+    if (progress.filesTotal > 0) {
+      // Every queued file counts, message or not, as the scan counted them.
+      status.progress =
+          QStringLiteral("Message %1 (of %2)").arg(progress.files).arg(progress.filesTotal);
+      status.percent = static_cast<float>(static_cast<double>(progress.files) /
+                                          static_cast<double>(progress.filesTotal) * 100.0);
+    } else {
+      status.progress = QStringLiteral("Message %1").arg(progress.messages);
+      status.percent = static_cast<float>(progress.fraction * 100.0);
+    }
+    status.hasPercent = true;
+    Show(status, progress.filesTotal > 0 && progress.files == progress.filesTotal);
+  }
+
+  void Flush() {
+    if (pending_) owner_.Post(last_);
+    pending_ = false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void Show(const Status& status, bool now) {
+    last_ = status;
+    pending_ = true;
+    const Clock::time_point time = Clock::now();
+    if (!now && time - lastPost_ < std::chrono::milliseconds(16)) return;
+    lastPost_ = time;
+    Flush();
+  }
+
+  WindowConversion& owner_;
+  QString destination_;
+  Status last_;
+  bool pending_ = false;
+  Clock::time_point lastPost_{};
+};
+
+WindowConversion::WindowConversion(ConversionRequest request,
+                                   std::function<Decision(const ConversionPlan&)> decide,
+                                   QObject* parent)
+    : QObject(parent), request_(std::move(request)), decide_(std::move(decide)) {}
+
+WindowConversion::~WindowConversion() {
+  stop_.request_stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void WindowConversion::Start() {
+  thread_ = std::thread([this] {
+    Sink sink(*this, ToQt(request_.destination));
+    const auto decide = [this](const ConversionPlan& plan) {
+      // The question is the window's: it is asked on its thread, and the
+      // conversion waits for the answer.
+      Decision decision = Decision::Cancel;
+      if (stop_.stop_requested()) return decision;
+      QMetaObject::invokeMethod(
+          this, [this, &plan, &decision] { decision = decide_(plan); },
+          Qt::BlockingQueuedConnection);
+      return decision;
+    };
+    try {
+      report_ = Convert(request_, decide, sink, stop_.get_token());
+    } catch (const std::exception& error) {
+      report_ = ConversionReport{};
+      report_.ending = Ending::DestinationFailed;
+      report_.reason = error.what();
+    }
+    sink.Flush();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (thread_.joinable()) thread_.join();
+          Deliver();
+          emit finished();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void WindowConversion::Post(const Status& status) {
+  std::lock_guard lock(mutex_);
+  latest_ = status;
+  if (deliveryQueued_) return;
+  deliveryQueued_ = true;
+  QMetaObject::invokeMethod(this, &WindowConversion::Deliver, Qt::QueuedConnection);
+}
+
+void WindowConversion::Deliver() {
+  Status status;
+  {
+    std::lock_guard lock(mutex_);
+    if (!deliveryQueued_) return;
+    deliveryQueued_ = false;
+    status = latest_;
+  }
+  emit progressChanged(status);
+}
+
+}  // namespace quillfen
