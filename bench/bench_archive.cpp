@@ -87,8 +87,7 @@ int Compare(int messages) {
   Run("tar xzf " + Quoted(archive) + " -C " + Quoted(extracted));
   const double tarSeconds = Seconds(start);
   start = Clock::now();
-  const auto viaFolder =
-      ConvertSource(extracted.string(), (work / "via-folder").string() + "/");
+  const auto viaFolder = ConvertSource(extracted.string(), (work / "via-folder").string() + "/");
   const double folderSeconds = Seconds(start);
 
   std::printf("archive conversion:          %6.2f s, %d messages\n", directSeconds,

@@ -44,8 +44,7 @@ class TerminalSink : public ConversionSink {
   void ReadingDestination(std::int32_t mailboxes) override {
     host_.FinishProgress();
     out_ << "Reading what " << destination_ << " already holds: " << mailboxes
-         << (mailboxes == 1 ? " mailbox.\n" : " mailboxes.\n")
-         << std::flush;
+         << (mailboxes == 1 ? " mailbox.\n" : " mailboxes.\n") << std::flush;
   }
   void Comparing(std::int32_t done, std::int32_t total) override {
     CheckStop();
@@ -128,7 +127,8 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
       return kExitConverted;
     case Ending::SourceBroken:
       err << "quillfen-cli: cannot read the archive " << source << ": " << report.reason
-          << (report.began ? "; nothing of this conversion was kept\n" : "; nothing was converted\n");
+          << (report.began ? "; nothing of this conversion was kept\n"
+                           : "; nothing was converted\n");
       return kExitSomeFailed;
     case Ending::DestinationFailed:
       PrintSummary(report, out);

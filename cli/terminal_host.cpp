@@ -40,7 +40,8 @@ void TerminalHost::ShowConversion(std::int32_t done, std::int32_t total,
                                   const std::string& prefix) {
   if (!showProgress_) return;
   const float fraction = total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
-  DrawBar(fraction, prefix + "Message " + std::to_string(done) + " (of " + std::to_string(total) + ")");
+  DrawBar(fraction,
+          prefix + "Message " + std::to_string(done) + " (of " + std::to_string(total) + ")");
 }
 
 void TerminalHost::ShowConversionFraction(std::int32_t done, double fraction) {

@@ -120,8 +120,7 @@ archive_entry* NextEntry(OpenedArchive& opened) {
   archive_entry* entry = nullptr;
   const int status = archive_read_next_header(opened.stream.reader.get(), &entry);
   if (status == ARCHIVE_EOF) return nullptr;
-  if (status < ARCHIVE_WARN)
-    throw ArchiveError(opened.context.path, ErrorText(opened.stream));
+  if (status < ARCHIVE_WARN) throw ArchiveError(opened.context.path, ErrorText(opened.stream));
   return entry;
 }
 

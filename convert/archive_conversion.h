@@ -93,10 +93,10 @@ class ArchiveConversion {
 
   // One message entry of a walk.
   struct Message {
-    std::int32_t index = 0;      // its place among the archive's messages, from 0
-    std::string name;            // the entry's name as the archive stores it
-    std::string sourceFile;      // the file it stands for in the extracted export
-    std::string problem;         // why it cannot be converted; empty when it can
+    std::int32_t index = 0;           // its place among the archive's messages, from 0
+    std::string name;                 // the entry's name as the archive stores it
+    std::string sourceFile;           // the file it stands for in the extracted export
+    std::string problem;              // why it cannot be converted; empty when it can
     MessageSource* source = nullptr;  // its bytes, when it can
   };
   using MessageVisitor = std::function<void(Message&)>;
@@ -113,7 +113,9 @@ class ArchiveConversion {
 
   const std::string& path() const { return archivePath_; }
   // Who hears how far the next walk is (null: nobody).
-  void SetProgress(ArchiveProgress* progress) { progress_ = progress != nullptr ? progress : &quiet_; }
+  void SetProgress(ArchiveProgress* progress) {
+    progress_ = progress != nullptr ? progress : &quiet_;
+  }
   // The folder the archive stands for, ending with the separator.
   const std::string& extractionFolder() const { return root_; }
   // The entries other than folders, and the messages among them: known from

@@ -192,8 +192,8 @@ bool Conversion::OpenSource() {
   os::PathFacts destination;
   if (os::Inspect(request_.destination, destination).ok() && !destination.folder)
     return Refuse(Refusal::DestinationNotAFolder, request_.destination + " is not a folder");
-  if (!plan_.archive && MirrorLandsInsideSource(AddTrailingSeparator(request_.source),
-                                                plan_.destinationRoot))
+  if (!plan_.archive &&
+      MirrorLandsInsideSource(AddTrailingSeparator(request_.source), plan_.destinationRoot))
     return Refuse(Refusal::InsideSource,
                   "the converted mailboxes would be written inside the folder being converted, " +
                       request_.source);
@@ -247,7 +247,8 @@ bool Conversion::TakeDestination() {
     return Refuse(Refusal::DestinationUnwritable, error.what());
   }
   converter_ = std::make_unique<MessageConverter>(
-      *destination_, readers_, archive_ != nullptr ? archive_->FolderLookup() : CachedFolderLookup());
+      *destination_, readers_,
+      archive_ != nullptr ? archive_->FolderLookup() : CachedFolderLookup());
   piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
   return true;
 }
@@ -304,7 +305,8 @@ void Conversion::PlanArchive() {
   // destination holds nothing of it, and the archive is read only once.
   std::string mirrorRoot;
   try {
-    mirrorRoot = MirrorFolderFor(archive_->extractionFolder() + "message.eml", plan_.destinationRoot);
+    mirrorRoot =
+        MirrorFolderFor(archive_->extractionFolder() + "message.eml", plan_.destinationRoot);
   } catch (const MessageFailure&) {
     return;
   }
@@ -386,12 +388,12 @@ void Conversion::ConvertFolder(bool secondCopy) {
         const std::int32_t position = progress.files;
         // The file is read by the exact name the walker queued: on this
         // platform a trailing space belongs to the name.
-        const MessageOutcome outcome = converter_->Convert(
-            index, name,
-            [&prefetch, &name, position]() -> MessageSource& {
-              return prefetch.Open(position, name);
-            },
-            {});
+        const MessageOutcome outcome =
+            converter_->Convert(index, name,
+                                [&prefetch, &name, position]() -> MessageSource& {
+                                  return prefetch.Open(position, name);
+                                },
+                                {});
         Settle(outcome, name);
       }
       // The folder changes only now and then; it is worked out then.
@@ -433,8 +435,7 @@ void Conversion::CompleteReport() {
   for (auto& [file, reason] : destination_->TakeLateFailures())
     report_.failures.push_back({std::move(file), std::move(reason)});
   report_.added = destination_->RecordsAdded();
-  report_.converted =
-      report_.added + (report_.decision == Decision::SecondCopy ? 0 : plan_.held);
+  report_.converted = report_.added + (report_.decision == Decision::SecondCopy ? 0 : plan_.held);
   report_.mailboxes = destination_->MailboxesWritten();
   // A mailbox is named for its mirror folder; one whose name differs was cut
   // to fit the file system's limit, and the user is told which.

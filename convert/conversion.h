@@ -94,23 +94,23 @@ struct FailedMessage {
 
 // How a conversion ended.
 enum class Ending {
-  Finished,      // every message was dealt with (some may have failed)
-  NothingToDo,   // the destination held every message already
-  Cancelled,     // the decision was Cancel
-  Stopped,       // the stop token stopped it between two records
-  Refused,       // it could not start; nothing was written
-  SourceBroken,  // the archive broke while it was read: nothing of the run was kept
+  Finished,           // every message was dealt with (some may have failed)
+  NothingToDo,        // the destination held every message already
+  Cancelled,          // the decision was Cancel
+  Stopped,            // the stop token stopped it between two records
+  Refused,            // it could not start; nothing was written
+  SourceBroken,       // the archive broke while it was read: nothing of the run was kept
   DestinationFailed,  // what the destination holds could no longer be recorded
 };
 
 // Why a conversion could not start.
 enum class Refusal {
   None,
-  SourceMissing,   // the source does not exist
-  NotASource,      // neither a folder nor an export archive
+  SourceMissing,     // the source does not exist
+  NotASource,        // neither a folder nor an export archive
   SourceUnreadable,  // a folder of the source, or the archive, cannot be read
   DestinationNotAFolder,
-  InsideSource,    // the mailboxes would land inside the source folder
+  InsideSource,     // the mailboxes would land inside the source folder
   DestinationBusy,  // another conversion writes into the destination
   DestinationUnwritable,
 };

@@ -160,6 +160,35 @@ Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::mov
                            opened.reason());
   }
   ReadIndex();
+  CutBackInterrupted();
+}
+
+void Destination::CutBackInterrupted() {
+  // A conversion that was killed may have left a torn record at the end of
+  // any mailbox it had open, whichever source it converted: each is cut
+  // back to its last mark before anything else happens here.
+  for (auto& [id, state] : states_) {
+    if (state->openLength < 0 || !state->known) continue;
+    const std::string path = root_ + state->relative;
+    os::PathFacts facts;
+    if (!os::Inspect(path, facts).ok() || facts.folder) {
+      state->openLength = -1;
+      pending_ += "closed" + Field(id) + "\n";
+      continue;
+    }
+    // A mailbox shorter than its last mark lost records (a power cut): it
+    // is read back when it is learned.
+    if (facts.size < state->length) continue;
+    if (facts.size > state->length) {
+      if (const os::Status status = os::CutBackFile(path, state->length); !status.ok())
+        throw DestinationError("cannot cut back the mailbox " + path + ": " + status.reason());
+      (void)os::Inspect(path, facts);
+    }
+    state->time = facts.modificationTime;
+    state->openLength = -1;
+    pending_ += "length" + Field(id) + Field(state->length) + Field(state->time) + "\nclosed" +
+                Field(id) + "\n";
+  }
 }
 
 Destination::~Destination() {
@@ -201,6 +230,7 @@ void Destination::ReadIndex() {
   indexHasHeader_ = true;
   consumed = kHeader.size();
   std::int64_t good = static_cast<std::int64_t>(kHeader.size());
+  std::vector<int> openedByRun;
   const auto state = [this](int id) -> MailboxState* {
     const auto found = states_.find(id);
     return found == states_.end() ? nullptr : found->second.get();
@@ -257,12 +287,21 @@ void Destination::ReadIndex() {
       } else if (word == "open") {
         std::int64_t length = 0;
         ok = reader.Read(id) && state(id) != nullptr && reader.Read(length) && reader.LineEnd();
-        if (ok) state(id)->openLength = length;
+        if (ok) {
+          state(id)->openLength = length;
+          openedByRun.push_back(id);
+        }
+      } else if (word == "closed") {
+        ok = reader.Read(id) && state(id) != nullptr && reader.LineEnd();
+        if (ok) state(id)->openLength = -1;
       } else if (word == "begin" || word == "end") {
         ok = reader.LineEnd();
-        // A conversion that ended closed every mailbox it wrote.
+        // A conversion that ended closed every mailbox it opened; one that
+        // was killed left its own open, whatever later conversions did.
         if (ok && word == "end")
-          for (auto& [key, mailbox] : states_) mailbox->openLength = -1;
+          for (const int opened : openedByRun)
+            if (MailboxState* mailbox = state(opened)) mailbox->openLength = -1;
+        if (ok) openedByRun.clear();
       } else {
         ok = false;
       }
@@ -319,8 +358,7 @@ Destination::Verdict Destination::Judge(const MailboxState& state,
     if (facts->size == state.length) return Verdict::Trusted;
     return Verdict::ReadBack;
   }
-  if (facts->size == state.length && facts->modificationTime == state.time)
-    return Verdict::Trusted;
+  if (facts->size == state.length && facts->modificationTime == state.time) return Verdict::Trusted;
   return Verdict::ReadBack;
 }
 
@@ -378,7 +416,8 @@ void Destination::Learn(const std::string& mailboxPath) {
       std::size_t inLine = 0;
       const auto flushLine = [&] {
         if (inLine == 0) return;
-        pending_ += "held" + Field(state.id) + Field(static_cast<std::int64_t>(inLine)) + line + "\n";
+        pending_ +=
+            "held" + Field(state.id) + Field(static_cast<std::int64_t>(inLine)) + line + "\n";
         line.clear();
         inLine = 0;
       };
@@ -390,6 +429,10 @@ void Destination::Learn(const std::string& mailboxPath) {
       flushLine();
       break;
     }
+  }
+  if (state.openLength >= 0) {
+    Declare(state);
+    pending_ += "closed" + Field(state.id) + "\n";
   }
   const bool nothingToSay = verdict == Verdict::Empty && !state.known;
   if (!nothingToSay && (verdict != Verdict::Trusted || state.openLength >= 0)) {

@@ -112,6 +112,7 @@ class Destination {
   struct MailboxState;
 
   void ReadIndex();
+  void CutBackInterrupted();
   MailboxState& StateFor(const std::string& mailboxPath);
   void Declare(MailboxState& state);
   enum class Verdict { Empty, Trusted, CutBack, ReadBack };

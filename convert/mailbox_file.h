@@ -61,7 +61,9 @@ class MailboxFile {
   // The records that reached the file since the last call, in order.
   std::vector<HeldRecord> TakeWritten();
   // The file's last modification, as the system tells it.
-  os::Status ModificationTime(std::int64_t& seconds) const { return file_.ModificationTime(seconds); }
+  os::Status ModificationTime(std::int64_t& seconds) const {
+    return file_.ModificationTime(seconds);
+  }
 
   // The following calls write one large record in pieces, straight to the
   // file (the batch goes first).

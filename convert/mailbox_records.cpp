@@ -59,7 +59,8 @@ class RecordSplitter {
       }
       const void* end = std::memchr(data + at, '\n', size - at);
       const std::size_t lineEnd =
-          end == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(end) - data) + 1;
+          end == nullptr ? size
+                         : static_cast<std::size_t>(static_cast<const char*>(end) - data) + 1;
       Emit(std::string_view(data + at, lineEnd - at));
       at = lineEnd;
       if (end != nullptr) StartLine(offset + static_cast<std::int64_t>(at));

@@ -564,8 +564,8 @@ void frmStep1::CmdConvert2PDF_Click() {
   // message would convert nothing, and asking for a destination first would
   // only mislead the user into thinking that something was exported.
   const QueueList& names = QueueOrEmpty(queue_);
-  const bool anyMessage = archive_ ? archive_->messages() > 0
-                                   : std::any_of(names.begin(), names.end(), IsMessageName);
+  const bool anyMessage =
+      archive_ ? archive_->messages() > 0 : std::any_of(names.begin(), names.end(), IsMessageName);
   if (!anyMessage) {
     ShowRunMessage(QMessageBox::Warning,
                    archive_ ? QStringLiteral("No messages (.eml files) were found in the chosen "
@@ -613,14 +613,16 @@ Decision frmStep1::Decide(const ConversionPlan& plan) {
   Decision yes = Decision::ConvertMissing;
   if (plan.messagesKnown && plan.held >= plan.messages) {
     // Yes adds a second copy of every message: a reflex Enter must not.
-    request.text = QStringLiteral("This folder already holds all %1 of these messages. Convert "
-                                  "them again (a second copy)?")
+    request.text = QStringLiteral(
+                       "This folder already holds all %1 of these messages. Convert "
+                       "them again (a second copy)?")
                        .arg(plan.messages);
     request.defaultButton = QMessageBox::No;
     yes = Decision::SecondCopy;
   } else {
-    request.text = QStringLiteral("This folder already holds %1 of these %2 messages. Convert "
-                                  "the other %3?")
+    request.text = QStringLiteral(
+                       "This folder already holds %1 of these %2 messages. Convert "
+                       "the other %3?")
                        .arg(plan.held)
                        .arg(plan.messages)
                        .arg(plan.messages - plan.held);
@@ -671,15 +673,15 @@ void frmStep1::ConversionFinished() {
                                       "it.")
                            .arg(ToQt(report.plan.source)));
       else if (report.refusal == Refusal::DestinationBusy)
-        ShowRunMessage(QMessageBox::Warning,
-                       DestinationWarning(report.reason,
-                                          QStringLiteral("Try again when the other conversion "
-                                                         "has ended.")));
+        ShowRunMessage(
+            QMessageBox::Warning,
+            DestinationWarning(report.reason, QStringLiteral("Try again when the other conversion "
+                                                             "has ended.")));
       else
-        ShowRunMessage(QMessageBox::Warning,
-                       DestinationWarning(report.reason,
-                                          QStringLiteral("Choose a destination folder that can "
-                                                         "be written.")));
+        ShowRunMessage(
+            QMessageBox::Warning,
+            DestinationWarning(report.reason, QStringLiteral("Choose a destination folder that can "
+                                                             "be written.")));
       break;
     case Ending::SourceBroken:
       ShowRunMessage(QMessageBox::Warning,
@@ -723,7 +725,8 @@ void frmStep1::ShowFinished(const ConversionReport& report) {
   QString shortened;
   for (const std::string& mailbox : report.shortenedMailboxes) {
     if (!shortened.isEmpty()) shortened += QLatin1Char('\n');
-    shortened += Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
+    shortened +=
+        Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
   }
   if (!report.failures.empty()) {
     QString details;

@@ -11,6 +11,7 @@
 #include "convert/mbox_record.h"
 #include "convert/message_readers.h"
 #include "tests/cli/cli_runner.h"
+#include "tests/support/holdings.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -19,85 +20,6 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-using Mailboxes = std::map<std::string, std::multiset<std::string>>;
-
-bool IsMessageFile(const fs::path& file) {
-  std::string name = file.filename().string();
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".eml";
-}
-
-// Where a message belongs, worked out independently of the converter: the
-// message's folder path below the destination, a batch folder "<name>!N"
-// joining its sibling "<name>" when that exists, and one mailbox per folder
-// named after it.
-fs::path ExpectedMailbox(const fs::path& message, const fs::path& destination) {
-  fs::path folder = message.parent_path();
-  static const std::regex kBatch("(.+)!\\d+");
-  std::smatch match;
-  const std::string name = folder.filename().string();
-  if (std::regex_match(name, match, kBatch) &&
-      fs::is_directory(folder.parent_path() / match[1].str()))
-    folder = folder.parent_path() / match[1].str();
-  return destination / folder.relative_path() / (folder.filename().string() + ".mbox");
-}
-
-// Every message below source, as its mailbox should hold it.
-Mailboxes ExpectedMailboxes(const fs::path& source, const fs::path& destination) {
-  Mailboxes expected;
-  for (const auto& entry : fs::recursive_directory_iterator(source)) {
-    if (entry.is_regular_file() && IsMessageFile(entry.path()))
-      expected[ExpectedMailbox(entry.path(), destination).string()].insert(
-          WithoutEnvelopeLine(ReadFile(entry.path())));
-  }
-  return expected;
-}
-
-// Every mailbox below destination, read back with an independent reader.
-Mailboxes StoredMailboxes(const fs::path& destination) {
-  Mailboxes stored;
-  for (auto it = fs::recursive_directory_iterator(destination); it != fs::end(it); ++it) {
-    const fs::directory_entry& entry = *it;
-    // The destination's own hidden folder (its lock and journal) holds no mail.
-    if (entry.path().filename() == ".quillfen") {
-      it.disable_recursion_pending();
-      continue;
-    }
-    if (!entry.is_regular_file()) continue;
-    EXPECT_EQ(entry.path().extension(), ".mbox") << entry.path();
-    auto& texts = stored[entry.path().string()];
-    for (const StoredRecord& record : ReadMbox(entry.path()))
-      texts.insert(UnquoteMboxrd(record.text));
-  }
-  return stored;
-}
-
-// Each message is in its own folder's mailbox exactly once, byte for byte.
-void ExpectEveryMessageOnce(const fs::path& source, const fs::path& destination) {
-  const Mailboxes expected = ExpectedMailboxes(source, destination);
-  const Mailboxes stored = StoredMailboxes(destination);
-  std::set<std::string> names;
-  for (const auto& [name, texts] : expected) names.insert(name);
-  for (const auto& [name, texts] : stored) names.insert(name);
-  for (const std::string& name : names) {
-    const auto want = expected.find(name);
-    const auto have = stored.find(name);
-    ASSERT_NE(want, expected.end()) << "unexpected mailbox " << name;
-    ASSERT_NE(have, stored.end()) << "missing mailbox " << name;
-    EXPECT_EQ(have->second.size(), want->second.size()) << name;
-    EXPECT_TRUE(have->second == want->second) << "records differ in " << name;
-  }
-}
-
-std::size_t MessageCount(const Mailboxes& mailboxes) {
-  std::size_t count = 0;
-  for (const auto& [name, texts] : mailboxes) count += texts.size();
-  return count;
-}
 
 // Each record's From line is the one its own message gives: the header
 // block may be parsed on either thread of a run, and its answers must stay
@@ -134,9 +56,9 @@ TEST(Cli, ConvertsAGeneratedTreeGivenByRelativePaths) {
   // Without a terminal there is no progress line and nothing else on stderr.
   EXPECT_EQ(result.err, "");
   const fs::path destination = work.path() / "out" / "new";
-  const Mailboxes expected = ExpectedMailboxes(work.path() / "export", destination);
+  const Holdings expected = ExpectedHoldings(work.path() / "export", destination);
   EXPECT_EQ(result.out,
-            "Messages converted: 60 of 60\nMailboxes written: " + std::to_string(expected.size()) +
+            "Messages converted: 60 of 60\nHoldings written: " + std::to_string(expected.size()) +
                 "\nDestination: " + destination.string() + "/\n");
   EXPECT_EQ(messages.size(), 60u);
   ExpectEveryMessageOnce(work.path() / "export", destination);
@@ -150,8 +72,8 @@ TEST(Cli, ConvertsTheSharedCorpus) {
   const CliResult result = RunCli({"-q", corpus.string(), destination.path().string()});
 
   EXPECT_EQ(result.status, 0) << result.out << result.err;
-  const Mailboxes expected = ExpectedMailboxes(corpus, destination.path());
-  EXPECT_EQ(MessageCount(expected), 381u);
+  const Holdings expected = ExpectedHoldings(corpus, destination.path());
+  EXPECT_EQ(RecordCount(expected), 381u);
   EXPECT_NE(result.out.find("Messages converted: 381 of 381\n"), std::string::npos) << result.out;
   ExpectEveryMessageOnce(corpus, destination.path());
   ExpectFromLinesOfTheirOwnMessages(corpus, destination.path());

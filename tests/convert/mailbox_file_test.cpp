@@ -22,7 +22,7 @@ std::string Record(int index, std::size_t size) {
 
 void AddRecord(MailboxFile& mailbox, int index, const std::string& record) {
   mailbox.OpenRecord(record.size()) += record;
-  mailbox.CloseRecord(index, std::to_string(index) + ".eml");
+  mailbox.CloseRecord(index, std::to_string(index) + ".eml", {});
 }
 
 TEST(MailboxFile, WritesEveryByteAsGivenBatchedAndStreamed) {
@@ -45,7 +45,7 @@ TEST(MailboxFile, WritesEveryByteAsGivenBatchedAndStreamed) {
     mailbox.DropRecord();
     const std::int64_t start = mailbox.BeginRecord();
     for (const std::string& piece : streamed) mailbox.Write(piece, start);
-    mailbox.EndRecord();
+    mailbox.EndRecord({});
     AddRecord(mailbox, 2, third);
     EXPECT_EQ(mailbox.Close(), "");
     EXPECT_TRUE(mailbox.TakeLost().empty());
@@ -135,7 +135,7 @@ TEST(MailboxFile, ACutBackThatFailedIsMadeBeforeTheNextRecord) {
   }
   EXPECT_EQ(mailbox.BeginRecord(), start);
   mailbox.Write(Record(3, 100), start);
-  mailbox.EndRecord();
+  mailbox.EndRecord({});
   EXPECT_EQ(mailbox.Close(), "");
   EXPECT_EQ(test::ReadFile(path), Record(0, 100) + Record(2, 100) + Record(3, 100));
 }
