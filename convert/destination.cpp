@@ -118,7 +118,7 @@ struct Destination::MailboxState {
   // What the index says: its records while it is read, the length and time
   // the mailbox had when they were written, and the length an interrupted
   // conversion began appending at (-1 when none did).
-  std::vector<HeldRecord> logged;
+  std::vector<ContentHash> logged;
   bool known = false;
   std::int64_t length = 0;
   std::int64_t time = 0;
@@ -166,9 +166,10 @@ Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::mov
 void Destination::CutBackInterrupted() {
   // A conversion that was killed may have left a torn record at the end of
   // any mailbox it had open, whichever source it converted: each is cut
-  // back to its last mark before anything else happens here.
+  // back to the last point known whole (its last mark, or where that
+  // conversion began to append) before anything else happens here.
   for (auto& [id, state] : states_) {
-    if (state->openLength < 0 || !state->known) continue;
+    if (state->openLength < 0) continue;
     const std::string path = root_ + state->relative;
     os::PathFacts facts;
     if (!os::Inspect(path, facts).ok() || facts.folder) {
@@ -176,18 +177,21 @@ void Destination::CutBackInterrupted() {
       pending_ += "closed" + Field(id) + "\n";
       continue;
     }
-    // A mailbox shorter than its last mark lost records (a power cut): it
-    // is read back when it is learned.
-    if (facts.size < state->length) continue;
-    if (facts.size > state->length) {
-      if (const os::Status status = os::CutBackFile(path, state->length); !status.ok())
+    const std::int64_t whole =
+        state->known ? std::max(state->length, state->openLength) : state->openLength;
+    // A mailbox shorter than that lost records (a power cut): it is read
+    // back when it is learned.
+    if (facts.size < whole) continue;
+    if (facts.size > whole) {
+      if (const os::Status status = os::CutBackFile(path, whole); !status.ok())
         throw DestinationError("cannot cut back the mailbox " + path + ": " + status.reason());
       (void)os::Inspect(path, facts);
     }
-    state->time = facts.modificationTime;
     state->openLength = -1;
-    pending_ += "length" + Field(id) + Field(state->length) + Field(state->time) + "\nclosed" +
-                Field(id) + "\n";
+    pending_ += "closed" + Field(id) + "\n";
+    if (!state->known || state->length != whole) continue;
+    state->time = facts.modificationTime;
+    pending_ += "length" + Field(id) + Field(state->length) + Field(state->time) + "\n";
   }
 }
 
@@ -231,6 +235,7 @@ void Destination::ReadIndex() {
   consumed = kHeader.size();
   std::int64_t good = static_cast<std::int64_t>(kHeader.size());
   std::vector<int> openedByRun;
+  std::vector<ContentHash> held;  // where a damaged line's hashes go
   const auto state = [this](int id) -> MailboxState* {
     const auto found = states_.find(id);
     return found == states_.end() ? nullptr : found->second.get();
@@ -254,30 +259,35 @@ void Destination::ReadIndex() {
       } else if (word == "held") {
         std::int64_t count = 0;
         ok = reader.Read(id) && state(id) != nullptr && reader.Read(count) && count >= 0;
-        std::vector<HeldRecord> records;
+        // Only the hashes are kept: where the records end matters to the
+        // index's readers, not to this one.
+        auto& logged = ok ? state(id)->logged : held;
+        const std::size_t before = logged.size();
         for (std::int64_t i = 0; ok && i < count; ++i) {
-          HeldRecord record;
-          ok = reader.Read(record.hash) && reader.Read(record.end);
-          records.push_back(record);
+          ContentHash hash;
+          std::int64_t end = 0;
+          ok = reader.Read(hash) && reader.Read(end);
+          if (ok) logged.push_back(hash);
         }
         ok = ok && reader.LineEnd();
-        if (ok) {
-          auto& logged = state(id)->logged;
-          logged.insert(logged.end(), records.begin(), records.end());
-        }
+        if (!ok) logged.resize(before);
       } else if (word == "length") {
         std::int64_t length = 0, time = 0;
         ok = reader.Read(id) && state(id) != nullptr && reader.Read(length) && reader.Read(time) &&
              reader.LineEnd();
         if (ok) {
           MailboxState& mailbox = *state(id);
-          // Records past the length were taken back since.
-          while (!mailbox.logged.empty() && mailbox.logged.back().end > length)
-            mailbox.logged.pop_back();
           mailbox.known = true;
           mailbox.length = length;
           mailbox.time = time;
         }
+      } else if (word == "truncate") {
+        std::int64_t count = 0;
+        ok = reader.Read(id) && state(id) != nullptr && reader.Read(count) && count >= 0 &&
+             reader.LineEnd();
+        // The records after the first count were taken back.
+        if (ok && static_cast<std::size_t>(count) < state(id)->logged.size())
+          state(id)->logged.resize(static_cast<std::size_t>(count));
       } else if (word == "reset") {
         ok = reader.Read(id) && state(id) != nullptr && reader.LineEnd();
         if (ok) {
@@ -323,6 +333,7 @@ void Destination::ReadIndex() {
   }
   (void)damaged;
   indexGoodLength_ = good;
+  for (auto& [id, mailbox] : states_) mailbox->logged.shrink_to_fit();
 }
 
 Destination::MailboxState& Destination::StateFor(const std::string& mailboxPath) {
@@ -349,15 +360,15 @@ void Destination::Declare(MailboxState& state) {
 Destination::Verdict Destination::Judge(const MailboxState& state,
                                         const os::PathFacts* facts) const {
   if (facts == nullptr || facts->size == 0) return Verdict::Empty;
-  if (!state.known) return Verdict::ReadBack;
   if (state.openLength >= 0) {
     // An interrupted conversion appended from openLength on: what it wrote
     // after its last mark is cut back; a mailbox shorter than the index says
     // lost records (a power cut) and is read back.
-    if (facts->size > state.length) return Verdict::CutBack;
-    if (facts->size == state.length) return Verdict::Trusted;
+    if (state.known && facts->size > state.length) return Verdict::CutBack;
+    if (state.known && facts->size == state.length) return Verdict::Trusted;
     return Verdict::ReadBack;
   }
+  if (!state.known) return Verdict::ReadBack;
   if (facts->size == state.length && facts->modificationTime == state.time) return Verdict::Trusted;
   return Verdict::ReadBack;
 }
@@ -376,7 +387,7 @@ void Destination::Learn(const std::string& mailboxPath) {
   os::PathFacts facts;
   const bool exists = os::Inspect(mailboxPath, facts).ok() && !facts.folder;
   const Verdict verdict = Judge(state, exists ? &facts : nullptr);
-  std::vector<HeldRecord> logged = std::move(state.logged);
+  std::vector<ContentHash> logged = std::move(state.logged);
   state.logged = {};
   std::int64_t length = exists ? facts.size : 0;
   switch (verdict) {
@@ -390,22 +401,18 @@ void Destination::Learn(const std::string& mailboxPath) {
                                  status.reason());
         length = state.length;
       }
-      state.held.reserve(logged.size());
-      for (const HeldRecord& record : logged) state.held.push_back(record.hash);
+      state.held = std::move(logged);
       break;
     case Verdict::ReadBack: {
-      if (state.openLength >= 0 && state.known && length < state.length) {
-        // Only the records up to the mailbox's end can be whole; what an
-        // interrupted conversion wrote past its last whole one goes.
-        std::int64_t cut = std::min(state.openLength, length);
-        for (const HeldRecord& record : logged)
-          if (record.end <= length) cut = std::max(cut, record.end);
-        if (cut < length) {
-          if (const os::Status status = os::CutBackFile(mailboxPath, cut); !status.ok())
-            throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
-                                   status.reason());
-          length = cut;
-        }
+      if (state.openLength >= 0 && state.openLength < length) {
+        // Records of an interrupted conversion were lost (a power cut), and
+        // what is left of them may end torn: everything it wrote goes, and
+        // its messages are converted again.
+        if (const os::Status status = os::CutBackFile(mailboxPath, state.openLength);
+            !status.ok())
+          throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
+                                 status.reason());
+        length = state.openLength;
       }
       std::vector<HeldRecord> records;
       if (const os::Status status = ReadMailboxRecords(mailboxPath, length, records); !status.ok())
@@ -661,6 +668,9 @@ std::vector<std::pair<std::string, std::string>> Destination::Abandon() {
     }
     os::PathFacts now;
     const bool there = os::Inspect(path, now).ok();
+    // The records this conversion added are forgotten with the bytes.
+    text += "truncate" + Field(state->id) + Field(static_cast<std::int64_t>(state->held.size())) +
+            "\n";
     text += "length" + Field(state->id) + Field(there ? now.size : 0) +
             Field(there ? now.modificationTime : 0) + "\n";
     state->added = 0;

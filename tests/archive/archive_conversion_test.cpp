@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <ostream>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "convert/archive_entry_names.h"
+#include "convert/conversion.h"
 #include "tests/archive/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -28,30 +30,17 @@ using ::testing::Field;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-class RecordingProgress : public ArchiveProgress {
+// What a front end is told while it converts.
+class RecordingSink : public ConversionSink {
  public:
-  void Counting(std::int32_t entries) override { counted = entries; }
-  void SetProgress(std::int32_t done, std::int32_t total) override {
-    steps.emplace_back(done, total);
+  void Converting(const ConversionProgress& progress) override {
+    steps.push_back(progress);
+    if (progress.folder != nullptr) folders.insert(*progress.folder);
   }
-  void SetFractionRead(double fraction) override { fractions.push_back(fraction); }
-  void SetCurrentFolder(const std::string& folder) override { folders.insert(folder); }
 
-  std::int32_t counted = 0;
-  std::vector<std::pair<std::int32_t, std::int32_t>> steps;
-  std::vector<double> fractions;
+  std::vector<ConversionProgress> steps;
   std::set<std::string> folders;
 };
-
-// Converts as a front end that shows the number of entries first does:
-// the archive is surveyed before its conversion.
-RunReport ConvertSurveyed(const fs::path& archive, const std::string& destination,
-                          ArchiveProgress* progress, ReaderState& readers) {
-  ArchiveConversion conversion(archive.string(), progress, ArchiveReading::SurveyFirst);
-  const auto journal = std::make_unique<DestinationJournal>(destination, conversion.identity());
-  journal->Begin(journal->earlier() == EarlierConversion::Interrupted);
-  return conversion.Convert(*journal, readers);
-}
 
 // Adds to a generated tree what the generator leaves out: a batch folder
 // without its sibling, a folder reached only through deeper folders, an
@@ -88,14 +77,13 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
 
   const std::string fromFolder = (temp.path() / "from-folder").string() + "/";
   const std::string fromArchive = (temp.path() / "from-archive").string() + "/";
-  const RunReport folderReport = test::ConvertFolder(source.string() + "/", fromFolder);
+  const ConversionReport folderReport = test::ConvertSource(source.string(), fromFolder);
+  RecordingSink sink;
+  const ConversionReport archiveReport = test::ConvertSource(archive.string(), fromArchive, &sink);
 
-  RecordingProgress progress;
-  ReaderState readers;
-  const RunReport archiveReport = ConvertArchive(archive.string(), fromArchive, &progress, readers);
-
+  EXPECT_EQ(archiveReport.ending, Ending::Finished);
   EXPECT_THAT(archiveReport.failures, IsEmpty());
-  EXPECT_EQ(archiveReport.messages, folderReport.messages);
+  EXPECT_EQ(archiveReport.plan.messages, folderReport.plan.messages);
   EXPECT_EQ(archiveReport.converted, folderReport.converted);
   EXPECT_EQ(archiveReport.mailboxes.size(), folderReport.mailboxes.size());
 
@@ -110,18 +98,17 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
   EXPECT_TRUE(expected.count("Deep/Er/Still/Still.mbox"));
   EXPECT_TRUE(actual == expected) << "the records of some mailbox differ";
 
-  // Read in one pass, progress counts messages with no total, the share
-  // read ends at the whole file, and folders are named as the extracted
-  // export would.
-  ASSERT_FALSE(progress.steps.empty());
-  EXPECT_EQ(progress.steps.front().first, 0);
-  EXPECT_EQ(progress.steps.back().first, archiveReport.messages);
-  EXPECT_TRUE(std::all_of(progress.steps.begin(), progress.steps.end(),
-                          [](const auto& step) { return step.second == 0; }));
-  ASSERT_FALSE(progress.fractions.empty());
-  EXPECT_TRUE(std::is_sorted(progress.fractions.begin(), progress.fractions.end()));
-  EXPECT_EQ(progress.fractions.back(), 1.0);
-  EXPECT_TRUE(progress.folders.count(source.string() + "/Inbox!1/"));
+  // Read in one pass, the number of messages is learned only at the end:
+  // until then progress goes by the share of the archive read, which ends
+  // at the whole file, and folders are named as the extracted export would.
+  ASSERT_FALSE(sink.steps.empty());
+  EXPECT_TRUE(std::all_of(sink.steps.begin(), sink.steps.end(),
+                          [](const auto& step) { return step.messagesTotal == 0; }));
+  EXPECT_EQ(sink.steps.back().messages, archiveReport.plan.messages);
+  EXPECT_TRUE(std::is_sorted(sink.steps.begin(), sink.steps.end(),
+                             [](const auto& a, const auto& b) { return a.fraction < b.fraction; }));
+  EXPECT_EQ(sink.steps.back().fraction, 1.0);
+  EXPECT_TRUE(sink.folders.count(source.string() + "/Inbox!1/"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Flavours, ArchiveMatchesFolder,
@@ -149,27 +136,11 @@ TEST(ArchiveConversion, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
       TarEntry::File("Inbox/4.eml", message("first")),
       TarEntry::File("Deep/Sub/notes.txt", "not a message"),
   };
-  // As a real export holds them: a folder's first items before its batch
-  // folders, and every batch folder with its sibling.
-  const std::vector<TarEntry> usual = {entries[3], entries[4], entries[0], entries[1]};
-  test::WriteTar(temp.path() / "export.tgz", entries);
-  fs::create_directories(temp.path() / "usual");
-  test::WriteTar(temp.path() / "usual" / "export.tgz", usual);
-
-  ReaderState readers;
-  RecordingProgress usualProgress;
-  const std::string usualDestination = (temp.path() / "usual-out").string() + "/";
-  ConvertArchive((temp.path() / "usual" / "export.tgz").string(), usualDestination, &usualProgress,
-                 readers);
-  EXPECT_EQ(usualProgress.counted, 0) << "the archive was read twice";
-  EXPECT_THAT(
-      test::FilesBelow(test::MirrorOf(usualDestination, (temp.path() / "usual/export/").string())),
-      UnorderedElementsAre("Inbox/Inbox.mbox", "Deep/Deep.mbox"));
+  const fs::path archive = temp.path() / "export.tgz";
+  test::WriteTar(archive, entries);
 
   const std::string destination = (temp.path() / "out").string() + "/";
-  RecordingProgress progress;
-  const RunReport report =
-      ConvertArchive((temp.path() / "export.tgz").string(), destination, &progress, readers);
+  const ConversionReport report = test::ConvertSource(archive.string(), destination);
 
   EXPECT_THAT(report.failures, IsEmpty());
   EXPECT_EQ(report.converted, 4);
@@ -187,36 +158,6 @@ TEST(ArchiveConversion, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
   // Records stay in archive order.
   EXPECT_THAT(subjects("Inbox/Inbox.mbox"), ElementsAre("batch", "first"));
   EXPECT_THAT(subjects("Deep/Deep.mbox"), ElementsAre("deep batch"));
-  EXPECT_GT(progress.counted, 0) << "the headers were not read again to decide";
-}
-
-TEST(ArchiveConversion, CorpusAsArchiveMatchesTheCorpusFolder) {
-  const fs::path corpus = test::CorpusRoot();
-  if (corpus.empty()) GTEST_SKIP() << "the shared test corpus is absent";
-  TempDir temp;
-  const fs::path archive = temp.path() / "zimbra-export.tgz";
-  test::PackFolder(corpus, archive);
-
-  const std::string fromFolder = (temp.path() / "from-folder").string() + "/";
-  const std::string fromArchive = (temp.path() / "from-archive").string() + "/";
-  const RunReport folderReport = test::ConvertFolder(corpus.string() + "/", fromFolder);
-  ReaderState readers;
-  const RunReport archiveReport = ConvertArchive(archive.string(), fromArchive, nullptr, readers);
-
-  EXPECT_EQ(archiveReport.failures.size(), folderReport.failures.size());
-  EXPECT_EQ(archiveReport.converted, folderReport.converted);
-  EXPECT_GT(archiveReport.converted, 100);
-  const auto expected = test::MailboxRecordSets(test::MirrorOf(fromFolder, corpus.string() + "/"));
-  const auto actual = test::MailboxRecordSets(
-      test::MirrorOf(fromArchive, (temp.path() / "zimbra-export").string() + "/"));
-  ASSERT_FALSE(expected.empty());
-  EXPECT_TRUE(expected.count("Lists/LKML/LKML.mbox"));
-  EXPECT_FALSE(expected.count("Lists/LKML!1/LKML!1.mbox"));
-  for (const auto& [mailbox, records] : expected) {
-    ASSERT_TRUE(actual.count(mailbox)) << mailbox << " is missing";
-    EXPECT_TRUE(actual.at(mailbox) == records) << mailbox << " holds other records";
-  }
-  EXPECT_EQ(actual.size(), expected.size());
 }
 
 TEST(ArchiveConversion, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) {
@@ -244,11 +185,11 @@ TEST(ArchiveConversion, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) 
   test::WriteTar(archive, entries);
 
   const std::string destination = (temp.path() / "dest").string() + "/";
-  ReaderState readers;
-  const RunReport report = ConvertArchive(archive.string(), destination, nullptr, readers);
+  const ConversionReport report = test::ConvertSource(archive.string(), destination);
 
+  EXPECT_EQ(report.ending, Ending::Finished);
   EXPECT_EQ(report.converted, 2);
-  EXPECT_EQ(report.messages, 8);
+  EXPECT_EQ(report.plan.messages, 8);
   EXPECT_THAT(report.failures,
               UnorderedElementsAre(Field(&FailedMessage::file, (outside / "absolute.eml").string()),
                                    Field(&FailedMessage::file, "../outside/dotdot.eml"),
@@ -269,30 +210,31 @@ TEST(ArchiveConversion, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) 
   EXPECT_FALSE(fs::is_symlink(mirror / "Escape"));
 }
 
-// An export packed into a .tgz and into a .tar, with the records a full
+// An export as a folder and packed into a .tgz and into a .tar beside it
+// (so that all three stand for the same folder), with the records a full
 // conversion of it gives, mailbox by mailbox.
 struct PackedExport {
   TempDir temp;
-  fs::path tgz, tar;
+  fs::path folder, tgz, tar;
   std::map<std::string, std::vector<std::string>> records;
   std::string root;  // the folder the archives stand for
+  int messages = 0;
 
   PackedExport() {
-    const fs::path source = temp.path() / "export";
-    test::GenerateMessageTree(source, 80, 6, 11, {2000, 20000});
+    folder = temp.path() / "export";
+    messages = static_cast<int>(test::GenerateMessageTree(folder, 80, 6, 11, {2000, 20000}).size());
     tgz = temp.path() / "export.tgz";
     tar = temp.path() / "export.tar";
-    test::PackFolder(source, tgz);
-    test::PackFolder(source, tar, {false, true, true});
-    root = source.string() + "/";
+    test::PackFolder(folder, tgz);
+    test::PackFolder(folder, tar, {false, true, true});
+    root = folder.string() + "/";
     const std::string destination = (temp.path() / "full").string() + "/";
-    ReaderState readers;
-    ConvertArchive(tgz.string(), destination, nullptr, readers);
+    test::ConvertSource(tgz.string(), destination);
     records = test::MailboxRecordSets(test::MirrorOf(destination, root));
   }
 };
 
-TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameAndLeaveNoRecord) {
+TEST(ArchiveConversion, BrokenArchivesEndTheRunAndLeaveNoRecord) {
   PackedExport packed;
   const std::string tgzBytes = test::ReadFile(packed.tgz);
   const std::string tarBytes = test::ReadFile(packed.tar);
@@ -314,20 +256,16 @@ TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameAndLeaveNoRecord) {
     const fs::path archive = packed.temp.path() / name;
     test::WriteFile(archive, bytes);
     const fs::path destination = packed.temp.path() / ("out-" + name);
-    ReaderState readers;
-    try {
-      ConvertArchive(archive.string(), destination.string() + "/", nullptr, readers);
-      ADD_FAILURE() << "a broken archive converted without an error";
-    } catch (const ArchiveError& e) {
-      EXPECT_EQ(e.archivePath(), archive.string());
-      EXPECT_THAT(e.what(), ::testing::HasSubstr(archive.string()));
-      EXPECT_FALSE(e.reason().empty());
-      EXPECT_EQ(e.report().converted, 0);
-    }
+    const ConversionReport report =
+        test::ConvertSource(archive.string(), destination.string() + "/");
+    EXPECT_EQ(report.ending, Ending::SourceBroken);
+    EXPECT_FALSE(report.reason.empty());
+    EXPECT_EQ(report.converted, 0);
     // Read once, a damaged archive may be found only after records were
     // written: they are all taken back. What is no archive at all is found
     // before the destination is touched.
     if (name == "garbage.tgz" || name == "empty.tar") {
+      EXPECT_FALSE(report.began);
       EXPECT_FALSE(fs::exists(destination)) << "something was written";
     } else if (fs::exists(destination)) {
       for (const std::string& file : test::FilesBelow(destination))
@@ -335,25 +273,30 @@ TEST(ArchiveConversion, BrokenArchivesStopWithTheirNameAndLeaveNoRecord) {
     }
   }
 
-  ReaderState readers;
-  EXPECT_THROW(ConvertArchive((packed.temp.path() / "missing.tgz").string(),
-                              (packed.temp.path() / "out-missing/").string(), nullptr, readers),
-               ArchiveError);
+  const ConversionReport missing =
+      test::ConvertSource((packed.temp.path() / "missing.tgz").string(),
+                          (packed.temp.path() / "out-missing/").string());
+  EXPECT_EQ(missing.ending, Ending::Refused);
+  EXPECT_EQ(missing.refusal, Refusal::SourceMissing);
+  EXPECT_FALSE(fs::exists(packed.temp.path() / "out-missing"));
 }
 
-// Replaces the archive with a cut copy once the counting pass of a surveyed
-// conversion is over, as if the file were overwritten between its passes.
-class CutAfterCounting : public ArchiveProgress {
+// Replaces the archive with a cut copy once its comparison with the
+// destination is over, as if the file were overwritten between the reading
+// that compares and the reading that converts.
+class CutBeforeConverting : public ConversionSink {
  public:
-  CutAfterCounting(fs::path archive, std::string cutBytes)
+  CutBeforeConverting(fs::path archive, std::string cutBytes)
       : archive_(std::move(archive)), cutBytes_(std::move(cutBytes)) {}
-  void SetProgress(std::int32_t done, std::int32_t) override {
-    if (done != 0 || cut_) return;
+  void Comparing(std::int32_t, std::int32_t) override { compared = true; }
+  void Converting(const ConversionProgress&) override {
+    if (cut_) return;
     cut_ = true;
     const fs::path replacement = archive_.string() + ".new";
     test::WriteFile(replacement, cutBytes_);
     fs::rename(replacement, archive_);
   }
+  bool compared = false;
 
  private:
   fs::path archive_;
@@ -361,26 +304,28 @@ class CutAfterCounting : public ArchiveProgress {
   bool cut_ = false;
 };
 
-TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesNothingOfItsRun) {
+TEST(ArchiveConversion, ArchiveBreakingWhileConvertingTakesBackItsRunOnly) {
   PackedExport packed;
   for (const fs::path& original : {packed.tgz, packed.tar}) {
     SCOPED_TRACE(original.filename().string());
     const std::string bytes = test::ReadFile(original);
     const fs::path archive = packed.temp.path() / "cut" / original.filename();
     test::WriteFile(archive, bytes);
-    CutAfterCounting progress(archive, bytes.substr(0, bytes.size() * 2 / 3));
     const std::string destination = (packed.temp.path() / "partial").string() + "/";
     fs::remove_all(destination);
-    // A mailbox the user had before keeps exactly what it held.
+    // A mailbox the user had before keeps exactly what it held; that it is
+    // there makes the run compare the archive with it first.
     const fs::path mirror =
         test::MirrorOf(destination, (archive.parent_path() / "export").string() + "/");
     const fs::path earlier = mirror / "Inbox" / "Inbox.mbox";
     const std::string kept = "From a Mon Jul 01 00:05:09 2013\r\nSubject: kept\r\n\r\nkept\r\n";
-    fs::create_directories(earlier.parent_path());
     test::WriteFile(earlier, kept);
 
-    ReaderState readers;
-    EXPECT_THROW(ConvertSurveyed(archive, destination, &progress, readers), ArchiveError);
+    CutBeforeConverting sink(archive, bytes.substr(0, bytes.size() * 2 / 3));
+    const ConversionReport report = test::ConvertSource(archive.string(), destination, &sink);
+    EXPECT_TRUE(sink.compared);
+    EXPECT_EQ(report.ending, Ending::SourceBroken);
+    EXPECT_TRUE(report.began);
     std::size_t records = 0;
     for (const auto& [mailbox, texts] : test::MailboxRecordSets(mirror))
       if (mailbox != "Inbox/Inbox.mbox") records += texts.size();
@@ -391,40 +336,46 @@ TEST(ArchiveConversion, ArchiveBreakingDuringConversionLeavesNothingOfItsRun) {
 
 struct StopRequested {};
 
-// A front end stops the conversion by throwing from its Yield, at the
-// stopAt-th yield of the converting pass.
-class StopAfterYields : public ArchiveProgress {
+// Stops the conversion once it has dealt with `at` messages: through the
+// stop token, or by throwing as a front end may.
+class StopAt : public ConversionSink {
  public:
-  explicit StopAfterYields(int stopAt) : stopAt_(stopAt) {}
-  void SetProgress(std::int32_t, std::int32_t) override { converting_ = true; }
-  void Yield() override {
-    if (converting_ && ++yields_ == stopAt_) throw StopRequested{};
+  StopAt(std::int32_t at, std::stop_source* stop) : at_(at), stop_(stop) {}
+  void Converting(const ConversionProgress& progress) override {
+    if (progress.messages < at_) return;
+    if (stop_ == nullptr) throw StopRequested{};
+    stop_->request_stop();
   }
 
  private:
-  int stopAt_;
-  int yields_ = 0;
-  bool converting_ = false;
+  std::int32_t at_;
+  std::stop_source* stop_;
 };
 
-TEST(ArchiveConversion, StopsAndResumesGiveEveryMessageOnceWhicheverWayTheArchiveIsRead) {
+TEST(ArchiveConversion, StoppedRunsOfTheArchiveAndItsFolderAddUpToEveryMessageOnce) {
   PackedExport packed;
   const std::string destination = (packed.temp.path() / "stopped").string() + "/";
-  ReaderState readers;
-  // Each stop lands at a different yield: between entries, and inside the
-  // reading and the appending of a message. Runs read in one pass and runs
-  // that survey first take turns, so each resumes what the other left.
-  for (int later = 1; later <= 24; ++later) {
-    SCOPED_TRACE(later);
-    StopAfterYields progress(later * 3);
-    if (later % 2 == 0)
-      EXPECT_THROW(ConvertArchive(packed.tgz.string(), destination, &progress, readers),
-                   StopRequested);
-    else
-      EXPECT_THROW(ConvertSurveyed(packed.tgz, destination, &progress, readers), StopRequested);
+  // Each run stops further on. Runs of the archive stopped by the token,
+  // of the archive stopped by a throw, and of the extracted folder take
+  // turns, so each goes on from what another form of the export left.
+  for (int round = 1; round <= 12; ++round) {
+    SCOPED_TRACE(round);
+    std::stop_source stop;
+    const bool throws = round % 3 == 1;
+    StopAt sink(round * packed.messages / 13, throws ? nullptr : &stop);
+    const fs::path& source = round % 3 == 0 ? packed.folder : packed.tgz;
+    if (throws) {
+      EXPECT_THROW(test::ConvertSource(source.string(), destination, &sink), StopRequested);
+    } else {
+      EXPECT_EQ(test::ConvertSource(source.string(), destination, &sink, stop.get_token()).ending,
+                Ending::Stopped);
+    }
   }
-  const RunReport last = ConvertArchive(packed.tgz.string(), destination, nullptr, readers);
-  EXPECT_GT(last.alreadyConverted, 0);
+  const ConversionReport last = test::ConvertSource(packed.tgz.string(), destination);
+  EXPECT_EQ(last.ending, Ending::Finished);
+  EXPECT_GT(last.plan.held, packed.messages / 2);
+  EXPECT_EQ(last.plan.held + last.added, packed.messages);
+  EXPECT_EQ(last.converted, packed.messages);
   EXPECT_TRUE(test::MailboxRecordSets(test::MirrorOf(destination, packed.root)) == packed.records);
 }
 

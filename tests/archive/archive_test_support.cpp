@@ -7,11 +7,9 @@
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
-#include "convert/message_readers.h"
-#include "scan/path_logger.h"
 #include "tests/support/mbox_reader.h"
-#include "tests/support/quiet_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen::test {
@@ -120,15 +118,13 @@ void WriteTar(const fs::path& archive, const std::vector<TarEntry>& entries, boo
   Close(writer.get());
 }
 
-RunReport ConvertFolder(const std::string& source, const std::string& destination) {
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.fullFileNamesOnly(true);
-  walker.LogPath(source);
-  QuietHost host(destination, walker.fullFileNames(), walker.Count());
-  walker.Terminate();
-  ReaderState readers;
-  return ConversionRun(host, readers);
+ConversionReport ConvertSource(const std::string& source, const std::string& destination,
+                               ConversionSink* sink, std::stop_token stop) {
+  ConversionRequest request;
+  request.source = source;
+  request.destination = destination;
+  ConversionSink quiet;
+  return Convert(request, {}, sink != nullptr ? *sink : quiet, std::move(stop));
 }
 
 fs::path MirrorOf(const std::string& destination, const std::string& sourceFolder) {
@@ -156,7 +152,7 @@ std::map<std::string, std::vector<std::string>> MailboxRecordSets(const fs::path
 std::vector<std::string> FilesBelow(const fs::path& folder) {
   std::vector<std::string> files;
   if (!fs::exists(folder)) return files;
-  // The destination's own hidden folder (its lock and journal) holds no mail.
+  // The destination's own hidden folder (its lock and index) holds no mail.
   for (auto item = fs::recursive_directory_iterator(folder); item != fs::end(item); ++item) {
     if (item->path().filename() == ".quillfen") {
       item.disable_recursion_pending();

@@ -2,11 +2,12 @@
 
 #include <filesystem>
 #include <map>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "convert/conversion_run.h"
+#include "convert/conversion.h"
 
 namespace quillfen::test {
 
@@ -43,10 +44,10 @@ struct TarEntry {
 void WriteTar(const std::filesystem::path& archive, const std::vector<TarEntry>& entries,
               bool gzip = true);
 
-// Converts the folder tree at source into destination the way the folder
-// conversion does it: the walker queues the tree and the conversion run
-// converts the queue.
-RunReport ConvertFolder(const std::string& source, const std::string& destination);
+// Converts source (a folder or an archive) into destination as a front end
+// does, the missing messages only.
+ConversionReport ConvertSource(const std::string& source, const std::string& destination,
+                               ConversionSink* sink = nullptr, std::stop_token stop = {});
 
 // The folder below destination that mirrors sourceFolder (both ending with
 // the separator).

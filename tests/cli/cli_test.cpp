@@ -58,7 +58,7 @@ TEST(Cli, ConvertsAGeneratedTreeGivenByRelativePaths) {
   const fs::path destination = work.path() / "out" / "new";
   const Holdings expected = ExpectedHoldings(work.path() / "export", destination);
   EXPECT_EQ(result.out,
-            "Messages converted: 60 of 60\nHoldings written: " + std::to_string(expected.size()) +
+            "Messages converted: 60 of 60\nMailboxes written: " + std::to_string(expected.size()) +
                 "\nDestination: " + destination.string() + "/\n");
   EXPECT_EQ(messages.size(), 60u);
   ExpectEveryMessageOnce(work.path() / "export", destination);

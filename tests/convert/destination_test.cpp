@@ -82,6 +82,7 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
   const std::string root = dir.str() + "out";
   const char separator = PathStyle::Native().separator;
   const std::string mailbox = root + separator + "Inbox.mbox";
+  const std::string fresh = root + separator + "Sent.mbox";
   {
     Destination destination(root);
     EXPECT_THROW((Destination{root}), DestinationBusy);
@@ -125,10 +126,19 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
   EXPECT_EQ(test::ReadFile(mailbox), finished + own);
   // Without its index, the destination reads its mailboxes back.
   test::WriteFile(dir.path() / "out" / ".quillfen" / "index", "damaged\n");
+  {
+    Destination destination(root);
+    EXPECT_TRUE(destination.NeedsReadingBack(mailbox));
+    for (const std::string& message : {kTexts[0], kTexts[1]})
+      EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(message)))) << message;
+    // A mailbox this conversion creates, killed before any mark knew of it.
+    destination.Begin();
+    Write(destination, fresh, kTexts[3]);
+    destination.Mailbox(fresh).Flush();
+  }
   Destination destination(root);
-  EXPECT_TRUE(destination.NeedsReadingBack(mailbox));
-  for (const std::string& message : {kTexts[0], kTexts[1]})
-    EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(message)))) << message;
+  EXPECT_FALSE(destination.HoldsAny(fresh));
+  EXPECT_EQ(test::ReadFile(fresh), "");
 }
 
 }  // namespace

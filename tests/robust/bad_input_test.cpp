@@ -10,13 +10,11 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <memory>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "convert/conversion_run.h"
+#include "convert/conversion.h"
 #include "convert/mbox_record.h"
 #include "convert/path_helpers.h"
 #include "scan/path_logger.h"
@@ -62,7 +60,7 @@ class BadInput : public ::testing::Test {
     return result;
   }
 
-  static std::map<std::string, std::string> Failures(const RunReport& report) {
+  static std::map<std::string, std::string> Failures(const ConversionReport& report) {
     std::map<std::string, std::string> failures;
     for (const FailedMessage& failure : report.failures)
       failures[fs::path(failure.file).filename().string()] = failure.reason;
@@ -104,7 +102,7 @@ TEST_F(BadInput, MalformedMessagesBecomeWholeRecords) {
   Write("Mail/Inbox/10-only-line-ends.eml", "\r\n\r\n\n\n");
 
   const TreeConversion result = ConvertChecked();
-  EXPECT_EQ(result.report.messages, 10);
+  EXPECT_EQ(result.report.plan.messages, 10);
   EXPECT_EQ(result.report.converted, 10) << "failures: " << result.report.failures.size();
   // The envelope line gives way to the record's own From line, and the
   // sender comes from the headers below it.
@@ -232,7 +230,7 @@ TEST_F(BadInput, AwkwardNamesAndTreeShapes) {
   const auto failures = Failures(result.report);
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_TRUE(failures.count("x.eml")) << failures.begin()->first;
-  EXPECT_EQ(result.report.messages, 6);
+  EXPECT_EQ(result.report.plan.messages, 6);
   EXPECT_EQ(result.report.converted, 5);
   EXPECT_TRUE(fs::exists(fs::path(destination.str() + source.str().substr(1)) / "Mail/y.eml" /
                          "y.eml.mbox"));
@@ -273,94 +271,41 @@ TEST_F(BadInput, DestinationWhoseMirrorLandsInsideTheSource) {
   for (const fs::path& inside : {source.path() / "Converted", fs::path("/")}) {
     SCOPED_TRACE(inside);
     const TreeConversion refused = ConvertTree(source.path(), inside);
-    EXPECT_TRUE(refused.report.cancelled);
-    ASSERT_EQ(refused.shown.size(), 1u);
-    EXPECT_NE(refused.shown[0].find("inside the folder being converted"), std::string::npos);
+    EXPECT_EQ(refused.report.ending, Ending::Refused);
+    EXPECT_EQ(refused.report.refusal, Refusal::InsideSource);
+    EXPECT_NE(refused.report.reason.find("inside the folder being converted"), std::string::npos)
+        << refused.report.reason;
   }
   EXPECT_EQ(WalkQueue(source.path()).size(), 1u);
   EXPECT_EQ(ConvertChecked(destination.path()).report.converted, 1);
 }
 
 // A file that disappears between the walk and its conversion fails by
-// itself; a folder that vanishes or cannot be listed during the walk ends
-// the walk with a failure that names it, before anything is written.
-TEST_F(BadInput, FilesAndFoldersThatVanishOrCannotBeListed) {
+// itself, and the others of its folder still convert.
+TEST_F(BadInput, FileThatVanishesAfterTheWalkFailsByItself) {
   const std::string message = "From: ann@example.org\r\n\r\nbody\r\n";
   Write("Mail/A/1.eml", message);
   Write("Mail/A/2.eml", message);
   Write("Mail/A/3.eml", message);
   Write("Mail/B/4.eml", message);
 
-  {
-    QuietHost host(destination.str());
-    pathLogger walker;
-    walker.PathLogInit();
-    walker.LogPath(source.str());
-    host.SetQueue(walker.fullFileNames(), walker.Count());
-    // Gone after the walk, before the run reads it.
-    fs::remove(source.path() / "Mail/A/2.eml");
-    ReaderState readers;
-    const RunReport report = ConversionRun(host, readers, PathStyle::Posix());
-    ASSERT_EQ(report.failures.size(), 1u);
-    EXPECT_TRUE(report.failures[0].file.ends_with("/2.eml"));
-    EXPECT_NE(report.failures[0].reason.find("No such file"), std::string::npos);
-    std::vector<std::string> queue;
-    for (std::int32_t i = 1; i <= walker.fullFileNames()->Count(); ++i)
-      queue.push_back(walker.fullFileNames()->Item(i));
-    EXPECT_EQ(Joined(CheckMailboxes(destination.path(), queue, &report)), "");
-  }
+  pathLogger walker;
+  walker.PathLogInit();
+  walker.LogPath(source.str());
+  ConversionRequest request;
+  request.source = source.str();
+  request.destination = destination.str();
+  request.scanned = walker.fullFileNames();
+  fs::remove(source.path() / "Mail/A/2.eml");
+  ConversionSink sink;
+  const ConversionReport report = Convert(request, {}, sink);
 
-  // A folder removed while the walk is under way, on the real disk.
-  {
-    TempDir other;
-    WriteFile(other.path() / "Mail/A/1.eml", message);
-    WriteFile(other.path() / "Mail/B/2.eml", message);
-    QuietHost host(destination.str());
-    pathLogger walker(&host);
-    // Once B has been recorded (root, Mail, A, B), it goes before its turn.
-    host.onYield = [&] {
-      if (walker.pathNames()->Count() == 4) fs::remove_all(other.path() / "Mail/B");
-    };
-    walker.PathLogInit();
-    try {
-      walker.LogPath(other.str());
-      ADD_FAILURE() << "the walk did not notice the vanished folder";
-    } catch (const FileSystemError& e) {
-      EXPECT_TRUE(e.folder().ends_with("/Mail/B/")) << e.folder();
-    }
-  }
-
-  // A folder that cannot be listed, injected below the platform's listing.
-  class Refusing : public FileSystem {
-   public:
-    explicit Refusing(std::string refused) : refused_(std::move(refused)) {}
-    bool FolderExists(const std::string& path) override { return real_->FolderExists(path); }
-    std::vector<std::string> SubFolders(const std::string& path) override {
-      Check(path);
-      return real_->SubFolders(path);
-    }
-    std::vector<std::string> Files(const std::string& path) override {
-      Check(path);
-      return real_->Files(path);
-    }
-    std::optional<FolderIdentity> Identity(const std::string& path) override {
-      return real_->Identity(path);
-    }
-
-   private:
-    void Check(const std::string& path) {
-      if (path.ends_with(refused_)) throw FileSystemError(path, "Permission denied");
-    }
-    std::unique_ptr<FileSystem> real_ = MakeDefaultFileSystem();
-    std::string refused_;
-  };
-  try {
-    ConvertTree(source.path(), destination.path(),
-                [] { return std::make_unique<Refusing>("/Mail/B/"); });
-    ADD_FAILURE() << "a folder that cannot be listed went unnoticed";
-  } catch (const FileSystemError& e) {
-    EXPECT_EQ(e.reason(), "Permission denied");
-  }
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_TRUE(report.failures[0].file.ends_with("/2.eml"));
+  EXPECT_NE(report.failures[0].reason.find("No such file"), std::string::npos);
+  EXPECT_EQ(report.converted, 3);
+  const std::vector<std::string> queue(request.scanned->begin(), request.scanned->end());
+  EXPECT_EQ(Joined(CheckMailboxes(destination.path(), queue, &report)), "");
 }
 
 }  // namespace

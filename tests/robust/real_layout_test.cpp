@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/cli_process.h"
 #include "tests/robust/robust_support.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 

@@ -142,22 +142,20 @@ bool IsWellFormedFromLine(const std::string& line) {
   return std::regex_match(line, kPattern);
 }
 
-TreeConversion ConvertTree(const fs::path& source, const fs::path& destination,
-                           std::function<std::unique_ptr<FileSystem>()> fileSystem) {
-  QuietHost host(AddTrailingSeparator(destination.string()));
-  pathLogger walker(&host, fileSystem ? std::move(fileSystem) : MakeDefaultFileSystem);
+TreeConversion ConvertTree(const fs::path& source, const fs::path& destination) {
+  pathLogger walker;
   walker.PathLogInit();
   walker.fullFileNamesOnly(true);
   walker.LogPath(AddTrailingSeparator(source.string()));
-  TreeConversion result;
-  const QueueListRef queue = walker.fullFileNames();
-  for (std::int32_t i = 1; i <= queue->Count(); ++i) result.queue.push_back(queue->Item(i));
-  host.SetQueue(queue, walker.Count());
-  host.sourceFolder = AddTrailingSeparator(source.string());
+  ConversionRequest request;
+  request.source = source.string();
+  request.destination = destination.string();
+  request.scanned = walker.fullFileNames();
   walker.Terminate();
-  ReaderState readers;
-  result.report = ConversionRun(host, readers, PathStyle::Posix());
-  result.shown = host.shown;
+  TreeConversion result;
+  for (const std::string& name : *request.scanned) result.queue.push_back(name);
+  ConversionSink sink;
+  result.report = Convert(request, {}, sink);
   return result;
 }
 
@@ -171,8 +169,8 @@ std::vector<std::string> WalkQueue(const fs::path& source) {
   return queue;
 }
 
-RunReport ReportFromCliOutput(const std::string& out) {
-  RunReport report;
+ConversionReport ReportFromCliOutput(const std::string& out) {
+  ConversionReport report;
   constexpr std::string_view kPrefix = "Not converted: ";
   std::size_t lineStart = 0;
   while (lineStart < out.size()) {
@@ -204,7 +202,7 @@ std::vector<fs::path> FindMailboxes(const fs::path& folder) {
 
 std::vector<std::string> CheckMailboxes(const fs::path& destination,
                                         const std::vector<std::string>& queue,
-                                        const RunReport* report, RunEnd end,
+                                        const ConversionReport* report, RunEnd end,
                                         std::vector<fs::path>* cutShort) {
   const bool interrupted = end != RunEnd::Finished;
   std::vector<std::string> problems;

@@ -2,17 +2,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "convert/conversion_run.h"
-#include "scan/file_system.h"
-#include "scan/scan_observer.h"
-#include "tests/support/quiet_host.h"
+#include "convert/conversion.h"
 
 namespace quillfen::test {
 
@@ -50,22 +45,20 @@ bool IsWellFormedFromLine(const std::string& line);
 // What walking and converting one tree gave.
 struct TreeConversion {
   std::vector<std::string> queue;  // every queued name, in queue order
-  RunReport report;
-  std::vector<std::string> shown;  // the texts of the messages the run showed
+  ConversionReport report;
 };
 
-// Walks source (with fileSystem when given, else the platform's) and
-// converts the queue into destination. Walk failures are thrown.
+// Walks source and converts the queue into destination, the missing
+// messages only.
 TreeConversion ConvertTree(const std::filesystem::path& source,
-                           const std::filesystem::path& destination,
-                           std::function<std::unique_ptr<FileSystem>()> fileSystem = {});
+                           const std::filesystem::path& destination);
 
 // Every name a walk of source queues, in queue order.
 std::vector<std::string> WalkQueue(const std::filesystem::path& source);
 
 // The failures quillfen-cli listed on its standard output ("Not converted:
 // <file>: <reason>" lines), as a report that CheckMailboxes understands.
-RunReport ReportFromCliOutput(const std::string& out);
+ConversionReport ReportFromCliOutput(const std::string& out);
 
 // How the run that wrote the mailboxes ended.
 enum class RunEnd {
@@ -87,7 +80,8 @@ enum class RunEnd {
 //   its message, and such mailboxes are listed in cutShort.
 std::vector<std::string> CheckMailboxes(const std::filesystem::path& destination,
                                         const std::vector<std::string>& queue,
-                                        const RunReport* report, RunEnd end = RunEnd::Finished,
+                                        const ConversionReport* report,
+                                        RunEnd end = RunEnd::Finished,
                                         std::vector<std::filesystem::path>* cutShort = nullptr);
 
 // The names of the .mbox files below folder, sorted.

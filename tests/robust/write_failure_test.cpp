@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion_run.h"
+#include "convert/conversion.h"
 #include "convert/path_helpers.h"
 #include "os/fault_injection.h"
-#include "tests/support/cli_process.h"
 #include "tests/robust/robust_support.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,7 +41,7 @@ TEST(WriteFailure, FileSizeLimitLeavesWholeRecordsAndReportsTheRest) {
   const int status = cli.Wait();
   ASSERT_EQ(ExitStatus(status), 1) << cli.out() << cli.err();
 
-  const RunReport report = ReportFromCliOutput(cli.out());
+  const ConversionReport report = ReportFromCliOutput(cli.out());
   ASSERT_FALSE(report.failures.empty());
   for (const FailedMessage& failure : report.failures)
     EXPECT_NE(failure.reason.find("File too large"), std::string::npos) << failure.reason;
