@@ -4,6 +4,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 WINDOWS_BUILD ?= build-windows
+PACKAGE_BUILD ?= build-package
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -25,6 +26,7 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-package
 	@$(MAKE) --no-print-directory test-asan
 	@$(MAKE) --no-print-directory test-windows
 	@bash scripts/fuzz 60
@@ -45,6 +47,17 @@ test-windows:
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@bash scripts/test-windows $(WINDOWS_BUILD) $(JOBS)
 
+# build/quillfen_<version>_<arch>.deb: a Release build of both programs in
+# $(PACKAGE_BUILD)/, stripped, with man pages and desktop metadata.
+.PHONY: package test-package
+package:
+	@bash scripts/install-deps package
+	@bash packaging/build-package $(PACKAGE_BUILD) $(BUILD)
+
+# The package linted, its programs run from it, installed and removed again.
+test-package: package
+	@bash packaging/test-package $(BUILD)
+
 fuzz: deps
 	@bash scripts/fuzz $(if $(FUZZ_SECONDS),$(FUZZ_SECONDS),300)
 
@@ -55,4 +68,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WINDOWS_BUILD) $(PACKAGE_BUILD)
