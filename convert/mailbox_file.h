@@ -20,7 +20,7 @@ namespace quillfen {
 // Small records are gathered into a batch that goes out in one write of
 // about 1 MiB: one write per record was most of a conversion's time. A batch
 // that cannot be written whole is cut back to its last whole record, and the
-// records that did not get in are kept, with the reason, for the journal to
+// records that did not get in are kept, with the reason, for the destination to
 // take (TakeLost).
 class MailboxFile {
  public:

@@ -440,8 +440,8 @@ void frmStep1::RunCommand(const std::function<void()>& command) {
     try {
       command();
     } catch (const StopForClosing&) {
-      // The user confirmed closing the window: the command has stopped
-      // between two files or records, and a stopped run stays resumable.
+      // The user confirmed closing the window: the scan has stopped between
+      // two files.
     }
   }
   if (closeRequested_) close();
@@ -576,7 +576,9 @@ void frmStep1::CmdConvert2PDF_Click() {
   }
   BeginBusy();
   const QString chosen = shell_.BrowseForFolder(this, QStringLiteral("Choose Folder to Save..."));
-  if (chosen.isEmpty()) {
+  // The user may have confirmed closing the window while the chooser was
+  // open: nothing starts then.
+  if (chosen.isEmpty() || closeRequested_) {
     EndBusy();
     if (closeRequested_) close();
     return;
@@ -849,8 +851,6 @@ void frmStep1::ShowPending() {
     label->setText(ToQt(caption.text));
   };
   show(pendingCount_, lblCount1);
-  show(pendingUpdate_, LblUpdate);
-  show(pendingProgress_, LblProgessCurrent);
 }
 
 void frmStep1::Yield() {

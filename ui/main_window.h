@@ -75,7 +75,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
 
   // The walker's observer.
   void SetCountLabel(const std::string& text) override;
-  // Shared by the walker and the run: processes the pending window events.
+  // The walker's yield: processes the pending window events.
   void Yield() override;
 
  public slots:
@@ -155,15 +155,15 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   static constexpr qint64 kYieldIntervalMs = 10;
   QElapsedTimer yieldClock_;
 
-  // The captions last set by the walker or the run, held until the next
-  // yield that processes events (or the command's end) puts them on the
+  // The running count last set by the walker, held until the next
+  // yield that processes events (or the command's end) puts it on the
   // screen: setting a label's text for every file, thousands of times
   // between two repaints, costs more than the work it reports.
   struct PendingCaption {
     std::string text;
     bool pending = false;
   };
-  PendingCaption pendingCount_, pendingUpdate_, pendingProgress_;
+  PendingCaption pendingCount_;
   void ShowPending();
 
   // The elements, under their names; each also carries its name as its

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <chrono>
 #include <exception>
+#include <future>
+#include <memory>
 
 namespace quillfen {
 
@@ -93,14 +95,16 @@ void WindowConversion::Start() {
   thread_ = std::thread([this] {
     Sink sink(*this, ToQt(request_.destination));
     const auto decide = [this](const ConversionPlan& plan) {
-      // The question is the window's: it is asked on its thread, and the
-      // conversion waits for the answer.
-      Decision decision = Decision::Cancel;
-      if (stop_.stop_requested()) return decision;
+      // The question is the window's: it is asked on its thread while the
+      // conversion waits for the answer, or for a stop (the window going
+      // away must not wait on a question that will never be answered).
+      auto answer = std::make_shared<std::promise<Decision>>();
+      std::future<Decision> answered = answer->get_future();
       QMetaObject::invokeMethod(
-          this, [this, &plan, &decision] { decision = decide_(plan); },
-          Qt::BlockingQueuedConnection);
-      return decision;
+          this, [this, plan, answer] { answer->set_value(decide_(plan)); }, Qt::QueuedConnection);
+      while (answered.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (stop_.stop_requested()) return Decision::Cancel;
+      return answered.get();
     };
     try {
       report_ = Convert(request_, decide, sink, stop_.get_token());

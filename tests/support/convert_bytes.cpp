@@ -18,14 +18,14 @@ std::size_t BytesSource::Read(char* buffer, std::size_t size) {
 
 MessageOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
                             std::string bytes, long long fallbackTime, std::size_t pieceSize) {
-  Destination journal(destination);
-  journal.Begin();
+  Destination target(destination);
+  target.Begin();
   ReaderState readers;
-  MessageConverter converter(journal, readers, {});
+  MessageConverter converter(target, readers, {});
   BytesSource source(std::move(bytes), fallbackTime, pieceSize);
   const MessageOutcome outcome =
       converter.Convert(0, sourceFile, [&source]() -> MessageSource& { return source; });
-  journal.Finish();
+  target.Finish();
   return outcome;
 }
 

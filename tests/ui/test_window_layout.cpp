@@ -421,22 +421,20 @@ void WindowLayoutTest::webPages() {
 void WindowLayoutTest::progressBarKeepsFractions() {
   WindowHarness h;
   quillfen::FractionalProgressBar& bar = *h.bar();
-  h.window->SetBarMinimum(0.0f);
-  h.window->SetBarMaximum(100.0f);
   const float third = static_cast<float>(1.0 / 3.0 * 100.0);
-  h.window->SetBarValue(third);
+  bar.setFractionalValue(third);
   QCOMPARE(bar.fractionalValue(), third);
   QCOMPARE(bar.value(), 3333);
   QCOMPARE(bar.maximum(), 100 * quillfen::FractionalProgressBar::kScale);
 
   // A new range keeps the value; a value beyond the range is kept exactly
   // while the bar shows the nearest end.
-  h.window->SetBarMaximum(50.0f);
+  bar.setFractionalMaximum(50.0f);
   QCOMPARE(bar.fractionalValue(), third);
-  h.window->SetBarValue(1e30f);
+  bar.setFractionalValue(1e30f);
   QCOMPARE(bar.fractionalValue(), 1e30f);
   QCOMPARE(bar.value(), bar.maximum());
-  h.window->SetBarValue(std::numeric_limits<float>::quiet_NaN());
+  bar.setFractionalValue(std::numeric_limits<float>::quiet_NaN());
   QCOMPARE(bar.value(), 0);
 }
 
