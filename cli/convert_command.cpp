@@ -131,6 +131,10 @@ int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err)
                            : "; nothing was converted\n");
       return kExitSomeFailed;
     case Ending::DestinationFailed:
+      if (!report.began) {
+        err << "quillfen-cli: " << report.reason << '\n';
+        return kExitCannotStart;
+      }
       PrintSummary(report, out);
       err << "quillfen-cli: " << report.reason << "; the conversion stopped\n";
       return kExitSomeFailed;

@@ -496,6 +496,8 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
       for (const auto& [mailbox, reason] : destination_->Abandon())
         report_.reason += "; " + mailbox + ": " + reason;
       return std::move(report_);
+    } catch (const DestinationError&) {
+      throw;
     } catch (...) {
       // The front end stops the conversion: every mailbox ends with a whole
       // record, and the index says what they hold.

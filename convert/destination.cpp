@@ -408,8 +408,7 @@ void Destination::Learn(const std::string& mailboxPath) {
         // Records of an interrupted conversion were lost (a power cut), and
         // what is left of them may end torn: everything it wrote goes, and
         // its messages are converted again.
-        if (const os::Status status = os::CutBackFile(mailboxPath, state.openLength);
-            !status.ok())
+        if (const os::Status status = os::CutBackFile(mailboxPath, state.openLength); !status.ok())
           throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
                                  status.reason());
         length = state.openLength;
@@ -669,8 +668,8 @@ std::vector<std::pair<std::string, std::string>> Destination::Abandon() {
     os::PathFacts now;
     const bool there = os::Inspect(path, now).ok();
     // The records this conversion added are forgotten with the bytes.
-    text += "truncate" + Field(state->id) + Field(static_cast<std::int64_t>(state->held.size())) +
-            "\n";
+    text +=
+        "truncate" + Field(state->id) + Field(static_cast<std::int64_t>(state->held.size())) + "\n";
     text += "length" + Field(state->id) + Field(there ? now.size : 0) +
             Field(there ? now.modificationTime : 0) + "\n";
     state->added = 0;

@@ -98,7 +98,7 @@ void MailboxFile::Flush(bool release) {
   batch_.clear();
   if (status.ok()) {
     written_ = length_;
-    for (const Batched& record : batched_) written_records_.push_back({record.hash, record.end});
+    for (const Batched& record : batched_) writtenRecords_.push_back({record.hash, record.end});
     batched_.clear();
     return;
   }
@@ -109,7 +109,7 @@ void MailboxFile::Flush(bool release) {
   std::size_t firstLost = 0;
   for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost) {
     keep = batched_[firstLost].end;
-    written_records_.push_back({batched_[firstLost].hash, keep});
+    writtenRecords_.push_back({batched_[firstLost].hash, keep});
   }
   length_ = written_ = reached;
   std::string reason = Reason("cannot write the mailbox", status);
@@ -128,7 +128,7 @@ std::vector<MailboxFile::LostRecord> MailboxFile::TakeLost() {
 
 std::vector<HeldRecord> MailboxFile::TakeWritten() {
   std::vector<HeldRecord> written;
-  written.swap(written_records_);
+  written.swap(writtenRecords_);
   return written;
 }
 

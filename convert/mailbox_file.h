@@ -20,8 +20,8 @@ namespace quillfen {
 // Small records are gathered into a batch that goes out in one write of
 // about 1 MiB: one write per record was most of a conversion's time. A batch
 // that cannot be written whole is cut back to its last whole record, and the
-// records that did not get in are kept, with the reason, for the destination to
-// take (TakeLost).
+// records that did not get in are kept, with the reason, for the destination
+// to take (TakeLost); those that did, with their hashes (TakeWritten).
 class MailboxFile {
  public:
   // A record of the batch that never reached the file.
@@ -46,9 +46,9 @@ class MailboxFile {
   // A whole record of about expected bytes goes into the batch: OpenRecord
   // gives the batch to append the record to (the batch is written first
   // when the record would take it past its size), and CloseRecord ends the
-  // record of message index, named file, whose text has hash. DropRecord takes back what was
-  // appended since OpenRecord. Throws MessageFailure when an earlier failed
-  // record still cannot be removed from the file.
+  // record of message index, named file, whose text has hash. DropRecord
+  // takes back what was appended since OpenRecord. Throws MessageFailure
+  // when an earlier failed record still cannot be removed from the file.
   std::string& OpenRecord(std::size_t expected);
   void CloseRecord(std::int32_t index, const std::string& file, const ContentHash& hash);
   void DropRecord();
@@ -77,9 +77,10 @@ class MailboxFile {
   // Appends bytes at the end. On failure the file is cut back to
   // recordStart, the length BeginRecord gave, so it ends with a whole record.
   void Write(std::string_view bytes, std::int64_t recordStart);
+  // Ends the record, whose text has hash.
   void EndRecord(const ContentHash& hash) {
     endsWithLineEnd_ = true;
-    written_records_.push_back({hash, length_});
+    writtenRecords_.push_back({hash, length_});
   }
 
   // False once the file was deleted while open: records written to it now
@@ -123,7 +124,7 @@ class MailboxFile {
   std::int64_t written_ = 0;
   std::vector<Batched> batched_;
   std::vector<LostRecord> lost_;
-  std::vector<HeldRecord> written_records_;
+  std::vector<HeldRecord> writtenRecords_;
 };
 
 }  // namespace quillfen

@@ -40,13 +40,13 @@ class MessageConverter {
   MessageConverter(Destination& destination, ReaderState& readers,
                    FolderExistsFunction sourceFolderExists, PathStyle style = PathStyle::Native());
 
-  // Converts message index (its place among the source's messages). yield is
-  // called between the pieces of a large message; what it throws leaves here
-  // after the mailbox was cut back to its last whole record.
   // The mailbox sourceFile's message goes into, and in mirrorFolder the
   // folder that holds it. Throws MessageFailure when none can be derived.
   const std::string& MailboxFor(const std::string& sourceFile, std::string& mirrorFolder);
 
+  // Converts message index (its place among the source's messages). yield is
+  // called between the pieces of a large message; what it throws leaves here
+  // after the mailbox was cut back to its last whole record.
   MessageOutcome Convert(std::int32_t index, const std::string& sourceFile,
                          const SourceOpener& open, const YieldFunction& yield = {});
 
