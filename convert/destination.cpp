@@ -109,6 +109,23 @@ std::string Below(const std::string& folder, const char* name) {
   return folder + PathStyle::Native().separator + name;
 }
 
+// The reason a path below the destination could not be used, naming it
+// when it is a link that was left alone.
+std::string Unsafe(const std::string& path, const os::Status& status) {
+  if (status.failure() == os::Failure::Link)
+    return path + " is " + status.reason() + "; it was left alone";
+  return status.reason();
+}
+
+// A mailbox's facts when it is a file that can be used: nothing when it is
+// missing, a folder, or a link.
+bool MailboxFacts(const std::string& root, const std::string& relative, os::PathFacts& facts,
+                  bool& link) {
+  const os::Status status = os::InspectBelow(root, relative, facts);
+  link = status.failure() == os::Failure::Link;
+  return status.ok() && !facts.folder;
+}
+
 }  // namespace
 
 struct Destination::MailboxState {
@@ -126,6 +143,7 @@ struct Destination::MailboxState {
   // What it holds, once learned: the records' hashes in order, and which of
   // them a message of the source has taken.
   bool learned = false;
+  std::string refused;  // why the mailbox is left alone (a link), if it is
   std::vector<ContentHash> held;
   std::vector<bool> taken;
   // Writing.
@@ -141,12 +159,16 @@ Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::mov
   if (const os::Status made = os::CreateFolders(root_); !made.ok())
     throw DestinationError("cannot create the destination folder " + root_ + ": " + made.reason());
   folder_ = root_ + kFolderName;
-  if (const os::Status made = os::CreateFolders(folder_); !made.ok())
+  // The hidden folder is reached without following a link, as every path
+  // below the destination: a link planted there must not aim the lock and
+  // the index elsewhere.
+  if (const os::Status made = os::CreateFoldersBelow(root_, kFolderName); !made.ok())
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           made.reason());
-  if (const os::Status opened = lock_.OpenForAppending(Below(folder_, "lock")); !opened.ok())
+                           Unsafe(folder_, made));
+  if (const os::Status opened = lock_.OpenForAppendingBelow(root_, Below(kFolderName, "lock"));
+      !opened.ok())
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           opened.reason());
+                           Unsafe(Below(folder_, "lock"), opened));
   // The lock belongs to the open file: the system gives it up when the
   // process ends, however it ends.
   if (const os::Status locked = lock_.LockExclusively(); !locked.ok()) {
@@ -154,10 +176,11 @@ Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::mov
     if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root_);
     throw DestinationError("cannot lock the destination folder " + root_ + ": " + locked.reason());
   }
-  if (const os::Status opened = index_.OpenForAppending(Below(folder_, "index")); !opened.ok()) {
+  if (const os::Status opened = index_.OpenForAppendingBelow(root_, Below(kFolderName, "index"));
+      !opened.ok()) {
     (void)lock_.Close();
     throw DestinationError("cannot write into the destination folder " + root_ + ": " +
-                           opened.reason());
+                           Unsafe(Below(folder_, "index"), opened));
   }
   ReadIndex();
   CutBackInterrupted();
@@ -172,7 +195,10 @@ void Destination::CutBackInterrupted() {
     if (state->openLength < 0) continue;
     const std::string path = root_ + state->relative;
     os::PathFacts facts;
-    if (!os::Inspect(path, facts).ok() || facts.folder) {
+    bool link = false;
+    // A mailbox replaced by a link since is left alone, open as it is.
+    if (!MailboxFacts(root_, state->relative, facts, link)) {
+      if (link) continue;
       state->openLength = -1;
       pending_ += "closed" + Field(id) + "\n";
       continue;
@@ -183,9 +209,11 @@ void Destination::CutBackInterrupted() {
     // back when it is learned.
     if (facts.size < whole) continue;
     if (facts.size > whole) {
-      if (const os::Status status = os::CutBackFile(path, whole); !status.ok())
-        throw DestinationError("cannot cut back the mailbox " + path + ": " + status.reason());
-      (void)os::Inspect(path, facts);
+      if (const os::Status status = os::CutBackFileBelow(root_, state->relative, whole);
+          !status.ok())
+        throw DestinationError("cannot cut back the mailbox " + path + ": " + Unsafe(path, status));
+      bool ignored = false;
+      (void)MailboxFacts(root_, state->relative, facts, ignored);
     }
     state->openLength = -1;
     pending_ += "closed" + Field(id) + "\n";
@@ -377,15 +405,24 @@ bool Destination::NeedsReadingBack(const std::string& mailboxPath) {
   MailboxState& state = StateFor(mailboxPath);
   if (state.learned) return false;
   os::PathFacts facts;
-  const bool exists = os::Inspect(mailboxPath, facts).ok() && !facts.folder;
-  return Judge(state, exists ? &facts : nullptr) == Verdict::ReadBack;
+  bool link = false;
+  const bool exists = MailboxFacts(root_, state.relative, facts, link);
+  return !link && Judge(state, exists ? &facts : nullptr) == Verdict::ReadBack;
 }
 
 void Destination::Learn(const std::string& mailboxPath) {
   MailboxState& state = StateFor(mailboxPath);
   if (state.learned) return;
   os::PathFacts facts;
-  const bool exists = os::Inspect(mailboxPath, facts).ok() && !facts.folder;
+  bool link = false;
+  const bool exists = MailboxFacts(root_, state.relative, facts, link);
+  if (link) {
+    // Nothing is read from, cut or written to a link: the mailbox counts as
+    // holding nothing, and its messages fail when they are converted.
+    state.refused = "the mailbox " + mailboxPath + " is a link to elsewhere; it was left alone";
+    state.learned = true;
+    return;
+  }
   const Verdict verdict = Judge(state, exists ? &facts : nullptr);
   std::vector<ContentHash> logged = std::move(state.logged);
   state.logged = {};
@@ -396,9 +433,10 @@ void Destination::Learn(const std::string& mailboxPath) {
     case Verdict::CutBack:
     case Verdict::Trusted:
       if (verdict == Verdict::CutBack) {
-        if (const os::Status status = os::CutBackFile(mailboxPath, state.length); !status.ok())
+        if (const os::Status status = os::CutBackFileBelow(root_, state.relative, state.length);
+            !status.ok())
           throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
-                                 status.reason());
+                                 Unsafe(mailboxPath, status));
         length = state.length;
       }
       state.held = std::move(logged);
@@ -408,14 +446,23 @@ void Destination::Learn(const std::string& mailboxPath) {
         // Records of an interrupted conversion were lost (a power cut), and
         // what is left of them may end torn: everything it wrote goes, and
         // its messages are converted again.
-        if (const os::Status status = os::CutBackFile(mailboxPath, state.openLength); !status.ok())
+        if (const os::Status status = os::CutBackFileBelow(root_, state.relative, state.openLength);
+            !status.ok())
           throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
-                                 status.reason());
+                                 Unsafe(mailboxPath, status));
         length = state.openLength;
       }
       std::vector<HeldRecord> records;
-      if (const os::Status status = ReadMailboxRecords(mailboxPath, length, records); !status.ok())
+      if (const os::Status status = ReadMailboxRecords(root_, state.relative, length, records);
+          !status.ok()) {
+        if (status.failure() == os::Failure::Link) {
+          state.refused =
+              "the mailbox " + mailboxPath + " is " + status.reason() + "; it was left alone";
+          state.learned = true;
+          return;
+        }
         throw DestinationError("cannot read the mailbox " + mailboxPath + ": " + status.reason());
+      }
       Declare(state);
       pending_ += "reset" + Field(state.id) + "\n";
       std::string line;
@@ -444,7 +491,8 @@ void Destination::Learn(const std::string& mailboxPath) {
   if (!nothingToSay && (verdict != Verdict::Trusted || state.openLength >= 0)) {
     // The index learns the mailbox's length and time as they are now.
     os::PathFacts now;
-    const bool there = os::Inspect(mailboxPath, now).ok() && !now.folder;
+    bool ignored = false;
+    const bool there = MailboxFacts(root_, state.relative, now, ignored);
     Declare(state);
     if (verdict == Verdict::Empty && state.known) pending_ += "reset" + Field(state.id) + "\n";
     pending_ += "length" + Field(state.id) + Field(there ? now.size : 0) +
@@ -536,6 +584,7 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
   } catch (const DestinationError& error) {
     throw MessageFailure(error.what());
   }
+  if (!state.refused.empty()) throw MessageFailure(state.refused);
   if (active_ != nullptr && active_ != &state && active_->file) {
     // The conversion moves on to another mailbox: the last one's batch goes
     // out now.
@@ -556,7 +605,7 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
     CloseMailbox(state);
   }
   if (openFiles_ >= kOpenMailboxLimit) CloseLeastRecentlyUsed();
-  auto file = std::make_unique<MailboxFile>(mailboxPath);
+  auto file = std::make_unique<MailboxFile>(root_, state.relative);
   if (!state.opened) {
     // Before the first record of this conversion, the index says where
     // the mailbox was: a conversion killed later cuts back to its last
@@ -652,21 +701,23 @@ std::vector<std::pair<std::string, std::string>> Destination::Abandon() {
     }
     const std::string path = root_ + state->relative;
     os::PathFacts facts;
-    const bool exists = os::Inspect(path, facts).ok();
+    bool link = false;
+    const bool exists = MailboxFacts(root_, state->relative, facts, link);
     if (state->created && state->runStart == 0) {
-      if (const os::Status status = os::RemoveFile(path);
+      if (const os::Status status = os::RemoveFileBelow(root_, state->relative);
           !status.ok() && status.failure() != os::Failure::NotFound) {
-        failures.emplace_back(path, "cannot remove it: " + status.reason());
+        failures.emplace_back(path, "cannot remove it: " + Unsafe(path, status));
         continue;
       }
     } else if (exists && facts.size > state->runStart) {
-      if (const os::Status status = os::CutBackFile(path, state->runStart); !status.ok()) {
-        failures.emplace_back(path, "cannot cut it back: " + status.reason());
+      if (const os::Status status = os::CutBackFileBelow(root_, state->relative, state->runStart);
+          !status.ok()) {
+        failures.emplace_back(path, "cannot cut it back: " + Unsafe(path, status));
         continue;
       }
     }
     os::PathFacts now;
-    const bool there = os::Inspect(path, now).ok();
+    const bool there = MailboxFacts(root_, state->relative, now, link);
     // The records this conversion added are forgotten with the bytes.
     text +=
         "truncate" + Field(state->id) + Field(static_cast<std::int64_t>(state->held.size())) + "\n";

@@ -16,15 +16,21 @@ constexpr std::size_t kBatchSize = 1024 * 1024;
 
 }  // namespace
 
-MailboxFile::MailboxFile(const std::string& path) : path_(path) {
+MailboxFile::MailboxFile(const std::string& root, const std::string& relative)
+    : path_(root + relative) {
   // Opened for reading too: the last byte tells whether the file ends with
   // a whole line.
   bool created = false;
   os::PathFacts facts;
-  if (const os::Status status = file_.OpenForAppending(path, &created, &facts); !status.ok())
+  if (const os::Status status = file_.OpenForAppendingBelow(root, relative, &created, &facts);
+      !status.ok()) {
+    if (status.failure() == os::Failure::Link)
+      throw MessageFailure("the mailbox " + path_ + " is " + status.reason() +
+                           "; it was left alone");
     throw MessageFailure(status.failure() == os::Failure::NotRegularFile
                              ? "the mailbox is not a regular file"
                              : Reason("cannot open the mailbox", status));
+  }
   existed_ = !created;
   length_ = written_ = facts.size;
   if (length_ > 0) endsWithLineEnd_ = LastByteEndsLine(length_);

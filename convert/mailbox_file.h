@@ -31,9 +31,11 @@ class MailboxFile {
     std::string reason;
   };
 
-  // Opens path, creating it when missing. existed tells whether it was
-  // there before.
-  explicit MailboxFile(const std::string& path);
+  // Opens relative, below the destination folder root, creating it when
+  // missing, without following a link on the way: a link, or a file with a
+  // second name elsewhere, is left alone and throws MessageFailure. existed
+  // tells whether it was there before.
+  MailboxFile(const std::string& root, const std::string& relative);
   ~MailboxFile();
   MailboxFile(const MailboxFile&) = delete;
   MailboxFile& operator=(const MailboxFile&) = delete;

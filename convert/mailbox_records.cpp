@@ -105,10 +105,11 @@ class RecordSplitter {
 
 }  // namespace
 
-os::Status ReadMailboxRecords(const std::string& path, std::int64_t length,
-                              std::vector<HeldRecord>& records) {
+os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
+                              std::int64_t length, std::vector<HeldRecord>& records) {
   os::File file;
-  if (const os::Status status = file.OpenForReading(path); !status.ok()) return status;
+  if (const os::Status status = file.OpenForReadingBelow(root, relative); !status.ok())
+    return status;
   const auto piece = std::make_unique_for_overwrite<char[]>(kPieceSize);
   RecordSplitter splitter(records);
   std::int64_t offset = 0;

@@ -49,8 +49,16 @@ void MessageConverter::EnsureMirrorFolder(const std::string& folder) {
   // opened.
   if (folder == ensuredFolder_) return;
   ensuredFolder_.clear();
-  if (const os::Status made = os::CreateFolders(folder); !made.ok())
+  // Made from the destination down, one folder at a time, never through a
+  // link that someone planted below the destination.
+  const std::string& root = destination_.root();
+  if (const os::Status made = os::CreateFoldersBelow(root, folder.substr(root.size()));
+      !made.ok()) {
+    if (made.failure() == os::Failure::Link)
+      throw MessageFailure("the mailbox folder " + folder +
+                           " is reached through a link to elsewhere; it was left alone");
     throw MessageFailure("cannot create the mailbox folder " + folder + ": " + made.reason());
+  }
   ensuredFolder_ = folder;
 }
 
@@ -170,7 +178,10 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
     } catch (const MessageFailure&) {
       // The mirror folder may have gone since it was made; it is made again
       // once.
-      if (IsFolder(mirrorFolder)) throw;
+      os::PathFacts facts;
+      const std::string& root = destination_.root();
+      if (os::InspectBelow(root, mirrorFolder.substr(root.size()), facts).ok() && facts.folder)
+        throw;
       ensuredFolder_.clear();
       EnsureMirrorFolder(mirrorFolder);
       mailbox = &destination_.Mailbox(outcome.mailbox);

@@ -70,6 +70,17 @@ class File {
   Status OpenForAppending(const std::string& path, bool* created = nullptr,
                           PathFacts* facts = nullptr);
 
+  // The same two opens for relative, a path below the folder root, reached
+  // without following any link on the way: the destination is Quillfen's
+  // alone, and a link planted in it must never aim a write elsewhere. root
+  // itself may be a link (the user chose it). A link on the way or at
+  // relative itself, and a file with more than one name (a hard link), give
+  // Failure::Link.
+  Status OpenForReadingBelow(const std::string& root, const std::string& relative,
+                             PathFacts* facts = nullptr);
+  Status OpenForAppendingBelow(const std::string& root, const std::string& relative,
+                               bool* created = nullptr, PathFacts* facts = nullptr);
+
   // Reads up to size bytes from the current position; count receives how
   // many were read, 0 at the end of the file.
   Status Read(char* buffer, std::size_t size, std::size_t& count);

@@ -51,6 +51,17 @@ Status MakeFolderLink(const std::string& target, const std::string& link);
 Status RemoveFile(const std::string& path);
 // Cuts the file at path back to length bytes.
 Status CutBackFile(const std::string& path, std::int64_t length);
+// The same calls for relative, a path below the folder root, reached
+// without following any link on the way or at relative itself (root itself
+// may be a link): a link gives Failure::Link, and nothing is done to it.
+// relative is in the platform's spelling, without a leading separator.
+Status InspectBelow(const std::string& root, const std::string& relative, PathFacts& facts);
+Status CreateFoldersBelow(const std::string& root, const std::string& relative);
+Status RemoveFileBelow(const std::string& root, const std::string& relative);
+Status CutBackFileBelow(const std::string& root, const std::string& relative, std::int64_t length);
+// The number of files this process may have open at once, or 0 when there
+// is no such limit to be read.
+std::int64_t OpenFilesLimit();
 // Makes a name just created in the folder survive a power cut. Nothing to do
 // on Windows, where the file system journals names itself.
 Status FlushFolder(const std::string& path);

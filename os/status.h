@@ -13,6 +13,7 @@ enum class Failure {
   NotRegularFile,  // a folder, pipe, device or socket where a file was wanted
   LockHeld,        // another open file holds the lock
   NoSpace,         // the disk or the user's quota is full
+  Link,            // a link (symbolic, or a second name of a file) where none may be
   Other,
 };
 

@@ -68,7 +68,7 @@ TEST(Destination, ReadingBackGivesTheWritersHashes) {
   for (const std::string& bytes : {ours, theirs}) {
     test::WriteFile(dir.path() / "m.mbox", "preamble that is no record\n" + bytes);
     std::vector<HeldRecord> records;
-    ASSERT_TRUE(ReadMailboxRecords(dir.str() + "m.mbox", 1 << 20, records).ok());
+    ASSERT_TRUE(ReadMailboxRecords(dir.str(), "m.mbox", 1 << 20, records).ok());
     ASSERT_EQ(records.size(), hashes.size());
     for (std::size_t i = 0; i < hashes.size(); ++i) EXPECT_EQ(records[i].hash, hashes[i]) << i;
   }

@@ -36,7 +36,7 @@ TEST(MailboxFile, WritesEveryByteAsGivenBatchedAndStreamed) {
   const std::string streamed[] = {"From b\r\nSubject: 2\r\n\r\n", "x\ny\r\n", "z\r\n"};
   const std::string third = "From c\r\n\n";
   {
-    MailboxFile mailbox(path);
+    MailboxFile mailbox(dir.str(), "Inbox.mbox");
     EXPECT_TRUE(mailbox.existed());
     EXPECT_EQ(mailbox.length(), 9);
     AddRecord(mailbox, 0, first);
@@ -55,7 +55,7 @@ TEST(MailboxFile, WritesEveryByteAsGivenBatchedAndStreamed) {
   EXPECT_EQ(test::ReadFile(path), expected);
 
   // Opened again, it knows its length and that it ends with a line end.
-  MailboxFile again(path);
+  MailboxFile again(dir.str(), "Inbox.mbox");
   EXPECT_EQ(again.length(), static_cast<std::int64_t>(expected.size()));
   AddRecord(again, 3, "From d\r\n\r\n");
   EXPECT_EQ(again.Close(), "");
@@ -66,7 +66,7 @@ TEST(MailboxFile, FullDiskKeepsTheWholeRecordsThatGotInAndReportsTheOthers) {
   test::TempDir dir;
   const std::string path = dir.str() + "Inbox.mbox";
   test::WriteFile(path, Record(9, 50));
-  MailboxFile mailbox(path);
+  MailboxFile mailbox(dir.str(), "Inbox.mbox");
   for (int index = 0; index < 4; ++index) AddRecord(mailbox, index, Record(index, 100));
   {
     // The disk fills in the middle of the third record.
@@ -94,7 +94,7 @@ TEST(MailboxFile, ACutBackThatFailedIsMadeBeforeTheNextRecord) {
   const std::string owed =
       "an earlier record could not be removed from the mailbox; the mailbox could not be cut "
       "back: Input/output error";
-  MailboxFile mailbox(path);
+  MailboxFile mailbox(dir.str(), "Inbox.mbox");
   AddRecord(mailbox, 0, Record(0, 100));
   AddRecord(mailbox, 1, Record(1, 100));
   {
@@ -143,7 +143,7 @@ TEST(MailboxFile, ACutBackThatFailedIsMadeBeforeTheNextRecord) {
 TEST(MailboxFile, AFailedCloseIsReportedAndTheBatchIsWrittenFirst) {
   test::TempDir dir;
   const std::string path = dir.str() + "Inbox.mbox";
-  MailboxFile mailbox(path);
+  MailboxFile mailbox(dir.str(), "Inbox.mbox");
   AddRecord(mailbox, 0, Record(0, 100));
   {
     os::ScopedFaults faults({.pathPart = ".mbox", .failClose = true});
