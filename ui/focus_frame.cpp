@@ -8,19 +8,25 @@ namespace quillfen {
 void DrawFocusFrame(QWidget& widget, QColor colour) {
   QPainter painter(&widget);
   // A cosmetic pen stays one screen pixel wide at any scale factor.
-  QPen pen(colour, 0, Qt::DotLine);
+  QPen pen(colour, 0, Qt::SolidLine);
   painter.setPen(pen);
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(widget.rect().adjusted(0, 0, -1, -1));
 }
 
-FocusBox::FocusBox(QWidget* parent) : QWidget(parent) {
-  setAutoFillBackground(true);
-  setFocusPolicy(Qt::StrongFocus);
-}
+FocusButton::FocusButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
 
-void FocusBox::paintEvent(QPaintEvent*) {
-  if (hasFocus()) DrawFocusFrame(*this, palette().color(QPalette::WindowText));
+void FocusButton::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(this);
+  // Two pixels wide, inside the style's bevel (about three pixels) so that
+  // the frame neither covers the caption nor the button's own edge.
+  QPen pen(palette().color(QPalette::Highlight), 2);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(QRectF(rect()).adjusted(3, 3, -3, -3));
 }
 
 }  // namespace quillfen

@@ -16,7 +16,6 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QStyle>
 #include <cstdlib>
@@ -25,7 +24,11 @@
 #include <algorithm>
 
 #include "convert/archive_conversion.h"
+#include "convert/archive_entry_names.h"
+#include "convert/mbox_record.h"
+#include "convert/message_failure.h"
 #include "convert/path_helpers.h"
+#include "convert/plan_questions.h"
 #include "convert/queue_messages.h"
 #include "convert/report_text.h"
 #include "ui/focus_frame.h"
@@ -142,6 +145,18 @@ QString DroppedSource(const QMimeData* data) {
   return {};
 }
 
+QString CountCaption(std::int32_t files) {
+  return QString::number(files) + QStringLiteral(" Files(s) Queued For Conversion");
+}
+
+// Why the other files of a source are not converted, once counted.
+QString SkippedSentence(std::int32_t skipped) {
+  if (skipped == 1)
+    return QStringLiteral("1 other file is skipped: it is not a message (.eml file).");
+  return QStringLiteral("%1 other files are skipped: they are not messages (.eml files).")
+      .arg(skipped);
+}
+
 // Thrown from a yield once the user has confirmed closing the window during
 // a scan or a run. It is not a std::exception, so that no handler of a
 // failure takes it for one; the command that yielded lets it pass and the
@@ -170,9 +185,7 @@ class frmStep1::BusyScope {
 class frmStep1::ArchiveCounter : public ArchiveProgress {
  public:
   explicit ArchiveCounter(frmStep1& window) : window_(window) {}
-  void Counting(std::int32_t files) override {
-    window_.SetCountLabel(std::to_string(files) + " Files(s) Queued For Conversion");
-  }
+  void Counting(std::int32_t files) override { window_.SetCountLabel(FromQt(CountCaption(files))); }
   void Yield() override { window_.Yield(); }
 
  private:
@@ -243,7 +256,9 @@ void frmStep1::Load() {
   // A folder or an export archive dropped anywhere on the window is taken in
   // as if it had been chosen.
   setAcceptDrops(true);
-  resize(Px(8970), Px(5775));
+  // The elements keep their places at any size, so a larger window would
+  // only show empty space: the size is fixed.
+  setFixedSize(Px(8970), Px(5775));
 
   const QColor white(255, 255, 255);
   const QColor pale(255, 255, 192);
@@ -326,48 +341,42 @@ void frmStep1::Load() {
   ProgressBar1 = new FractionalProgressBar(this);
   Place(ProgressBar1, "ProgressBar1", 240, 4080, 8535, 255);
 
-  CmdAddFolder = new QPushButton(QStringLiteral("Choose Zimbra Mail Folder..."), this);
+  CmdAddFolder = new FocusButton(QStringLiteral("Choose Zimbra Mail Folder..."), this);
   Place(CmdAddFolder, "CmdAddFolder", 240, 2280, 2775, 375);
 
-  CmdConvert2PDF = new QPushButton(QStringLiteral("Convert Messages to Mac Mail"), this);
+  CmdConvert2PDF = new FocusButton(QStringLiteral("Convert Messages to Mac Mail"), this);
   Place(CmdConvert2PDF, "CmdConvert2PDF", 3120, 4560, 2775, 435);
   CmdConvert2PDF->setEnabled(false);
 
-  Picture3 = new FocusBox(this);
+  // Only holds the bottom two buttons; it takes no focus of its own.
+  Picture3 = new QWidget(this);
+  Picture3->setAutoFillBackground(true);
   Place(Picture3, "Picture3", 240, 5280, 8655, 495);
   QPalette boxPalette = Picture3->palette();
   boxPalette.setColor(QPalette::Window, white);
   Picture3->setPalette(boxPalette);
 
-  CmdHelp = new QPushButton(QStringLiteral("&Help Manual"), Picture3);
+  CmdHelp = new FocusButton(QStringLiteral("&Help Manual"), Picture3);
   Place(CmdHelp, "CmdHelp", 0, 0, 1695, 375);
 
-  cmdEnd = new QPushButton(QStringLiteral("E&xit"), Picture3);
+  cmdEnd = new FocusButton(QStringLiteral("E&xit"), Picture3);
   Place(cmdEnd, "cmdEnd", 7200, 0, 1335, 375);
 
-  // Lies beyond the right edge at the window's first size and does nothing.
-  cmdClear1 = new QPushButton(QStringLiteral("Clear File(s)..."), this);
-  Place(cmdClear1, "cmdClear1", 9360, 3240, 1695, 375);
-
-  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd, cmdClear1}) {
+  for (QPushButton* button : {CmdAddFolder, CmdConvert2PDF, CmdHelp, cmdEnd}) {
     button->setFocusPolicy(Qt::StrongFocus);
     // Enter and keypad Enter press the focused button, as in a dialog; a
     // plain window would ignore them.
     button->setAutoDefault(true);
   }
 
-  // Keyboard focus follows the elements' tab indexes: cmdClear1 (1),
-  // CmdAddFolder (2), CmdConvert2PDF (4), Picture3 (5), cmdEnd (6),
-  // CmdHelp (11), with the link reached just before the first step's
-  // command; the other labels and the bar take no focus. The focus starts
-  // on the first step's command.
-  setTabOrder(cmdClear1, Label2);
+  // Keyboard focus goes down the window: the link, the two steps' commands,
+  // then Exit and Help Manual, as the elements' tab indexes order them; the
+  // other labels, the bar and the bottom box take no focus. The focus
+  // starts on the first step's command.
   setTabOrder(Label2, CmdAddFolder);
   setTabOrder(CmdAddFolder, CmdConvert2PDF);
-  setTabOrder(CmdConvert2PDF, Picture3);
-  setTabOrder(Picture3, cmdEnd);
+  setTabOrder(CmdConvert2PDF, cmdEnd);
   setTabOrder(cmdEnd, CmdHelp);
-  UpdateClearTabStop();
   CmdAddFolder->setFocus();
 
   connect(CmdAddFolder, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);
@@ -402,15 +411,6 @@ void frmStep1::UpdateCommands() {
   CmdConvert2PDF->setEnabled(!busy_ && queuedCount_ >= 1);
 }
 
-void frmStep1::UpdateClearTabStop() {
-  // cmdClear1 lies beyond the right edge at the window's first size; as a
-  // tab stop there it would take the focus out of sight. It becomes one when
-  // the window is widened enough to show it.
-  const bool shown = rect().contains(cmdClear1->geometry());
-  cmdClear1->setFocusPolicy(shown ? Qt::StrongFocus : Qt::NoFocus);
-  if (!shown && focusWidget() == cmdClear1) focusNextChild();
-}
-
 void frmStep1::dragEnterEvent(QDragEnterEvent* event) {
   if (!busy_ && !DroppedSource(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
@@ -427,11 +427,6 @@ void frmStep1::dropEvent(QDropEvent* event) {
   // was dragged from waits for that answer, and a long scan would hold it.
   QMetaObject::invokeMethod(
       this, [this, source] { OpenSource(source); }, Qt::QueuedConnection);
-}
-
-void frmStep1::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  if (cmdClear1 != nullptr) UpdateClearTabStop();
 }
 
 void frmStep1::RunCommand(const std::function<void()>& command) {
@@ -453,10 +448,27 @@ void frmStep1::CmdAddFolder_Click() {
   // call that comes anyway is refused.
   if (busy_) return;
   RunCommand([this] {
-    sourceFolder_ = shell_.BrowseForFolder(this, QStringLiteral("Choose Zimbra Mail Folder..."));
-    if (sourceFolder_.isEmpty()) return;
-    ScanFolder();
+    const QString chosen =
+        shell_.BrowseForSource(this, QStringLiteral("Choose Zimbra Mail Folder..."));
+    if (chosen.isEmpty()) return;
+    TakeInChosen(chosen);
   });
+}
+
+void frmStep1::TakeInChosen(const QString& path) {
+  ResetRunCaptions();
+  if (QFileInfo(path).isFile() && IsArchivePath(FromQt(path))) {
+    ScanArchive(path);
+  } else {
+    sourceFolder_ = path;
+    ScanFolder();
+  }
+}
+
+void frmStep1::ResetRunCaptions() {
+  LblUpdate->setText(QStringLiteral("Converting Messages..."));
+  LblProgessCurrent->setText(QStringLiteral("Message 0 (of 0)"));
+  ProgressBar1->setFractionalValue(0.0f);
 }
 
 void frmStep1::OpenSource(const QString& path) {
@@ -467,21 +479,28 @@ void frmStep1::OpenSource(const QString& path) {
     // by spelling, as quillfen-cli does.
     const QFileInfo info(path);
     const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
-    if (info.isDir()) {
-      sourceFolder_ = absolute;
-      ScanFolder();
-    } else if (info.isFile() && IsArchivePath(FromQt(absolute))) {
-      ScanArchive(absolute);
-    } else {
-      MessageBoxRequest request;
-      request.text = QStringLiteral(
-                         "%1 is neither a folder nor an export archive (.tgz, .tar.gz or .tar), "
-                         "so there is nothing to convert in it.")
-                         .arg(absolute);
-      request.title = kAppTitle;
-      request.icon = QMessageBox::Warning;
-      shell_.ShowMessageBox(this, request);
+    const bool source = info.isDir() || (info.isFile() && IsArchivePath(FromQt(absolute)));
+    QString refusal;
+    if (!info.exists())
+      refusal = QStringLiteral("%1 does not exist, so there is nothing to convert.");
+    else if (source && !info.isReadable())
+      refusal = QStringLiteral(
+          "%1 cannot be read: permission denied. Nothing can be converted "
+          "from it.");
+    else if (!source)
+      refusal = QStringLiteral(
+          "%1 is neither a folder nor an export archive (.tgz, .tar.gz or .tar), so there is "
+          "nothing to convert in it.");
+    if (refusal.isEmpty()) {
+      TakeInChosen(absolute);
+      return;
     }
+    // The source queued before, if any, stays queued.
+    MessageBoxRequest request;
+    request.text = refusal.arg(absolute);
+    request.title = kAppTitle;
+    request.icon = QMessageBox::Warning;
+    shell_.ShowMessageBox(this, request);
   });
 }
 
@@ -507,8 +526,11 @@ void frmStep1::ScanFolder() {
 
   // After a failure the files queued before it stay queued, so the user can
   // still convert what was found.
-  queuedCount_ = walker_->Count();
   queue_ = walker_->fullFileNames();
+  const QueueList& names = QueueOrEmpty(queue_);
+  queuedCount_ =
+      static_cast<std::int32_t>(std::count_if(names.begin(), names.end(), IsMessageName));
+  skippedCount_ = names.Count() - queuedCount_;
   archive_.reset();
   walker_->Terminate();
   ShowCountMessage(failure);
@@ -524,12 +546,14 @@ void frmStep1::ScanArchive(const QString& path) {
   queue_.reset();
   archive_.reset();
   queuedCount_ = 0;
+  skippedCount_ = 0;
   QString failure;
   try {
     ArchiveCounter counter(*this);
     archive_ = std::make_unique<ArchiveConversion>(FromQt(path), &counter);
     archive_->SetProgress(nullptr);
-    queuedCount_ = archive_->entries();
+    queuedCount_ = archive_->messages();
+    skippedCount_ = archive_->entries() - queuedCount_;
   } catch (const ArchiveError& error) {
     failure = QStringLiteral("The archive %1 could not be read: %2")
                   .arg(ToQt(error.archivePath()), ToQt(error.reason()));
@@ -543,8 +567,22 @@ void frmStep1::ShowCountMessage(const QString& failure) {
   ShowPending();
   HideBusyCursor();
 
-  const QString counted =
-      QString::number(queuedCount_) + QStringLiteral(" Files(s) Queued For Conversion.");
+  // The running count showed what the walk had found; from now on the line
+  // tells what is queued, whatever happened to the scan, and from where.
+  const QString caption = CountCaption(queuedCount_);
+  QString line = caption;
+  if (skippedCount_ == 1)
+    line += QStringLiteral(" (1 other file skipped)");
+  else if (skippedCount_ > 1)
+    line += QStringLiteral(" (%1 other files skipped)").arg(skippedCount_);
+  line += QStringLiteral(" from ");
+  const int room = lblCount1->width() - QFontMetrics(lblCount1->font()).horizontalAdvance(line);
+  lblCount1->setText(
+      line + QFontMetrics(lblCount1->font()).elidedText(sourceFolder_, Qt::ElideMiddle, room));
+  lblCount1->setToolTip(sourceFolder_);
+
+  QString counted = caption + QLatin1Char('.');
+  if (skippedCount_ > 0) counted += QStringLiteral("\n\n") + SkippedSentence(skippedCount_);
   MessageBoxRequest request;
   request.title = kAppTitle;
   request.buttons = QMessageBox::Ok;
@@ -559,21 +597,9 @@ void frmStep1::ShowCountMessage(const QString& failure) {
 }
 
 void frmStep1::CmdConvert2PDF_Click() {
+  // Enabled only while at least one message is queued: a queue without one
+  // would convert nothing.
   if (busy_ || !CmdConvert2PDF->isEnabled()) return;
-  // The queue is known before the chooser opens: a queue without a single
-  // message would convert nothing, and asking for a destination first would
-  // only mislead the user into thinking that something was exported.
-  const QueueList& names = QueueOrEmpty(queue_);
-  const bool anyMessage =
-      archive_ ? archive_->messages() > 0 : std::any_of(names.begin(), names.end(), IsMessageName);
-  if (!anyMessage) {
-    ShowRunMessage(QMessageBox::Warning,
-                   archive_ ? QStringLiteral("No messages (.eml files) were found in the chosen "
-                                             "archive.")
-                            : QStringLiteral("No messages (.eml files) were found in the chosen "
-                                             "folder."));
-    return;
-  }
   BeginBusy();
   const QString chosen = shell_.BrowseForFolder(this, QStringLiteral("Choose Folder to Save..."));
   // The user may have confirmed closing the window while the chooser was
@@ -584,6 +610,9 @@ void frmStep1::CmdConvert2PDF_Click() {
     return;
   }
   ShowBusyCursor();
+  // The last run's numbers would read as this one's until its first
+  // progress arrives, and during its question.
+  ResetRunCaptions();
   ProgressBar1->setFractionalMinimum(0.0f);
   ProgressBar1->setFractionalMaximum(100.0f);
 
@@ -605,35 +634,20 @@ void frmStep1::CmdConvert2PDF_Click() {
 }
 
 Decision frmStep1::Decide(const ConversionPlan& plan) {
-  if (plan.held == 0) return Decision::ConvertMissing;
+  const PlanQuestion question = QuestionFor(plan);
+  if (!question.asked) return Decision::ConvertMissing;
   ShowPending();
   HideBusyCursor();
   MessageBoxRequest request;
   request.title = kAppTitle;
   request.buttons = QMessageBox::Yes | QMessageBox::No;
   request.icon = QMessageBox::Question;
-  Decision yes = Decision::ConvertMissing;
-  if (plan.messagesKnown && plan.held >= plan.messages) {
-    // Yes adds a second copy of every message: a reflex Enter must not.
-    request.text = QStringLiteral(
-                       "This folder already holds all %1 of these messages. Convert "
-                       "them again (a second copy)?")
-                       .arg(plan.messages);
-    request.defaultButton = QMessageBox::No;
-    yes = Decision::SecondCopy;
-  } else {
-    request.text = QStringLiteral(
-                       "This folder already holds %1 of these %2 messages. Convert "
-                       "the other %3?")
-                       .arg(plan.held)
-                       .arg(plan.messages)
-                       .arg(plan.messages - plan.held);
-    request.defaultButton = QMessageBox::Yes;
-  }
+  request.text = ToQt(question.text);
+  request.defaultButton = question.yesIsDefault ? QMessageBox::Yes : QMessageBox::No;
   const bool accepted = shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
   if (!accepted) return Decision::Cancel;
   ShowBusyCursor();
-  return yes;
+  return question.yes;
 }
 
 void frmStep1::ShowConversionStatus(const WindowConversion::Status& status) {
@@ -646,6 +660,37 @@ namespace {
 
 QString Escaped(const std::string& text) {
   return ToQt(EscapedForReport(text));
+}
+
+// The folder below the destination that mirrors the source's top folder
+// (an archive's stands for its extracted folder): the mailboxes are there
+// and below it.
+QString MailboxesFolder(const ConversionPlan& plan) {
+  const std::string top =
+      plan.archive ? ArchiveExtractionFolder(plan.source) : AddTrailingSeparator(plan.source);
+  try {
+    return ToQt(MirrorFolderFor(top + "message.eml", plan.destinationRoot));
+  } catch (const MessageFailure&) {
+    return ToQt(plan.destinationRoot);
+  }
+}
+
+// The mailbox a failed message was meant for; empty when file names no
+// message (a mailbox failed as a whole) or no mailbox can be told.
+std::string MailboxOf(const std::string& file, const ConversionPlan& plan) {
+  if (!IsMessageName(file)) return {};
+  std::string path = file;
+  if (plan.archive) {
+    // The failures of an archive name its entries as it stores them.
+    const ArchiveEntryPath entry = ParseArchiveEntryName(file);
+    if (!entry.problem.empty() || entry.relative.empty()) return {};
+    path = ArchiveExtractionFolder(plan.source) + entry.relative;
+  }
+  try {
+    return MboxFileFor(MirrorFolderFor(path, plan.destinationRoot));
+  } catch (const MessageFailure&) {
+    return {};
+  }
 }
 
 // The destination's reasons read as the middle of a sentence ("cannot
@@ -710,7 +755,7 @@ void frmStep1::ConversionFinished() {
   if (closeRequested_) close();
 }
 
-void frmStep1::ShowRunMessage(QMessageBox::Icon icon, const QString& text, const QString& details) {
+void frmStep1::ShowRunMessage(QMessageBox::Icon icon, const QString& text) {
   ShowPending();
   HideBusyCursor();
   MessageBoxRequest request;
@@ -719,52 +764,57 @@ void frmStep1::ShowRunMessage(QMessageBox::Icon icon, const QString& text, const
   request.buttons = QMessageBox::Ok;
   request.defaultButton = QMessageBox::Ok;
   request.icon = icon;
-  request.details = details;
   shell_.ShowMessageBox(this, request);
 }
 
 void frmStep1::ShowFinished(const ConversionReport& report) {
-  QString shortened;
+  const ConversionPlan& plan = report.plan;
+  QString details;
+  for (const FailedMessage& failure : report.failures) {
+    if (!details.isEmpty()) details += QLatin1Char('\n');
+    // A name may hold a line feed; escaped, one line is always one message.
+    details += Escaped(failure.file) + QStringLiteral(": ") + Escaped(failure.reason);
+    const std::string mailbox = MailboxOf(failure.file, plan);
+    if (!mailbox.empty()) details += QStringLiteral(" (mailbox ") + Escaped(mailbox) + ')';
+  }
   for (const std::string& mailbox : report.shortenedMailboxes) {
-    if (!shortened.isEmpty()) shortened += QLatin1Char('\n');
-    shortened +=
-        Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
+    if (!details.isEmpty()) details += QLatin1Char('\n');
+    details += Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
   }
-  if (!report.failures.empty()) {
-    QString details;
-    for (const FailedMessage& failure : report.failures) {
-      if (!details.isEmpty()) details += QLatin1Char('\n');
-      // A name may hold a line feed; escaped, one line is always one message.
-      details += Escaped(failure.file) + QStringLiteral(": ") + Escaped(failure.reason);
-    }
-    if (!shortened.isEmpty()) details += QLatin1Char('\n') + shortened;
-    ShowRunMessage(QMessageBox::Warning,
-                   QStringLiteral("%1 of %2 messages could not be converted.")
-                       .arg(report.failures.size())
-                       .arg(report.plan.messages),
-                   details);
-    return;
-  }
-  ShowPending();
-  HideBusyCursor();
+
   MessageBoxRequest request;
-  request.text = QStringLiteral(
-      "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
-      "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
-      "from File Menu.");
   request.title = kAppTitle;
   request.buttons = QMessageBox::Ok;
   request.defaultButton = QMessageBox::Ok;
-  request.icon = QMessageBox::Information;
-  request.details = shortened;
-  // The user's next step is to take the mailboxes to the mail program; the
-  // box offers to show where they are.
-  request.actionButton = QStringLiteral("Show Folder");
-  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open) return;
-  const QString folder = ToQt(report.plan.destinationRoot);
+  request.details = details;
+  if (report.failures.empty()) {
+    request.icon = QMessageBox::Information;
+    request.text = QStringLiteral(
+        "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
+        "Move converted folders to Mac and import it into Apple Mac Mail by using the import "
+        "option from File Menu.");
+  } else {
+    request.icon = QMessageBox::Warning;
+    request.text = QStringLiteral("%1 of %2 messages could not be converted.")
+                       .arg(report.failures.size())
+                       .arg(plan.messages);
+  }
+  const std::int32_t skipped = plan.files - plan.messages;
+  if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(skipped);
+  // The mailboxes lie as deep below the destination as the source lies below
+  // its root; the user is told the folder that holds them, and shown it.
+  const QString folder = MailboxesFolder(plan);
+  const bool anyMailbox = QFileInfo(folder).isDir();
+  if (anyMailbox) {
+    request.text += QStringLiteral("\n\nThe mailboxes are in this folder:\n") + folder;
+    request.actionButton = QStringLiteral("Show Folder");
+  }
+  ShowPending();
+  HideBusyCursor();
+  if (shell_.ShowMessageBox(this, request) != QMessageBox::Open || !anyMailbox) return;
   if (shell_.ShellOpenFolder(folder)) return;
   ShowSelectableInformation(QStringLiteral("The folder could not be opened in a file manager.\n\n"
-                                           "The converted mailboxes are below this folder:\n%1")
+                                           "The converted mailboxes are in this folder:\n%1")
                                 .arg(folder));
 }
 

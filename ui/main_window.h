@@ -17,19 +17,17 @@
 
 class QLabel;
 class QPushButton;
-class QResizeEvent;
 
 namespace quillfen {
 
-class FocusBox;
 class FractionalProgressBar;
 class LinkLabel;
 class ShapeRect;
 
 // Quillfen's only window. It leads the user through the two steps written on
-// its face: choose the extracted export and scan it, then convert the queued
-// messages into .mbox files. It owns the walker, the queue of the last scan
-// and the reader objects that every run shares.
+// its face: choose the export (its extracted folder or the archive itself)
+// and scan it, then convert the queued messages into .mbox files. It owns the walker, the queue of
+// the last scan and the reader objects that every run shares.
 //
 // The window is the walker's observer: it shows the running count, and the
 // walk yields by processing the window's pending events, so the window
@@ -66,8 +64,10 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   // without a word while a scan or a run is in progress.
   void OpenSource(const QString& path);
 
-  // State for tests and front ends.
+  // State for tests and front ends: the messages queued, and the other
+  // files of the source, which are skipped.
   std::int32_t queuedCount() const { return queuedCount_; }
+  std::int32_t skippedCount() const { return skippedCount_; }
   QueueListRef queue() const { return queue_; }
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
@@ -92,7 +92,6 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   class BusyScope;
@@ -106,7 +105,12 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void ScanFolder();
   // Counts the entries of the archive at path, and shows the count.
   void ScanArchive(const QString& path);
-  // The message that ends a scan: the count, after the failure if any.
+  // Takes in a chosen path: an export archive file, else a folder.
+  void TakeInChosen(const QString& path);
+  // A new source: the last run's captions and bar go.
+  void ResetRunCaptions();
+  // The message that ends a scan: the count, after the failure if any. The
+  // count's line then shows what is queued now, and from where.
   void ShowCountMessage(const QString& failure);
   void UpdateCommands();
   // Runs one command that starts a scan or a run: the window is busy
@@ -124,9 +128,8 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   void ConversionFinished();
   // A message box of the conversion, with its OK button; the busy cursor is
   // taken away first and the latest captions shown.
-  void ShowRunMessage(QMessageBox::Icon icon, const QString& text, const QString& details = {});
+  void ShowRunMessage(QMessageBox::Icon icon, const QString& text);
   void ShowFinished(const ConversionReport& report);
-  void UpdateClearTabStop();
   void OpenWebPage(const QString& url);
   // An information message whose text can be selected and copied.
   void ShowSelectableInformation(const QString& text);
@@ -138,6 +141,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   QString sourceFolder_;
   std::unique_ptr<pathLogger> walker_;
   std::int32_t queuedCount_ = 0;
+  std::int32_t skippedCount_ = 0;
   QueueListRef queue_;
   // The archive taken in last; while it is set, it is what Convert converts.
   std::unique_ptr<ArchiveConversion> archive_;
@@ -186,10 +190,9 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   FractionalProgressBar* ProgressBar1 = nullptr;
   QPushButton* CmdConvert2PDF = nullptr;
   ShapeRect* Shape1 = nullptr;
-  FocusBox* Picture3 = nullptr;
+  QWidget* Picture3 = nullptr;
   QPushButton* CmdHelp = nullptr;
   QPushButton* cmdEnd = nullptr;
-  QPushButton* cmdClear1 = nullptr;
 };
 
 }  // namespace quillfen

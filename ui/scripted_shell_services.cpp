@@ -3,7 +3,15 @@
 namespace quillfen {
 
 QString ScriptedShellServices::BrowseForFolder(QWidget* owner, const QString& title) {
-  folderRequests_.append({owner, title});
+  return NextChoice(owner, title, false);
+}
+
+QString ScriptedShellServices::BrowseForSource(QWidget* owner, const QString& title) {
+  return NextChoice(owner, title, true);
+}
+
+QString ScriptedShellServices::NextChoice(QWidget* owner, const QString& title, bool archivesToo) {
+  folderRequests_.append({owner, title, archivesToo});
   if (folders_.empty()) return QString();
   QString answer = folders_.front();
   folders_.pop_front();

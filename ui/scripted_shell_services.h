@@ -16,14 +16,16 @@ class ScriptedShellServices : public ShellServices {
   struct FolderRequest {
     QWidget* owner;
     QString title;
+    // Asked through BrowseForSource: an export archive may be chosen too.
+    bool archivesToo = false;
   };
   struct MessageBoxCall {
     QWidget* owner;
     MessageBoxRequest request;
   };
 
-  // The next answers of the folder chooser, in order. With none left, the
-  // chooser answers as if cancelled.
+  // The next answers of the choosers (folder or source), in order. With
+  // none left, a chooser answers as if cancelled.
   void QueueFolder(const QString& path) { folders_.push_back(path); }
   // The next answers of the message boxes, in order. With none left, a box
   // answers with its default button, else with its only or first button.
@@ -45,12 +47,15 @@ class ScriptedShellServices : public ShellServices {
   const QList<MessageBoxCall>& messageBoxes() const { return messageBoxes_; }
 
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
+  QString BrowseForSource(QWidget* owner, const QString& title) override;
   bool ShellOpenUrl(const QString& url) override;
   bool ShellOpenFolder(const QString& folder) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,
                                              const MessageBoxRequest& request) override;
 
  private:
+  QString NextChoice(QWidget* owner, const QString& title, bool archivesToo);
+
   bool urlsOpen_ = true;
   std::deque<QString> folders_;
   std::deque<QMessageBox::StandardButton> answers_;

@@ -1,12 +1,89 @@
 #include "ui/shell_services.h"
 
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
 #include <QUrl>
+#include <algorithm>
+
+#include "convert/archive_conversion.h"
 
 namespace quillfen {
+
+namespace {
+
+bool IsArchiveFile(const QString& path) {
+  const QFileInfo info(path);
+  return info.isFile() && IsArchivePath(QFile::encodeName(info.filePath()).toStdString());
+}
+
+// Qt's own file dialog in folder mode, with the export archives shown and
+// chosen beside the folders. The platforms' dialogs choose either folders or
+// files, never both, and folder mode alone keeps Choose disabled on a file.
+class SourceDialog : public QFileDialog {
+ public:
+  SourceDialog(QWidget* owner, const QString& title) : QFileDialog(owner, title) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setFileMode(QFileDialog::Directory);
+    // The filter line is where the user learns that the archive is taken
+    // as it is, without extracting it first.
+    setNameFilter(QStringLiteral("Zimbra Mail Folder or Export Archive (*.tgz *.tar.gz *.tar)"));
+    setLabelText(QFileDialog::FileName, QStringLiteral("Folder or archive:"));
+    auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    // Selecting an entry writes its name into the line; the dialog then
+    // disables Choose for a file. Queued, this runs after that.
+    if (name != nullptr)
+      connect(name, &QLineEdit::textChanged, this, &SourceDialog::AllowArchive,
+              Qt::QueuedConnection);
+  }
+
+  void accept() override {
+    if (SelectedArchive()) {
+      QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  bool SelectedArchive() const {
+    const QStringList files = selectedFiles();
+    return files.size() == 1 && IsArchiveFile(files.constFirst());
+  }
+
+  void AllowArchive() {
+    auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    QPushButton* choose = buttons != nullptr ? buttons->button(QDialogButtonBox::Open) : nullptr;
+    if (choose != nullptr && SelectedArchive()) choose->setEnabled(true);
+  }
+};
+
+// Qt's detail area is narrow and wraps anywhere, breaking a file name in
+// the middle. It is widened so that the longest line shows whole where the
+// screen allows, and scrolls sideways beyond that.
+void WidenDetails(QMessageBox& box, const QString& details) {
+  auto* edit = box.findChild<QTextEdit*>();
+  if (edit == nullptr) return;
+  edit->setLineWrapMode(QTextEdit::NoWrap);
+  const QFontMetrics metrics(edit->font());
+  int widest = 0;
+  for (const QString& line : details.split(QLatin1Char('\n')))
+    widest = std::max(widest, metrics.horizontalAdvance(line));
+  // The text's margins, the frame and a vertical scroll bar.
+  widest += 2 * edit->frameWidth() + 8 + 24;
+  QScreen* screen = box.screen();
+  const int limit = screen != nullptr ? screen->availableGeometry().width() * 3 / 4 : 900;
+  edit->setMinimumWidth(std::min(widest, std::max(limit, metrics.averageCharWidth() * 60)));
+}
+
+}  // namespace
 
 QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& title) {
   const QString chosen =
@@ -14,6 +91,14 @@ QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& ti
   // Qt hands back "/" separators on every platform; the core expects the
   // platform's own separator.
   return QDir::toNativeSeparators(chosen);
+}
+
+QString PlatformShellServices::BrowseForSource(QWidget* owner, const QString& title) {
+  SourceDialog dialog(owner, title);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return QString();
+  return QDir::toNativeSeparators(chosen.constFirst());
 }
 
 bool PlatformShellServices::ShellOpenUrl(const QString& url) {
@@ -39,7 +124,10 @@ QMessageBox::StandardButton PlatformShellServices::ShowMessageBox(
       box.setEscapeButton(box.button(request.defaultButton));
   }
   if (request.defaultButton != QMessageBox::NoButton) box.setDefaultButton(request.defaultButton);
-  if (!request.details.isEmpty()) box.setDetailedText(request.details);
+  if (!request.details.isEmpty()) {
+    box.setDetailedText(request.details);
+    WidenDetails(box, request.details);
+  }
   if (request.selectableText)
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   const int answer = box.exec();

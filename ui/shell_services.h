@@ -24,7 +24,7 @@ struct MessageBoxRequest {
   QString actionButton;
 };
 
-// The services the window takes from the desktop: the folder chooser, opening
+// The services the window takes from the desktop: the choosers, opening
 // a web page, and modal message boxes. The window only ever reaches them
 // through this interface, so that tests can script every answer in advance
 // and never block on a modal dialog.
@@ -37,6 +37,11 @@ class ShellServices {
   // except for a root), or the empty string when the user cancels or closes
   // the chooser.
   virtual QString BrowseForFolder(QWidget* owner, const QString& title) = 0;
+
+  // Shows a modal chooser owned by owner that accepts a folder or an export
+  // archive file (.tgz, .tar.gz, .tar), and says so. Returns the chosen
+  // path as BrowseForFolder does, or the empty string when cancelled.
+  virtual QString BrowseForSource(QWidget* owner, const QString& title) = 0;
 
   // Opens url with the desktop's handler (the default browser for a web
   // address) without waiting. Returns false when no handler took it (no web
@@ -57,6 +62,7 @@ class ShellServices {
 class PlatformShellServices : public ShellServices {
  public:
   QString BrowseForFolder(QWidget* owner, const QString& title) override;
+  QString BrowseForSource(QWidget* owner, const QString& title) override;
   bool ShellOpenUrl(const QString& url) override;
   bool ShellOpenFolder(const QString& folder) override;
   QMessageBox::StandardButton ShowMessageBox(QWidget* owner,

@@ -43,16 +43,15 @@ class WindowConversion::Sink : public ConversionSink {
     Status status = last_;
     if (progress.folder != nullptr)
       status.update = QStringLiteral("Converting Messages... from ") + ToQt(*progress.folder);
-    if (progress.filesTotal > 0) {
-      // Every queued file counts, message or not, as the scan counted them.
+    // Messages are counted as the window's queue counts them; the files that
+    // are no messages are passed over. The bar follows the share of the
+    // source read, which they take part of.
+    if (progress.messagesTotal > 0)
       status.progress =
-          QStringLiteral("Message %1 (of %2)").arg(progress.files).arg(progress.filesTotal);
-      status.percent = static_cast<float>(static_cast<double>(progress.files) /
-                                          static_cast<double>(progress.filesTotal) * 100.0);
-    } else {
+          QStringLiteral("Message %1 (of %2)").arg(progress.messages).arg(progress.messagesTotal);
+    else
       status.progress = QStringLiteral("Message %1").arg(progress.messages);
-      status.percent = static_cast<float>(progress.fraction * 100.0);
-    }
+    status.percent = static_cast<float>(progress.fraction * 100.0);
     status.hasPercent = true;
     Show(status, progress.filesTotal > 0 && progress.files == progress.filesTotal);
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/plan_questions.h"
 #include "tests/archive/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -45,6 +46,12 @@ std::string Message(const std::string& subject) {
 // path without its leading separator.
 fs::path Mirror(const fs::path& destination, const fs::path& source) {
   return destination / source.relative_path();
+}
+
+// The closing message of a run where every message was converted, which
+// names the folder the mailboxes are in.
+QString Done(const fs::path& mailboxes) {
+  return kDone + QStringLiteral("\n\nThe mailboxes are in this folder:\n") + Folder(mailboxes);
 }
 
 // Runs the event loop until done() holds or the time is up. A plain event
@@ -173,17 +180,23 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QCOMPARE(h.shell.messageBoxes().last().owner, h.window.get());
   QCOMPARE(box.icon, QMessageBox::Information);
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
-  QCOMPARE(box.text, kDone);
+  // It says what was skipped and where the mailboxes are (deep below the
+  // destination), and Show Folder opens that folder.
+  QCOMPARE(box.text, kDone +
+                         "\n\n1 other file is skipped: it is not a message (.eml file).\n\nThe "
+                         "mailboxes are in this folder:\n" +
+                         Folder(Mirror(out, source)));
   QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(box.defaultButton, QMessageBox::Ok);
   QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
   QVERIFY(box.details.isEmpty());
-  QCOMPARE(h.shell.openedFolders(), QList<QString>{Folder(out)});
+  QCOMPARE(h.shell.openedFolders(), QList<QString>{Folder(Mirror(out, source))});
 
-  // The last state of the conversion reaches the window.
+  // The last state of the conversion reaches the window; the note is no
+  // message and is not counted as one.
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(h.bar()->value(), h.bar()->maximum());
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 4 (of 4)"));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
   QCOMPARE(h.text("LblUpdate"),
            "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
 
@@ -198,7 +211,7 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QVERIFY(!fs::exists(temp.path() / "elsewhere"));
 
   // Nothing is reset: the queue stays and the commands work again.
-  QCOMPARE(h.window->queuedCount(), 4);
+  QCOMPARE(h.window->queuedCount(), 3);
   QVERIFY(h.button("CmdAddFolder")->isEnabled());
   QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
   QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -217,7 +230,7 @@ void WindowConvertTest::convertingAgainAsksBeforeAddingAnything() {
   // A destination that holds none of the messages asks nothing.
   QVERIFY(Convert(h, out));
   QCOMPARE(h.shell.messageBoxes().size(), 2);
-  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
   const auto converted = MailboxBytes(out);
 
   // Again into the same folder: the question comes while the conversion
@@ -247,7 +260,7 @@ void WindowConvertTest::convertingAgainAsksBeforeAddingAnything() {
   // Yes adds a second copy of every message.
   h.shell.QueueAnswer(QMessageBox::Yes);
   QVERIFY(Convert(h, out));
-  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
   std::vector<std::string> twice = once;
   twice.insert(twice.end(), once.begin(), once.end());
   std::sort(twice.begin(), twice.end());
@@ -265,10 +278,18 @@ void WindowConvertTest::convertingAgainAsksBeforeAddingAnything() {
   QCOMPARE(h.lastBox().text, partial);
   QCOMPARE(h.lastBox().defaultButton, QMessageBox::Yes);
   QVERIFY(StoredTexts(out) == twice);
-  h.bar()->setFractionalValue(0.0f);
+  // Meanwhile the captions and the bar are the new run's, not the last one's.
+  QString captionDuringQuestion;
+  float barDuringQuestion = -1.0f;
+  h.shell.QueueMessageBoxAction([&] {
+    captionDuringQuestion = h.text("LblProgessCurrent");
+    barDuringQuestion = h.bar()->fractionalValue();
+  });
   QVERIFY(Convert(h, out));
+  QCOMPARE(captionDuringQuestion, QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(barDuringQuestion, 0.0f);
   QCOMPARE(h.shell.messageBoxes()[h.shell.messageBoxes().size() - 2].request.text, partial);
-  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
   QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 4 (of 4)"));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   twice.push_back(Message("four"));
@@ -300,21 +321,33 @@ void WindowConvertTest::failedMessagesAreReported() {
   WriteFile(source / "Inbox" / "1.eml", Message("one"));
   WriteFile(source / "Inbox" / "2.eml", Message("two"));
   WriteFile(source / "Sent" / "3.eml", Message("three"));
-  // A file stands where the Sent mirror folder must go, so its message
-  // cannot be written.
+  // A link stands where the Sent mirror folder must go; it is not
+  // followed, so that folder's message cannot be written.
   const fs::path out = temp.path() / "out";
-  WriteFile(Mirror(out, source / "Sent"), "in the way");
+  fs::create_directories(temp.path() / "elsewhere");
+  fs::create_directories(Mirror(out, source));
+  fs::create_directory_symlink(temp.path() / "elsewhere", Mirror(out, source / "Sent"));
   WindowHarness h;
   Scan(h, source);
 
   QVERIFY(Convert(h, out));
 
   const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.text,
+           "1 of 3 messages could not be converted.\n\nThe mailboxes are in this "
+           "folder:\n" +
+               Folder(Mirror(out, source)));
   QCOMPARE(box.icon, QMessageBox::Warning);
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
-  QCOMPARE(box.text, QStringLiteral("1 of 3 messages could not be converted."));
-  QVERIFY2(box.details.contains(Folder(source) + "Sent/3.eml"), qPrintable(box.details));
-  QVERIFY(!box.details.contains("1.eml"));
+  QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
+  // The line names the message and the mailbox it could not go into.
+  const QStringList lines = box.details.split('\n');
+  QCOMPARE(lines.size(), 1);
+  const QString mailbox =
+      QString::fromStdString((Mirror(out, source / "Sent") / "Sent.mbox").string());
+  QVERIFY2(lines[0].startsWith(Folder(source) + "Sent/3.eml: ") &&
+               lines[0].endsWith(" (mailbox " + mailbox + ")"),
+           qPrintable(lines[0]));
   QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{2});
   QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
   QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -412,13 +445,15 @@ void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   Scan(next, source);
   QVERIFY(Convert(next, out));
   QCOMPARE(next.shell.messageBoxes().size(), 3);
+  // Its numbers are grouped by thousands.
+  const auto grouped = [](std::size_t n) {
+    return QString::fromStdString(quillfen::WithThousands(static_cast<std::int64_t>(n)));
+  };
   QCOMPARE(
       next.shell.messageBoxes()[1].request.text,
       QStringLiteral("This folder already holds %1 of these %2 messages. Convert the other %3?")
-          .arg(stopped)
-          .arg(messages.size())
-          .arg(messages.size() - stopped));
-  QCOMPARE(next.lastBox().text, kDone);
+          .arg(grouped(stopped), QStringLiteral("20,000"), grouped(messages.size() - stopped)));
+  QCOMPARE(next.lastBox().text, Done(Mirror(out, source)));
   QVERIFY(StoredTexts(out) == messages);
 }
 
@@ -432,35 +467,46 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   // As the export writes it: file entries only.
   const fs::path archive = temp.path() / "export.tgz";
   quillfen::test::PackFolder(source, archive, {.folderEntries = false});
-  const QString counted = QStringLiteral("3 Files(s) Queued For Conversion");
+  const QString counted = QStringLiteral(
+      "2 Files(s) Queued For Conversion.\n\n1 other file is skipped: it is not a message (.eml "
+      "file).");
+  const QString line = QStringLiteral("2 Files(s) Queued For Conversion (1 other file skipped)");
   WindowHarness h;
 
   // Anything but a folder or an export archive is refused as it is dragged.
   QVERIFY(!Drop(h, source / "Inbox" / "1.eml"));
 
   QVERIFY(Drop(h, source));
-  QCOMPARE(h.lastBox().text, counted + ".");
-  QCOMPARE(h.text("lblCount1"), counted);
+  QCOMPARE(h.lastBox().text, counted);
+  QVERIFY(h.countLineShows(line, Folder(source)));
   QCOMPARE(h.window->sourceFolder(), Folder(source));
   const fs::path fromFolder = temp.path() / "from-folder";
   QVERIFY(Convert(h, fromFolder));
-  QCOMPARE(h.lastBox().text, kDone);
+  QVERIFY(h.lastBox().text.startsWith(kDone));
+  QVERIFY(h.lastBox().text.endsWith(Folder(Mirror(fromFolder, source))));
   QVERIFY(StoredTexts(fromFolder) == messages);
 
-  // The archive: the same count, captions, bar, final message and mailboxes
-  // (its messages stand where the extracted folder would be).
-  QVERIFY(Drop(h, archive));
-  QCOMPARE(h.lastBox().text, counted + ".");
+  // The archive, taken from the chooser: a new source, so the last run's
+  // captions and full bar go at once. Then the same count, captions, bar,
+  // final message and mailboxes (its messages stand where the extracted
+  // folder would be).
+  h.shell.QueueFolder(QString::fromStdString(archive.string()));
+  h.button("CmdAddFolder")->click();
+  QVERIFY(h.shell.folderRequests().last().archivesToo);
+  QCOMPARE(h.lastBox().text, counted);
   QCOMPARE(h.lastBox().icon, QMessageBox::NoIcon);
-  QCOMPARE(h.text("lblCount1"), counted);
+  QVERIFY(h.countLineShows(line, QString::fromStdString(archive.string())));
+  QCOMPARE(h.text("LblUpdate"), QStringLiteral("Converting Messages..."));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(h.bar()->fractionalValue(), 0.0f);
   QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
   const fs::path fromArchive = temp.path() / "from-archive";
-  h.bar()->setFractionalValue(0.0f);
   QVERIFY(Convert(h, fromArchive));
   QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Folder to Save..."));
-  QCOMPARE(h.lastBox().text, kDone);
+  QCOMPARE(h.lastBox().text.section("\n\n", 1, 1), counted.section("\n\n", 1, 1));
+  QVERIFY(h.lastBox().text.endsWith(Folder(Mirror(fromArchive, source))));
   QCOMPARE(h.lastBox().actionButton, QStringLiteral("Show Folder"));
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
+  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 2 (of 2)"));
   QCOMPARE(h.text("LblUpdate"),
            "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
@@ -472,9 +518,11 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   QVERIFY(Convert(h, fromFolder));
   QCOMPARE(h.lastBox().text, QStringLiteral("This folder already holds all 2 of these messages. "
                                             "Convert them again (a second copy)?"));
+  QCOMPARE(h.lastBox().defaultButton, QMessageBox::No);
   QVERIFY(StoredTexts(fromFolder) == messages);
 
-  // A damaged archive: a warning with the reason, and nothing to convert.
+  // A damaged archive: a warning with the reason, and what is queued now
+  // (nothing) on the window too.
   const fs::path damaged = temp.path() / "damaged.tar.gz";
   WriteFile(damaged, "\x1f\x8b not really gzip");
   QVERIFY(Drop(h, damaged));
@@ -482,7 +530,15 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   QVERIFY2(h.lastBox().text.startsWith("The archive " + QString::fromStdString(damaged.string()) +
                                        " could not be read: "),
            qPrintable(h.lastBox().text));
+  QVERIFY(h.lastBox().text.endsWith("\n\n0 Files(s) Queued For Conversion."));
+  QVERIFY(h.countLineShows("0 Files(s) Queued For Conversion",
+                           QString::fromStdString(damaged.string())));
   QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+
+  // A path that is not there is said to be missing.
+  const QString missing = QString::fromStdString((temp.path() / "Missing.tgz").string());
+  h.window->OpenSource(missing);
+  QCOMPARE(h.lastBox().text, missing + " does not exist, so there is nothing to convert.");
 }
 
 void WindowConvertTest::convertsTheCorpus() {

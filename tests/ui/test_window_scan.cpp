@@ -1,5 +1,6 @@
-// The choose-folder command: the scan with its count message, cancelling,
-// empty and root folders, walk failures and the busy guard.
+// The choose-folder command: the scan with its count message and the line
+// that shows what is queued, cancelling, empty and root folders, walk
+// failures and the busy guard.
 
 #include <QApplication>
 #include <QTimer>
@@ -58,20 +59,24 @@ void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
   QCOMPARE(h.shell.folderRequests().size(), 1);
   QCOMPARE(h.shell.folderRequests()[0].title, QStringLiteral("Choose Zimbra Mail Folder..."));
   QCOMPARE(h.shell.folderRequests()[0].owner, h.window.get());
+  QVERIFY(h.shell.folderRequests()[0].archivesToo);
   QCOMPARE(h.window->sourceFolder(), chosen + "/");
 
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   const quillfen::MessageBoxRequest& box = h.lastBox();
-  QCOMPARE(box.text, QStringLiteral("4 Files(s) Queued For Conversion."));
+  // The note is no message: it is skipped, and the user is told why.
+  QCOMPARE(box.text, QStringLiteral("3 Files(s) Queued For Conversion.\n\n1 other file is skipped: "
+                                    "it is not a message (.eml file)."));
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(box.icon, QMessageBox::NoIcon);
   QVERIFY(box.details.isEmpty());
 
-  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
-  QCOMPARE(h.window->queuedCount(), 4);
   const QString root = chosen + "/";
+  QVERIFY(h.countLineShows("3 Files(s) Queued For Conversion (1 other file skipped)", root));
+  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QCOMPARE(h.window->queuedCount(), 3);
+  QCOMPARE(h.window->skippedCount(), 1);
   QCOMPARE(QueueOf(*h.window), QStringList({root + "notes.txt", root + "Inbox/1.eml",
                                             root + "Inbox/2.eml", root + "Sent/3.eml"}));
   QVERIFY(!h.window->busy());
@@ -93,19 +98,30 @@ void WindowScanTest::cancelAndEmptyFolder() {
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   QCOMPARE(h.window->queue(), firstQueue);
-  QCOMPARE(h.window->queuedCount(), 4);
-  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
+  QCOMPARE(h.window->queuedCount(), 3);
+  const QString counted = h.text("lblCount1");
+  QVERIFY2(counted.startsWith("3 Files(s) Queued For Conversion"), qPrintable(counted));
   QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
 
-  // An empty folder: the count 0 is reported, convert is disabled, and the
-  // label keeps the earlier scan's text.
+  // An empty folder: the count 0 is reported and shown (the walk never
+  // counted a file to show), and convert is disabled.
   h.shell.QueueFolder(Folder(temp.path() / "empty"));
   h.button("CmdAddFolder")->click();
   QCOMPARE(h.lastBox().text, QStringLiteral("0 Files(s) Queued For Conversion."));
   QCOMPARE(h.window->queuedCount(), 0);
   QVERIFY(h.window->queue() != firstQueue);
   QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
-  QCOMPARE(h.text("lblCount1"), QStringLiteral("4 Files(s) Queued For Conversion"));
+  QVERIFY(h.countLineShows("0 Files(s) Queued For Conversion", Folder(temp.path() / "empty")));
+
+  // Files that are none of them messages queue nothing to convert.
+  WriteFile(temp.path() / "other" / "readme.txt", "text\n");
+  WriteFile(temp.path() / "other" / "note.msg", "not an .eml\n");
+  h.shell.QueueFolder(Folder(temp.path() / "other"));
+  h.button("CmdAddFolder")->click();
+  QVERIFY2(h.lastBox().text.startsWith("0 Files(s) Queued For Conversion.\n\n2 other files are "
+                                       "skipped"),
+           qPrintable(h.lastBox().text));
+  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
 }
 
 void WindowScanTest::rootFolderKeepsOneSeparator() {
@@ -156,6 +172,7 @@ void WindowScanTest::walkFailureKeepsWhatWasQueued() {
   QVERIFY(h.lastBox().text.contains("Input/output error"));
   QCOMPARE(h.window->queuedCount(), 0);
   QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+  QCOMPARE(h.text("lblCount1"), QStringLiteral("0 Files(s) Queued For Conversion from /broken/"));
   h.shell.QueueFolder("/export/Locked");
   tree.FailListing("/export/Locked/", "");
   h.button("CmdAddFolder")->click();
@@ -199,7 +216,7 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
   QCOMPARE(h.shell.messageBoxes().size(), 2);
   for (const auto& request : h.shell.folderRequests())
     QCOMPARE(request.title, QStringLiteral("Choose Zimbra Mail Folder..."));
-  QCOMPARE(h.window->queuedCount(), 4);
+  QCOMPARE(h.window->queuedCount(), 3);
   QVERIFY(!h.window->busy());
   QVERIFY(QApplication::overrideCursor() == nullptr);
   // Once the scan is over, the commands work again.

@@ -34,6 +34,12 @@ struct WindowHarness {
   }
   QPushButton* button(const char* name) const { return element<QPushButton>(name); }
   QString text(const char* name) const { return element<QLabel>(name)->text(); }
+  // Whether the count line reads caption, " from " and source: the path may
+  // be shortened in the middle to fit, and is whole in the tool tip.
+  bool countLineShows(const QString& caption, const QString& source) const {
+    const auto* line = element<QLabel>("lblCount1");
+    return line->text().startsWith(caption + QStringLiteral(" from ")) && line->toolTip() == source;
+  }
   FractionalProgressBar* bar() const { return element<FractionalProgressBar>("ProgressBar1"); }
 
   const MessageBoxRequest& lastBox() const { return shell.messageBoxes().last().request; }
