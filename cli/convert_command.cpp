@@ -80,6 +80,9 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
       << "Destination: " << plan.destinationRoot << '\n';
   for (const std::string& mailbox : report.shortenedMailboxes)
     out << "Mailbox name shortened to fit: " << EscapedForReport(mailbox) << '\n';
+  for (const ConversionReport::Renamed& renamed : report.renamedMailboxes)
+    out << "Mailbox renamed to stay apart on a Mac: " << EscapedForReport(renamed.mailbox)
+        << " (for " << EscapedForReport(renamed.wanted) << ")\n";
   // A name may hold a line feed; escaped, one line is always one message.
   for (const FailedMessage& failure : report.failures)
     out << "Not converted: " << EscapedForReport(failure.file) << ": "

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 
@@ -171,6 +172,11 @@ class Conversion {
   std::unique_ptr<MessageConverter> converter_;
   std::vector<bool> held_;
   std::unique_ptr<char[]> piece_;
+  // A folder's files are read ahead on the second core; without that
+  // thread (it could not start), one at a time here.
+  std::unique_ptr<MessagePrefetch> prefetch_;
+  std::optional<MessageFile> file_;
+  MessageFolder folder_;
 };
 
 bool Conversion::OpenSource() {
@@ -371,8 +377,6 @@ void Conversion::Settle(const MessageOutcome& outcome, const std::string& file) 
 }
 
 void Conversion::ConvertFolder(bool secondCopy) {
-  // The files are read ahead on the second core.
-  MessagePrefetch prefetch(queue_);
   ConversionProgress progress;
   progress.filesTotal = plan_.files;
   progress.messagesTotal = plan_.messages;
@@ -390,8 +394,9 @@ void Conversion::ConvertFolder(bool secondCopy) {
         // platform a trailing space belongs to the name.
         const MessageOutcome outcome =
             converter_->Convert(index, name,
-                                [&prefetch, &name, position]() -> MessageSource& {
-                                  return prefetch.Open(position, name);
+                                [this, &name, position]() -> MessageSource& {
+                                  if (prefetch_) return prefetch_->Open(position, name);
+                                  return file_.emplace(name, &folder_);
                                 },
                                 {});
         Settle(outcome, name);
@@ -439,8 +444,13 @@ void Conversion::CompleteReport() {
   report_.mailboxes = destination_->MailboxesWritten();
   // A mailbox is named for its mirror folder; one whose name differs was cut
   // to fit the file system's limit, and the user is told which.
+  const std::string& root = plan_.destinationRoot;
   for (const std::string& mailbox : report_.mailboxes) {
     const std::string folder = ExtractParentPath(mailbox);
+    if (folder.size() > root.size())
+      if (const auto renamed = converter_->renamed().find(folder.substr(root.size()));
+          renamed != converter_->renamed().end())
+        report_.renamedMailboxes.push_back({mailbox, root + renamed->second});
     if (folder.size() < 2) continue;
     if (ExtractFileName(folder.substr(0, folder.size() - 1)) + ".mbox" != ExtractFileName(mailbox))
       report_.shortenedMailboxes.push_back(mailbox);
@@ -476,6 +486,15 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
     return std::move(report_);
   }
   const bool secondCopy = report_.decision == Decision::SecondCopy;
+  if (!plan_.archive) {
+    // Started before anything is recorded as begun: a thread or memory that
+    // cannot be had means reading without it, not a conversion that failed.
+    try {
+      prefetch_ = std::make_unique<MessagePrefetch>(queue_);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+  }
   try {
     destination_->Begin();
     report_.began = true;

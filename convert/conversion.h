@@ -133,6 +133,15 @@ struct ConversionReport {
   // Mailboxes whose name was cut to fit the file system's limit of 255
   // bytes (the folder's name was too long to end in ".mbox").
   std::vector<std::string> shortenedMailboxes;
+  // Mailboxes written under another folder name than the source folder's,
+  // so that they stay apart on a Mac (names that fold together there, a
+  // subfolder named like its folder's mailbox, a name that is not UTF-8):
+  // the mailbox, and the folder it stands for.
+  struct Renamed {
+    std::string mailbox;
+    std::string wanted;
+  };
+  std::vector<Renamed> renamedMailboxes;
 };
 
 using DecideFunction = std::function<Decision(const ConversionPlan&)>;

@@ -18,8 +18,18 @@ constexpr const char* kFolderName = ".quillfen";
 // killed redoes at most this many, and the index costs one flush for as
 // many messages.
 constexpr std::int32_t kMessagesPerMark = 512;
-// Mailboxes kept open at once; an archive's messages jump between folders.
-constexpr std::size_t kOpenMailboxLimit = 64;
+// Mailboxes kept open at once at most; an archive's messages jump between
+// folders. A lower limit on open files leaves room for the lock, the
+// index, the source files read ahead and the program's own.
+constexpr std::size_t kMostOpenMailboxes = 64;
+constexpr std::int64_t kFilesForTheRest = 24;
+
+std::size_t OpenMailboxLimit() {
+  const std::int64_t files = os::OpenFilesLimit();
+  if (files <= 0) return kMostOpenMailboxes;
+  return static_cast<std::size_t>(
+      std::clamp<std::int64_t>((files - kFilesForTheRest) / 2, 1, kMostOpenMailboxes));
+}
 constexpr std::size_t kReadPiece = 1024 * 1024;
 
 std::string Field(std::int64_t number) {
@@ -155,7 +165,8 @@ struct Destination::MailboxState {
   std::int32_t added = 0;
 };
 
-Destination::Destination(std::string root) : root_(AddTrailingSeparator(std::move(root))) {
+Destination::Destination(std::string root)
+    : root_(AddTrailingSeparator(std::move(root))), openLimit_(OpenMailboxLimit()) {
   if (const os::Status made = os::CreateFolders(root_); !made.ok())
     throw DestinationError("cannot create the destination folder " + root_ + ": " + made.reason());
   folder_ = root_ + kFolderName;
@@ -284,6 +295,10 @@ void Destination::ReadIndex() {
           idByRelative_[made->relative] = made->id;
           states_[made->id] = std::move(made);
         }
+      } else if (word == "name") {
+        std::string wanted, chosen;
+        ok = reader.Read(wanted) && reader.Read(chosen) && reader.LineEnd();
+        if (ok) names_[wanted] = chosen;
       } else if (word == "held") {
         std::int64_t count = 0;
         ok = reader.Read(id) && state(id) != nullptr && reader.Read(count) && count >= 0;
@@ -553,6 +568,13 @@ void Destination::AppendToIndex(const std::string& text, bool flush) {
   }
 }
 
+void Destination::RememberName(const std::string& wanted, const std::string& chosen) {
+  if (const auto known = names_.find(wanted); known != names_.end() && known->second == chosen)
+    return;
+  names_[wanted] = chosen;
+  pending_ += "name" + Field(wanted) + Field(chosen) + "\n";
+}
+
 void Destination::SaveLearned() {
   std::string text = std::move(pending_);
   pending_.clear();
@@ -604,7 +626,7 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
     closeFailures_.emplace_back(mailboxPath, "the mailbox was deleted during the conversion");
     CloseMailbox(state);
   }
-  if (openFiles_ >= kOpenMailboxLimit) CloseLeastRecentlyUsed();
+  if (openFiles_ >= openLimit_) CloseLeastRecentlyUsed();
   auto file = std::make_unique<MailboxFile>(root_, state.relative);
   if (!state.opened) {
     // Before the first record of this conversion, the index says where

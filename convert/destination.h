@@ -81,6 +81,12 @@ class Destination {
   // read the mailboxes back again. Throws DestinationError.
   void SaveLearned();
 
+  // The names earlier conversions chose for mirror folders (both relative,
+  // ending with the separator): the folder's own name to the one written.
+  const std::unordered_map<std::string, std::string>& ChosenNames() const { return names_; }
+  // Keeps a choice of name for later conversions (written with the index).
+  void RememberName(const std::string& wanted, const std::string& chosen);
+
   // Writing.
   //
   // Starts writing. Throws DestinationError.
@@ -131,6 +137,7 @@ class Destination {
   bool indexHasHeader_ = false;
 
   std::unordered_map<std::string, int> idByRelative_;
+  std::unordered_map<std::string, std::string> names_;
   std::unordered_map<int, std::unique_ptr<MailboxState>> states_;
   int nextId_ = 1;
   std::string pending_;
@@ -139,6 +146,7 @@ class Destination {
   std::vector<MailboxState*> opened_;  // since Begin, in first-opened order
   MailboxState* active_ = nullptr;
   std::size_t openFiles_ = 0;
+  std::size_t openLimit_;
   std::uint64_t useClock_ = 0;
   std::int32_t sinceMark_ = 0;
   std::int32_t recordsAdded_ = 0;

@@ -20,6 +20,7 @@ constexpr std::size_t kPieceSize = 1024 * 1024;
 MessageConverter::MessageConverter(Destination& destination, ReaderState& readers,
                                    FolderExistsFunction sourceFolderExists, PathStyle style)
     : destination_(destination),
+      names_(destination, style.separator),
       readers_(readers),
       sourceFolderExists_(std::move(sourceFolderExists)),
       style_(style),
@@ -32,8 +33,11 @@ const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
     // Nothing is kept from a message whose mailbox cannot be derived: the
     // next one never borrows the previous message's result.
     lastSourceFolder_.clear();
-    std::string mirror =
-        MirrorFolderFor(sourceFile, destination_.root(), style_, sourceFolderExists_);
+    const std::string& root = destination_.root();
+    std::string mirror = MirrorFolderFor(sourceFile, root, style_, sourceFolderExists_);
+    // Written under a name that stays apart from its neighbours on a Mac.
+    if (mirror.size() > root.size() && mirror.compare(0, root.size(), root) == 0)
+      mirror = root + names_.Map(mirror.substr(root.size()));
     std::string mailbox = MboxFileFor(mirror, style_);
     lastMirrorFolder_ = std::move(mirror);
     lastMailbox_ = std::move(mailbox);

@@ -7,6 +7,7 @@
 
 #include "convert/content_hash.h"
 #include "convert/destination.h"
+#include "convert/mac_names.h"
 #include "convert/mbox_quoting.h"
 #include "convert/mbox_record.h"
 #include "convert/message_readers.h"
@@ -43,6 +44,9 @@ class MessageConverter {
   // The mailbox sourceFile's message goes into, and in mirrorFolder the
   // folder that holds it. Throws MessageFailure when none can be derived.
   const std::string& MailboxFor(const std::string& sourceFile, std::string& mirrorFolder);
+  // The mirror folders written under another name than their own, so that
+  // they stay apart on a Mac: chosen to wanted, relative to the destination.
+  const std::map<std::string, std::string>& renamed() const { return names_.renamed(); }
 
   // Converts message index (its place among the source's messages). yield is
   // called between the pieces of a large message; what it throws leaves here
@@ -57,6 +61,7 @@ class MessageConverter {
   std::size_t FillHead(MessageSource& source, bool& atEnd);
 
   Destination& destination_;
+  MacSafeNames names_;
   ReaderState& readers_;
   FolderExistsFunction sourceFolderExists_;
   PathStyle style_;

@@ -209,14 +209,23 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
   const std::string root = AddTrailingSeparator(destination.string());
 
   std::set<std::string> failed;
-  if (report != nullptr)
+  // Folders written under another name, to stay apart on a Mac, as the
+  // report lists them: the mailbox each one's messages went to instead.
+  std::map<std::string, std::string> renamed;
+  if (report != nullptr) {
     for (const FailedMessage& failure : report->failures) failed.insert(failure.file);
+    for (const ConversionReport::Renamed& rename : report->renamedMailboxes)
+      renamed[rename.wanted] = rename.mailbox;
+  }
 
   // What each mailbox should hold, in queue order.
   std::map<std::string, std::vector<std::string>> expected;
   for (const std::string& name : queue) {
     if (!IsMessageName(name) || failed.count(name) != 0) continue;
-    const std::string mailbox = ExpectedMailboxOf(name, root);
+    std::string mailbox = ExpectedMailboxOf(name, root);
+    if (const auto other = renamed.find(mailbox.substr(0, mailbox.rfind('/') + 1));
+        !mailbox.empty() && other != renamed.end())
+      mailbox = other->second;
     if (mailbox.empty()) {
       problems.push_back(name + ": converted, but no mailbox can be derived for it");
       continue;

@@ -90,7 +90,8 @@ TEST(WriteFailure, FileWhereAFolderOrMailboxBelongs) {
   GenerateMessageTree(source.path(), 40, 4, 5);
   const fs::path mirror = destination.path() / source.path().relative_path();
   // A file stands where the mirror of Sent must be created, and a folder
-  // where the Drafts mailbox must be written.
+  // where the Drafts mailbox must be written. The file is left alone and
+  // Sent's mail goes into a folder beside it; the folder fails Drafts.
   WriteFile(mirror / "Sent", "blocking file");
   fs::create_directories(mirror / "Drafts" / "Drafts.mbox");
 
@@ -98,9 +99,12 @@ TEST(WriteFailure, FileWhereAFolderOrMailboxBelongs) {
   std::set<std::string> failedFolders;
   for (const FailedMessage& failure : result.report.failures)
     failedFolders.insert(fs::path(failure.file).parent_path().filename().string());
-  EXPECT_EQ(failedFolders, (std::set<std::string>{"Sent", "Drafts"}));
-  EXPECT_EQ(result.report.failures.size(), 20u);
-  EXPECT_EQ(result.report.converted, 20);
+  EXPECT_EQ(failedFolders, (std::set<std::string>{"Drafts"}));
+  EXPECT_EQ(result.report.failures.size(), 10u);
+  EXPECT_EQ(result.report.converted, 30);
+  ASSERT_EQ(result.report.renamedMailboxes.size(), 1u);
+  EXPECT_EQ(result.report.renamedMailboxes[0].mailbox,
+            (mirror / "Sent (2)" / "Sent (2).mbox").string());
   EXPECT_EQ(Joined(CheckMailboxes(destination.path(), result.queue, &result.report)), "");
   EXPECT_EQ(ReadFile(mirror / "Sent"), "blocking file");
   EXPECT_TRUE(fs::is_empty(mirror / "Drafts" / "Drafts.mbox"));

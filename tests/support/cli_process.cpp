@@ -15,7 +15,8 @@
 namespace quillfen::test {
 
 CliProcess::CliProcess(const std::vector<std::string>& args,
-                       std::optional<std::size_t> fileSizeLimit) {
+                       std::optional<std::size_t> fileSizeLimit,
+                       std::optional<std::size_t> openFilesLimit) {
   char pattern[] = "/tmp/quillfen-cli-capture-XXXXXX";
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot create a capture folder");
   capture_ = pattern;
@@ -47,6 +48,11 @@ CliProcess::CliProcess(const std::vector<std::string>& args,
       struct rlimit limit {};
       limit.rlim_cur = limit.rlim_max = *fileSizeLimit;
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    if (openFilesLimit) {
+      struct rlimit limit {};
+      limit.rlim_cur = limit.rlim_max = *openFilesLimit;
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
     }
     execv(program.c_str(), pointers.data());
     _exit(127);
