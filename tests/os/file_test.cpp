@@ -141,3 +141,38 @@ TEST(File, RefusesASecondLockAFolderAndAMissingFile) {
 
 }  // namespace
 }  // namespace quillfen
+
+namespace quillfen {
+namespace {
+
+// Below a chosen folder, a link is never followed, whatever the call: the
+// folder it leads to stays untouched.
+TEST(Below, LinksOnTheWayAreRefusedAndLeftAlone) {
+  test::TempDir dir;
+  const std::string root = dir.str() + "root";
+  const std::string elsewhere = dir.str() + "elsewhere";
+  ASSERT_TRUE(os::CreateFolders(root).ok());
+  ASSERT_TRUE(os::CreateFolders(elsewhere).ok());
+  if (const os::Status made = os::MakeFolderLink(elsewhere, root + "/link"); !made.ok())
+    GTEST_SKIP() << "this system cannot make a link to a folder: " << made.reason();
+
+  EXPECT_EQ(os::CreateFoldersBelow(root, "link/sub").failure(), os::Failure::Link);
+  os::PathFacts facts;
+  EXPECT_EQ(os::InspectBelow(root, "link", facts).failure(), os::Failure::Link);
+  os::File file;
+  EXPECT_EQ(file.OpenForAppendingBelow(root, "link/Inbox.mbox").failure(), os::Failure::Link);
+  EXPECT_EQ(os::CutBackFileBelow(root, "link/Inbox.mbox", 0).failure(), os::Failure::Link);
+  os::FolderListing listing;
+  ASSERT_TRUE(os::ListFolder(elsewhere, listing).ok());
+  EXPECT_TRUE(listing.subFolders.empty() && listing.others.empty());
+
+  // The plain way works, and the chosen folder itself may be a link.
+  ASSERT_TRUE(os::CreateFoldersBelow(root, "a/b").ok());
+  ASSERT_TRUE(file.OpenForAppendingBelow(root, "a/b/x.mbox").ok());
+  ASSERT_TRUE(os::InspectBelow(root, "a/b/x.mbox", facts).ok());
+  EXPECT_FALSE(facts.folder);
+  EXPECT_TRUE(file.OpenForAppendingBelow(root + "/link", "y.mbox").ok());
+}
+
+}  // namespace
+}  // namespace quillfen
