@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "cli/convert_command.h"
@@ -78,6 +79,9 @@ int main(int argc, char** argv) {
   StopCleanlyOnSignals();
   try {
     return Convert(options, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "quillfen-cli: not enough memory to convert; nothing more was written\n";
+    return kExitCannotStart;
   } catch (const std::exception& e) {
     std::cerr << "quillfen-cli: " << e.what() << '\n';
     return kExitCannotStart;
