@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -66,22 +67,49 @@ class SourceDialog : public QFileDialog {
 };
 
 // Qt's detail area is narrow and wraps anywhere, breaking a file name in
-// the middle. It is widened so that the longest line shows whole where the
-// screen allows, and scrolls sideways beyond that.
+// the middle. It is widened as far as the box may grow on the screen, and
+// wraps only between words; a name longer than a line scrolls sideways.
 void WidenDetails(QMessageBox& box, const QString& details) {
   auto* edit = box.findChild<QTextEdit*>();
   if (edit == nullptr) return;
-  edit->setLineWrapMode(QTextEdit::NoWrap);
+  edit->setWordWrapMode(QTextOption::WordWrap);
   const QFontMetrics metrics(edit->font());
   int widest = 0;
   for (const QString& line : details.split(QLatin1Char('\n')))
     widest = std::max(widest, metrics.horizontalAdvance(line));
   // The text's margins, the frame and a vertical scroll bar.
   widest += 2 * edit->frameWidth() + 8 + 24;
+  // The box never grows wider than the screen less 480 pixels (1,000 at
+  // most; the whole screen on a small one); the detail area leaves room
+  // for the box's margins within that.
   QScreen* screen = box.screen();
-  const int limit = screen != nullptr ? screen->availableGeometry().width() * 3 / 4 : 900;
-  edit->setMinimumWidth(std::min(widest, std::max(limit, metrics.averageCharWidth() * 60)));
+  const int screenWidth = screen != nullptr ? screen->availableGeometry().width() : 1024;
+  const int boxLimit = screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000);
+  edit->setMinimumWidth(std::min(widest, std::min(boxLimit, screenWidth * 3 / 4) - 48));
 }
+
+// Keeps a box on its screen: shown, the details make it grow to the right
+// and down from where it was placed for its narrower self.
+class KeepOnScreen : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && event->type() == QEvent::Resize && widget->isVisible() &&
+        widget->screen() != nullptr) {
+      const QRect screen = widget->screen()->availableGeometry();
+      QRect frame = widget->frameGeometry();
+      if (frame.right() > screen.right()) frame.moveRight(screen.right());
+      if (frame.bottom() > screen.bottom()) frame.moveBottom(screen.bottom());
+      if (frame.left() < screen.left()) frame.moveLeft(screen.left());
+      if (frame.top() < screen.top()) frame.moveTop(screen.top());
+      if (frame.topLeft() != widget->frameGeometry().topLeft()) widget->move(frame.topLeft());
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 }  // namespace
 
@@ -127,6 +155,7 @@ QMessageBox::StandardButton PlatformShellServices::ShowMessageBox(
   if (!request.details.isEmpty()) {
     box.setDetailedText(request.details);
     WidenDetails(box, request.details);
+    box.installEventFilter(new KeepOnScreen(&box));
   }
   if (request.selectableText)
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

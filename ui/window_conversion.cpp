@@ -33,11 +33,12 @@ class WindowConversion::Sink : public ConversionSink {
   }
   void Comparing(std::int32_t done, std::int32_t total) override {
     Status status = last_;
-    status.update = QStringLiteral("Comparing the messages with what %1 already holds: %2 of %3")
+    status.update = QStringLiteral("Comparing the messages with what %1 already holds: %2")
                         .arg(destination_)
-                        .arg(done)
-                        .arg(total);
-    Show(status, done >= total);
+                        .arg(done);
+    // An archive read in one pass tells no total while it is compared.
+    if (total > 0) status.update += QStringLiteral(" of %1").arg(total);
+    Show(status, total > 0 && done >= total);
   }
   void Converting(const ConversionProgress& progress) override {
     Status status = last_;
@@ -93,7 +94,10 @@ WindowConversion::~WindowConversion() {
 void WindowConversion::Start() {
   thread_ = std::thread([this] {
     Sink sink(*this, ToQt(request_.destination));
-    const auto decide = [this](const ConversionPlan& plan) {
+    const auto decide = [this, &sink](const ConversionPlan& plan) {
+      // The captions show where the comparison ended, not where it was at
+      // the last post, while the question waits.
+      sink.Flush();
       // The question is the window's: it is asked on its thread while the
       // conversion waits for the answer, or for a stop (the window going
       // away must not wait on a question that will never be answered).
