@@ -781,6 +781,11 @@ void frmStep1::ShowFinished(const ConversionReport& report) {
     if (!details.isEmpty()) details += QLatin1Char('\n');
     details += Escaped(mailbox) + QStringLiteral(": name shortened to fit the file system's limit");
   }
+  for (const ConversionReport::Renamed& renamed : report.renamedMailboxes) {
+    if (!details.isEmpty()) details += QLatin1Char('\n');
+    details += QStringLiteral("Mailbox renamed to stay apart on a Mac: ") +
+               Escaped(renamed.mailbox) + QStringLiteral(" (for ") + Escaped(renamed.wanted) + ')';
+  }
 
   MessageBoxRequest request;
   request.title = kAppTitle;
