@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "convert/message_failure.h"
 #include "convert/queue_messages.h"
+#include "os/read_ahead.h"
 
 namespace quillfen {
 
@@ -19,14 +21,39 @@ constexpr std::size_t kLargestHeld = 1024 * 1024;
 // half of it is taken.
 constexpr std::size_t kMostMessagesAhead = 256;
 constexpr std::size_t kRingBytes = 4 * kLargestHeld + 64 * 1024;
-constexpr int kSpinsBeforeSleeping = 64;
 // How many messages read ahead let the reading parse header blocks too.
 constexpr std::size_t kAheadToParse = 32;
+// How many messages read ahead wake a conversion that sleeps for want of
+// them: woken for every message, it would sleep again at once, and the two
+// threads would spend their time waking each other.
+constexpr std::size_t kReadyToWake = 8;
+// How many files are opened and announced to the system ahead of their
+// reading, so that the disk fetches that many at once when they are not in
+// memory. More than a few dozen gains nothing on a disk and only holds files
+// open.
+constexpr std::size_t kFilesHintedAhead = 32;
+// The files the rest of the conversion may hold open at once, which the
+// hinted files must leave room for under the process's limit: the
+// destination's 64 mailboxes with their companions, and as many again for
+// folders, the index, the log and the libraries.
+constexpr std::size_t kFilesOpenElsewhere = 3 * 64;
+// How much of each file is announced: all of nearly every message, while a
+// few dozen huge attachments do not fill the cache before their turn.
+constexpr std::int64_t kBytesHinted = 4 * 1024 * 1024;
+// How often the reading asks whether the disk was read lately, which decides
+// whether the next files are announced.
+constexpr std::size_t kFilesBetweenDiskChecks = 32;
+// How much read from a disk since the last check means the files come from
+// it: four of Linux's 512-byte blocks a file, while the few blocks of folders
+// and allocation a conversion reads in memory now and then do not count.
+constexpr std::int64_t kDiskReadForFiles = 4 * static_cast<std::int64_t>(kFilesBetweenDiskChecks);
 
 }  // namespace
 
 MessagePrefetch::MessagePrefetch(QueueListRef queue)
-    : queue_(std::move(queue)), ring_(std::make_unique_for_overwrite<char[]>(kRingBytes)) {
+    : queue_(std::move(queue)),
+      ready_(std::make_unique<Entry[]>(kMostMessagesAhead)),
+      ring_(std::make_unique_for_overwrite<char[]>(kRingBytes)) {
   thread_ = std::thread([this] {
     try {
       Run();
@@ -67,13 +94,14 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     char* data = nullptr;
     {
       std::unique_lock lock(mutex_);
-      ahead = ready_.size() >= kAheadToParse;
+      ahead = readyCount_ >= kAheadToParse;
       data = Reserve(wanted, entry.ringEnd);
       if (data == nullptr) {
         // Full: the reading waits until the conversion has taken half, so
         // that the two threads wake each other seldom.
         readerNeeds_ = wanted;
         readerWaiting_ = true;
+        if (takerWaiting_) takerWake_.notify_one();
         readerWake_.wait(lock, [this] { return stop_ || ReaderMayGoOn(); });
         readerWaiting_ = false;
         if (stop_) return entry;
@@ -130,7 +158,7 @@ bool MessagePrefetch::CanReserve(std::size_t size) const {
 }
 
 bool MessagePrefetch::ReaderMayGoOn() const {
-  return ready_.size() <= kMostMessagesAhead / 2 && ringHead_ - ringTail_ <= kRingBytes / 2 &&
+  return readyCount_ <= kMostMessagesAhead / 2 && ringHead_ - ringTail_ <= kRingBytes / 2 &&
          CanReserve(readerNeeds_);
 }
 
@@ -140,33 +168,68 @@ void MessagePrefetch::Release(const Entry& entry) {
   if (entry.ringEnd > ringTail_) ringTail_ = entry.ringEnd;
 }
 
+void MessagePrefetch::PopFront() {
+  readyFirst_ = (readyFirst_ + 1) % kMostMessagesAhead;
+  --readyCount_;
+}
+
 void MessagePrefetch::Run() {
   MessageFolder folder;
   MessageReader reader;
+  os::ReadAheadWindow window(kFilesHintedAhead, kFilesOpenElsewhere);
+  const QueueList& queue = QueueOrEmpty(queue_);
+  // The next file to announce, and its position.
+  auto hint = queue.begin();
+  std::int32_t hintPosition = 1;
   std::int32_t position = 0;
-  for (const std::string& name : QueueOrEmpty(queue_)) {
+  bool announce = true;
+  std::size_t sinceDiskCheck = 0;
+  for (const std::string& name : queue) {
     ++position;
     // A resumed conversion passes over what it converted before without
     // asking for it: those files are not read.
-    if (position < wanted_.load(std::memory_order_relaxed)) continue;
+    const std::int32_t wanted = wanted_.load(std::memory_order_relaxed);
+    if (position < wanted) continue;
     if (!IsMessageName(name)) continue;
+    window.LetGoBefore(position);
+    bool wellAhead = false;
     {
       std::unique_lock lock(mutex_);
-      if (ready_.size() >= kMostMessagesAhead) {
+      if (readyCount_ >= kMostMessagesAhead) {
         readerNeeds_ = 0;
         readerWaiting_ = true;
+        if (takerWaiting_) takerWake_.notify_one();
         readerWake_.wait(lock, [this] { return stop_ || ReaderMayGoOn(); });
         readerWaiting_ = false;
       }
       if (stop_) break;
+      wellAhead = readyCount_ >= kAheadToParse;
+    }
+    // Files are announced only while the disk is being read and the reading
+    // is not well ahead of the conversion. Otherwise the files are in
+    // memory, and announcing them would only cost the reading, which sets
+    // the pace then, the opens it saves on a disk.
+    if (window.capacity() > 0 && ++sinceDiskCheck == kFilesBetweenDiskChecks) {
+      sinceDiskCheck = 0;
+      announce = window.DiskReadSinceAsked() >= kDiskReadForFiles;
+    }
+    if (announce && !wellAhead && window.capacity() > 0) {
+      if (hintPosition < position) {
+        std::advance(hint, position - hintPosition);
+        hintPosition = position;
+      }
+      for (; !window.full() && hint != queue.end(); ++hint, ++hintPosition)
+        if (hintPosition >= wanted && IsMessageName(*hint))
+          window.Add(hintPosition, *hint, kBytesHinted);
     }
     Entry entry = ReadEntry(position, name, folder, reader);
     bool wake = false;
     {
       std::lock_guard lock(mutex_);
       if (stop_) break;
-      ready_.push_back(std::move(entry));
-      wake = takerWaiting_;
+      ready_[(readyFirst_ + readyCount_) % kMostMessagesAhead] = std::move(entry);
+      ++readyCount_;
+      wake = takerWaiting_ && readyCount_ >= kReadyToWake;
     }
     if (wake) takerWake_.notify_one();
   }
@@ -187,34 +250,31 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
   wanted_.store(position, std::memory_order_relaxed);
   std::optional<Entry> found;
   bool wake = false;
-  int spins = 0;
   {
     std::unique_lock lock(mutex_);
     Release(done);
     for (;;) {
-      while (!ready_.empty() && ready_.front().position < position) {
-        Release(ready_.front());
-        ready_.pop_front();
+      while (readyCount_ > 0 && Front().position < position) {
+        Release(Front());
+        PopFront();
       }
-      if (!ready_.empty() || done_) break;
+      if (readyCount_ > 0 || done_) break;
       // Nothing read yet: the reading must not wait for room either.
       if (readerWaiting_) readerWake_.notify_one();
-      // The next message is usually a few microseconds away: waiting for it
-      // briefly on the core is cheaper than sleeping and being woken.
-      if (spins < kSpinsBeforeSleeping) {
-        ++spins;
-        lock.unlock();
-        std::this_thread::yield();
-        lock.lock();
-        continue;
-      }
+      // Sleeping, not spinning: the conversion waits here when the reading
+      // waits for the disk, which takes far longer than a wake-up, and a
+      // thread that spins takes the core the reading may need.
+      // It sleeps until a few messages are there, or the reading can go no
+      // further (done, or out of room).
       takerWaiting_ = true;
-      takerWake_.wait(lock, [this] { return !ready_.empty() || done_; });
+      takerWake_.wait(lock, [this] {
+        return readyCount_ >= kReadyToWake || done_ || (readyCount_ > 0 && readerWaiting_);
+      });
       takerWaiting_ = false;
     }
-    if (!ready_.empty() && ready_.front().position == position) {
-      found = std::move(ready_.front());
-      ready_.pop_front();
+    if (readyCount_ > 0 && Front().position == position) {
+      found = std::move(Front());
+      PopFront();
       // Only a message read whole keeps its bytes in the ring.
       if (!found->whole) Release(*found);
     }

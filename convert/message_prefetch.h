@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,10 +17,12 @@ namespace quillfen {
 
 // Reads the messages of a queue ahead of their conversion, on a thread of its
 // own: opening and reading the files is half of a conversion's time, and the
-// second core does it while the first one parses, quotes and writes. Memory
-// stays bounded: a few hundred messages or a few MiB are read ahead, and a
-// message larger than a batch is not read ahead at all (the conversion reads
-// it itself, piece by piece).
+// second core does it while the first one parses, quotes and writes. The
+// next few dozen files are opened and announced to the system before their
+// turn, so that a disk that has none of them in memory fetches them together
+// instead of one after the other. Memory stays bounded: a few hundred
+// messages or a few MiB are read ahead, and a message larger than a batch is
+// not read ahead at all (the conversion reads it itself, piece by piece).
 class MessagePrefetch {
  public:
   // Starts reading the queued names that pass the message filter, in queue
@@ -77,6 +78,9 @@ class MessagePrefetch {
   // what was read ahead, and the next file fits. Called with the mutex held.
   bool ReaderMayGoOn() const;
   void Release(const Entry& entry);
+  // The oldest message read ahead; the queue of them must not be empty.
+  Entry& Front() { return ready_[readyFirst_]; }
+  void PopFront();
 
   QueueListRef queue_;
   std::mutex mutex_;
@@ -84,7 +88,12 @@ class MessagePrefetch {
   std::condition_variable takerWake_;   // a message for the conversion
   bool readerWaiting_ = false;
   bool takerWaiting_ = false;
-  std::deque<Entry> ready_;
+  // The messages read ahead and not yet taken, in a ring of
+  // kMostMessagesAhead entries that is allocated once: a queue that grew and
+  // shrank would allocate as it went.
+  std::unique_ptr<Entry[]> ready_;
+  std::size_t readyFirst_ = 0;
+  std::size_t readyCount_ = 0;
   // The messages read ahead are laid one after the other in a ring, and let
   // go in the same order, so no message costs an allocation and the memory
   // read ahead is bounded by the ring's size. A message never wraps round:
