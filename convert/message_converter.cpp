@@ -125,7 +125,8 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
       mailbox.DropRecord();
       throw;
     }
-    mailbox.CloseRecord(index, sourceFile, HashOfText(text));
+    const ContentHash* known = source.KnownTextHash();
+    mailbox.CloseRecord(index, sourceFile, known != nullptr ? *known : HashOfText(text));
     return;
   }
   out_.clear();

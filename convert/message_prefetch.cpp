@@ -5,6 +5,7 @@
 #include <iterator>
 #include <utility>
 
+#include "convert/envelope_line.h"
 #include "convert/message_failure.h"
 #include "convert/queue_messages.h"
 #include "os/read_ahead.h"
@@ -131,6 +132,9 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
       reader.OpenMessageBytes(std::string_view(entry.data, entry.size), entry.modificationTime);
       entry.answers =
           HeaderAnswers{reader.MessageCharset(), reader.MessageDate(), reader.SenderAddress()};
+      // And the hash the destination knows the record by.
+      const std::string_view bytes(entry.data, entry.size);
+      entry.textHash = HashOfText(bytes.substr(EnvelopeLineLength(bytes)));
     } catch (const std::bad_alloc&) {
       // The conversion then parses the header block itself.
     }

@@ -51,6 +51,7 @@ class MessagePrefetch {
     long long modificationTime = 0;
     std::string failure;  // why the file could not be read
     std::optional<HeaderAnswers> answers;
+    std::optional<ContentHash> textHash;
   };
   // A message read whole, served from memory.
   class HeldMessage : public MessageSource {
@@ -61,6 +62,9 @@ class MessagePrefetch {
     bool Whole(std::string_view& bytes) override;
     const HeaderAnswers* KnownAnswers() const override {
       return entry.answers ? &*entry.answers : nullptr;
+    }
+    const ContentHash* KnownTextHash() const override {
+      return entry.textHash ? &*entry.textHash : nullptr;
     }
 
     Entry entry;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert/content_hash.h"
 #include "convert/message_readers.h"
 #include "os/file.h"
 
@@ -35,6 +36,9 @@ class MessageSource {
   // The answers of the message's header block when they were worked out
   // already, else null.
   virtual const HeaderAnswers* KnownAnswers() const { return nullptr; }
+  // The hash of the message's text (HashOfText of the bytes after an old
+  // envelope line) when it was worked out already, else null.
+  virtual const ContentHash* KnownTextHash() const { return nullptr; }
 };
 
 // The folder of the messages being read, kept open so that each message is
