@@ -127,6 +127,19 @@ std::string Unsafe(const std::string& path, const os::Status& status) {
   return status.reason();
 }
 
+// "held" lines for records of mailbox id, a few hundred to a line, so that
+// a reader never needs much of the index at once.
+void AppendHeld(std::string& out, int id, const std::vector<HeldRecord>& records) {
+  constexpr std::size_t kPerLine = 512;
+  for (std::size_t first = 0; first < records.size(); first += kPerLine) {
+    const std::size_t count = std::min(kPerLine, records.size() - first);
+    out += "held" + Field(id) + Field(static_cast<std::int64_t>(count));
+    for (std::size_t i = first; i < first + count; ++i)
+      out += ' ' + HashText(records[i].hash) + Field(records[i].end);
+    out += '\n';
+  }
+}
+
 // A mailbox's facts when it is a file that can be used: nothing when it is
 // missing, a folder, or a link.
 bool MailboxFacts(const std::string& root, const std::string& relative, os::PathFacts& facts,
@@ -248,7 +261,6 @@ void Destination::ReadIndex() {
   std::int64_t offset = 0;
   std::size_t consumed = 0;  // bytes of text already parsed
   bool atEnd = false;
-  bool damaged = false;
   const auto more = [&]() {
     text.erase(0, consumed);
     consumed = 0;
@@ -371,10 +383,8 @@ void Destination::ReadIndex() {
     // The end, or a line cut short by an ended process or damaged: the
     // index is taken as far as it is whole, and what follows is dropped
     // before anything is appended.
-    damaged = !reader.AtEnd() || consumed < text.size();
     break;
   }
-  (void)damaged;
   indexGoodLength_ = good;
   for (auto& [id, mailbox] : states_) mailbox->logged.shrink_to_fit();
 }
@@ -403,15 +413,9 @@ void Destination::Declare(MailboxState& state) {
 Destination::Verdict Destination::Judge(const MailboxState& state,
                                         const os::PathFacts* facts) const {
   if (facts == nullptr || facts->size == 0) return Verdict::Empty;
-  if (state.openLength >= 0) {
-    // An interrupted conversion appended from openLength on: what it wrote
-    // after its last mark is cut back; a mailbox shorter than the index says
-    // lost records (a power cut) and is read back.
-    if (state.known && facts->size > state.length) return Verdict::CutBack;
-    if (state.known && facts->size == state.length) return Verdict::Trusted;
-    return Verdict::ReadBack;
-  }
-  if (!state.known) return Verdict::ReadBack;
+  // An interrupted conversion still open here lost records (a power cut):
+  // CutBackInterrupted settled every other one.
+  if (state.openLength >= 0 || !state.known) return Verdict::ReadBack;
   if (facts->size == state.length && facts->modificationTime == state.time) return Verdict::Trusted;
   return Verdict::ReadBack;
 }
@@ -426,8 +430,12 @@ bool Destination::NeedsReadingBack(const std::string& mailboxPath) {
 }
 
 void Destination::Learn(const std::string& mailboxPath) {
-  MailboxState& state = StateFor(mailboxPath);
+  Learn(StateFor(mailboxPath));
+}
+
+void Destination::Learn(MailboxState& state) {
   if (state.learned) return;
+  const std::string mailboxPath = root_ + state.relative;
   os::PathFacts facts;
   bool link = false;
   const bool exists = MailboxFacts(root_, state.relative, facts, link);
@@ -445,15 +453,7 @@ void Destination::Learn(const std::string& mailboxPath) {
   switch (verdict) {
     case Verdict::Empty:
       break;
-    case Verdict::CutBack:
     case Verdict::Trusted:
-      if (verdict == Verdict::CutBack) {
-        if (const os::Status status = os::CutBackFileBelow(root_, state.relative, state.length);
-            !status.ok())
-          throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
-                                 Unsafe(mailboxPath, status));
-        length = state.length;
-      }
       state.held = std::move(logged);
       break;
     case Verdict::ReadBack: {
@@ -480,21 +480,9 @@ void Destination::Learn(const std::string& mailboxPath) {
       }
       Declare(state);
       pending_ += "reset" + Field(state.id) + "\n";
-      std::string line;
-      std::size_t inLine = 0;
-      const auto flushLine = [&] {
-        if (inLine == 0) return;
-        pending_ +=
-            "held" + Field(state.id) + Field(static_cast<std::int64_t>(inLine)) + line + "\n";
-        line.clear();
-        inLine = 0;
-      };
-      for (const HeldRecord& record : records) {
-        state.held.push_back(record.hash);
-        line += ' ' + HashText(record.hash) + Field(record.end);
-        if (++inLine == 512) flushLine();
-      }
-      flushLine();
+      AppendHeld(pending_, state.id, records);
+      state.held.reserve(records.size());
+      for (const HeldRecord& record : records) state.held.push_back(record.hash);
       break;
     }
   }
@@ -523,13 +511,14 @@ void Destination::Learn(const std::string& mailboxPath) {
 }
 
 bool Destination::HoldsAny(const std::string& mailboxPath) {
-  Learn(mailboxPath);
-  return !StateFor(mailboxPath).held.empty();
+  MailboxState& state = StateFor(mailboxPath);
+  Learn(state);
+  return !state.held.empty();
 }
 
 bool Destination::Take(const std::string& mailboxPath, const ContentHash& hash) {
-  Learn(mailboxPath);
   MailboxState& state = StateFor(mailboxPath);
+  Learn(state);
   auto at = std::lower_bound(state.held.begin(), state.held.end(), hash);
   for (; at != state.held.end() && *at == hash; ++at) {
     const auto position = static_cast<std::size_t>(at - state.held.begin());
@@ -602,7 +591,7 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
   }
   MailboxState& state = StateFor(mailboxPath);
   try {
-    Learn(mailboxPath);
+    Learn(state);
   } catch (const DestinationError& error) {
     throw MessageFailure(error.what());
   }
@@ -657,9 +646,7 @@ void Destination::Collect(MailboxState& state) {
     lateFailures_.emplace_back(std::move(lost.file), std::move(lost.reason));
   const std::vector<HeldRecord> written = state.file->TakeWritten();
   if (written.empty()) return;
-  std::string line = "held" + Field(state.id) + Field(static_cast<std::int64_t>(written.size()));
-  for (const HeldRecord& record : written) line += ' ' + HashText(record.hash) + Field(record.end);
-  pending_ += line + "\n";
+  AppendHeld(pending_, state.id, written);
   std::int64_t time = 0;
   (void)state.file->ModificationTime(time);
   pending_ += "length" + Field(state.id) + Field(written.back().end) + Field(time) + "\n";

@@ -119,9 +119,10 @@ class Destination {
 
   void ReadIndex();
   void CutBackInterrupted();
+  void Learn(MailboxState& state);
   MailboxState& StateFor(const std::string& mailboxPath);
   void Declare(MailboxState& state);
-  enum class Verdict { Empty, Trusted, CutBack, ReadBack };
+  enum class Verdict { Empty, Trusted, ReadBack };
   Verdict Judge(const MailboxState& state, const os::PathFacts* facts) const;
   void Collect(MailboxState& state);
   void CloseLeastRecentlyUsed();
