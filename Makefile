@@ -36,7 +36,8 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLFEN_SANITIZE=ON \
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS) -L core
 
 # The portable half of the core and its tests, built for Windows with
 # mingw-w64 and run under Wine.

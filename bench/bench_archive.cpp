@@ -23,7 +23,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "convert/conversion.h"
+#include "conversion/conversion.h"
 #include "tests/support/message_tree.h"
 
 namespace fs = std::filesystem;

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/keyed_list.h"
-#include "scan/path_logger.h"
+#include "source/keyed_list.h"
+#include "source/path_logger.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "cli/terminal_host.h"
-#include "convert/conversion.h"
-#include "convert/report_text.h"
+#include "conversion/conversion.h"
+#include "conversion/report_text.h"
 
 namespace quillfen::cli {
 

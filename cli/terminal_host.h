@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "scan/scan_observer.h"
+#include "source/scan_observer.h"
 
 namespace quillfen::cli {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "convert/mbox_record.h"
-#include "convert/message_readers.h"
+#include "mbox/from_line.h"
+#include "source/message_readers.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/envelope_line.h"
-#include "convert/mbox_quoting.h"
+#include "mbox/envelope_line.h"
+#include "mbox/mbox_quoting.h"
 
 namespace {
 

@@ -23,14 +23,14 @@
 
 #include <algorithm>
 
-#include "convert/archive_conversion.h"
-#include "convert/archive_entry_names.h"
-#include "convert/mbox_record.h"
-#include "convert/message_failure.h"
-#include "convert/path_helpers.h"
-#include "convert/plan_questions.h"
-#include "convert/queue_messages.h"
-#include "convert/report_text.h"
+#include "conversion/plan_questions.h"
+#include "conversion/report_text.h"
+#include "destination/mirror_paths.h"
+#include "mbox/message_failure.h"
+#include "os/paths.h"
+#include "source/archive_conversion.h"
+#include "source/archive_entry_names.h"
+#include "source/queue_messages.h"
 #include "ui/focus_frame.h"
 #include "ui/fractional_progress_bar.h"
 #include "ui/link_label.h"

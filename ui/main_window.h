@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "convert/archive_conversion.h"
-#include "convert/conversion.h"
-#include "scan/path_logger.h"
-#include "scan/scan_observer.h"
+#include "conversion/conversion.h"
+#include "source/archive_conversion.h"
+#include "source/path_logger.h"
+#include "source/scan_observer.h"
 #include "ui/shell_services.h"
 #include "ui/window_conversion.h"
 

@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "convert/archive_conversion.h"
+#include "source/archive_conversion.h"
 
 namespace quillfen {
 

@@ -9,7 +9,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "convert/conversion.h"
+#include "conversion/conversion.h"
 
 namespace quillfen {
 

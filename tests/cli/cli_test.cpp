@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/mbox_record.h"
-#include "convert/message_readers.h"
+#include "destination/mirror_paths.h"
+#include "mbox/from_line.h"
+#include "source/message_readers.h"
 #include "tests/cli/cli_runner.h"
 #include "tests/support/holdings.h"
 #include "tests/support/mbox_reader.h"

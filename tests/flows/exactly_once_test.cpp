@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "convert/conversion.h"
+#include "conversion/conversion.h"
 #include "os/fault_injection.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion.h"
-#include "convert/mbox_record.h"
-#include "convert/path_helpers.h"
-#include "scan/path_logger.h"
+#include "conversion/conversion.h"
+#include "destination/mirror_paths.h"
+#include "os/paths.h"
+#include "source/path_logger.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/temp_dir.h"
 

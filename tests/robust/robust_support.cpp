@@ -9,10 +9,10 @@
 #include <set>
 #include <system_error>
 
-#include "convert/mbox_record.h"
-#include "convert/message_failure.h"
-#include "convert/path_helpers.h"
-#include "scan/path_logger.h"
+#include "destination/mirror_paths.h"
+#include "mbox/message_failure.h"
+#include "os/paths.h"
+#include "source/path_logger.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 

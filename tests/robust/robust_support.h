@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/conversion.h"
+#include "conversion/conversion.h"
 
 namespace quillfen::test {
 

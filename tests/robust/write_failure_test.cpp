@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion.h"
-#include "convert/path_helpers.h"
+#include "conversion/conversion.h"
 #include "os/fault_injection.h"
+#include "os/paths.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/message_tree.h"

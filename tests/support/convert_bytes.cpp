@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/destination.h"
-#include "convert/message_readers.h"
+#include "destination/destination.h"
+#include "source/message_readers.h"
 
 namespace quillfen::test {
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string>
 
-#include "convert/message_converter.h"
-#include "convert/message_source.h"
+#include "conversion/message_converter.h"
+#include "source/message_source.h"
 
 namespace quillfen::test {
 

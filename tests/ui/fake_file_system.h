@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/file_system.h"
-#include "scan/path_logger.h"
+#include "source/file_system.h"
+#include "source/path_logger.h"
 
 namespace quillfen::test {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/plan_questions.h"
-#include "tests/archive/archive_test_support.h"
+#include "conversion/plan_questions.h"
+#include "tests/source/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"

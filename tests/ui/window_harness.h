@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "scan/file_system.h"
+#include "source/file_system.h"
 #include "ui/fractional_progress_bar.h"
 #include "ui/main_window.h"
 #include "ui/scripted_shell_services.h"

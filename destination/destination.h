@@ -1,0 +1,158 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "destination/mailbox_file.h"
+#include "mbox/content_hash.h"
+#include "os/file.h"
+
+namespace quillfen {
+
+// Another conversion is writing into the destination right now.
+class DestinationBusy : public std::runtime_error {
+ public:
+  explicit DestinationBusy(const std::string& destination)
+      : std::runtime_error("another conversion is writing into " + destination) {}
+};
+
+// The destination cannot be used: its folder, or the small hidden folder
+// that holds the lock and the index, cannot be made, read or written, or a
+// mailbox cannot be cut back or read. what() names the path and the
+// system's reason. Thrown while a conversion runs, it ends that conversion:
+// what the destination holds could no longer be told truthfully.
+class DestinationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A destination folder, held by one conversion at a time, that knows every
+// message it holds. For each mailbox below it, an index in the hidden folder
+// ".quillfen" lists the records the mailbox holds (the hash of each one's
+// text and where it ends) with the mailbox's length and modification time.
+//
+// The mailboxes are the truth and the index is a cache of them: a mailbox
+// whose length or time disagrees with the index (the index or the hidden
+// folder was lost, the user edited the mailbox, another program wrote it) is
+// read back to learn its records. The one exception is the tail that an
+// interrupted conversion appended after its last mark: only Quillfen can
+// have written it, under the lock, and it may end in a torn record, so it is
+// cut back. Whatever else a mailbox holds is never cut or rewritten.
+//
+// Records are written in batches; the index learns of a record only after
+// it reached its mailbox, and is written (and flushed to disk) once every few
+// hundred messages, so durability costs a few flushes per thousand messages
+// rather than one per mailbox.
+class Destination {
+ public:
+  // Creates root (ending with the separator) when missing, takes its lock
+  // and reads its index. Throws DestinationBusy while another conversion
+  // holds the lock, DestinationError when the destination cannot be made
+  // or written. A damaged index is read as far as it is whole.
+  explicit Destination(std::string root);
+  // Closes the mailboxes and gives up the lock.
+  ~Destination();
+  Destination(const Destination&) = delete;
+  Destination& operator=(const Destination&) = delete;
+
+  const std::string& root() const { return root_; }
+
+  // What a mailbox holds, learned before anything is written.
+  //
+  // Whether learning what mailboxPath holds means reading it back (the
+  // index does not know it, or disagrees with it).
+  bool NeedsReadingBack(const std::string& mailboxPath);
+  // Learns what mailboxPath holds: from the index, or by reading it back
+  // (an interrupted conversion's torn tail is cut back first). Throws
+  // DestinationError when the mailbox cannot be read or cut back.
+  void Learn(const std::string& mailboxPath);
+  // Whether the learned mailbox holds any record.
+  bool HoldsAny(const std::string& mailboxPath);
+  // Whether the learned mailbox holds a record with this hash that no
+  // earlier call took; takes it if so. Equal messages are counted: two
+  // equal records answer two calls.
+  bool Take(const std::string& mailboxPath, const ContentHash& hash);
+  // Writes what was learned into the index, so that the next run need not
+  // read the mailboxes back again. Throws DestinationError.
+  void SaveLearned();
+
+  // The names earlier conversions chose for mirror folders (both relative,
+  // ending with the separator): the folder's own name to the one written.
+  const std::unordered_map<std::string, std::string>& ChosenNames() const { return names_; }
+  // Keeps a choice of name for later conversions (written with the index).
+  void RememberName(const std::string& wanted, const std::string& chosen);
+
+  // Writing.
+  //
+  // Starts writing. Throws DestinationError.
+  void Begin();
+  // The open mailbox at mailboxPath, opened (and learned, when it was not)
+  // before its first record. Throws MessageFailure.
+  MailboxFile& Mailbox(const std::string& mailboxPath);
+  // A message was dealt with; once every few hundred, the records written
+  // since the last mark go into the index. Throws DestinationError.
+  void Settled();
+  // Records whose batch could not be written (a full disk): each message's
+  // name and the reason, since the last call.
+  std::vector<std::pair<std::string, std::string>> TakeLateFailures();
+  // Ends the writing: closes every mailbox and writes the index. Gives the
+  // mailboxes whose closing failed, each with its reason. Throws
+  // DestinationError when the index cannot be written.
+  std::vector<std::pair<std::string, std::string>> Finish();
+  // Takes back every record written since Begin (the source turned out to
+  // be damaged). Gives the mailboxes that could not be cut back.
+  std::vector<std::pair<std::string, std::string>> Abandon();
+
+  // The records written since Begin that reached their mailboxes.
+  std::int32_t RecordsAdded() const { return recordsAdded_; }
+  // The mailboxes that received a record since Begin, in the order they
+  // were first opened.
+  std::vector<std::string> MailboxesWritten() const;
+
+ private:
+  struct MailboxState;
+
+  void ReadIndex();
+  void CutBackInterrupted();
+  void Learn(MailboxState& state);
+  MailboxState& StateFor(const std::string& mailboxPath);
+  void Declare(MailboxState& state);
+  enum class Verdict { Empty, Trusted, ReadBack };
+  Verdict Judge(const MailboxState& state, const os::PathFacts* facts) const;
+  void Collect(MailboxState& state);
+  void CloseLeastRecentlyUsed();
+  void CloseMailbox(MailboxState& state);
+  void WriteMark();
+  void AppendToIndex(const std::string& text, bool flush);
+
+  std::string root_;
+  std::string folder_;
+  os::File lock_;
+  os::File index_;
+  std::int64_t indexGoodLength_ = 0;
+  bool indexHasHeader_ = false;
+
+  std::unordered_map<std::string, int> idByRelative_;
+  std::unordered_map<std::string, std::string> names_;
+  std::unordered_map<int, std::unique_ptr<MailboxState>> states_;
+  int nextId_ = 1;
+  std::string pending_;
+
+  bool writing_ = false;
+  std::vector<MailboxState*> opened_;  // since Begin, in first-opened order
+  MailboxState* active_ = nullptr;
+  std::size_t openFiles_ = 0;
+  std::size_t openLimit_;
+  std::uint64_t useClock_ = 0;
+  std::int32_t sinceMark_ = 0;
+  std::int32_t recordsAdded_ = 0;
+  std::vector<std::pair<std::string, std::string>> closeFailures_;
+  std::vector<std::pair<std::string, std::string>> lateFailures_;
+};
+
+}  // namespace quillfen

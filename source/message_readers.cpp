@@ -1,0 +1,336 @@
+#include "source/message_readers.h"
+
+#include <gmime/gmime.h>
+
+#include <array>
+#include <ctime>
+#include <optional>
+#include <unordered_map>
+
+#include "mbox/envelope_line.h"
+#include "mbox/message_failure.h"
+#include "os/file.h"
+#include "os/local_time.h"
+
+namespace quillfen {
+namespace {
+
+// The header block is read in pieces of this size until its end is found,
+// so a message costs one small read before its whole-file copy.
+constexpr std::size_t kHeaderChunk = 8192;
+// A file whose first empty line comes later than this is not a sensible
+// message; the answers are then taken from its first bytes only, so that a
+// huge file without an empty line is not read twice in full.
+constexpr std::size_t kHeaderLimit = 1024 * 1024;
+
+struct GObjectDeleter {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
+
+struct GFreeDeleter {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+
+struct GDateTimeDeleter {
+  void operator()(GDateTime* value) const { g_date_time_unref(value); }
+};
+using GDateTimePtr = std::unique_ptr<GDateTime, GDateTimeDeleter>;
+
+// GMime keeps global tables that must be set up once before first use; a
+// function-local static makes that thread-safe.
+void EnsureGMime() {
+  static const bool initialised = [] {
+    g_mime_init();
+    return true;
+  }();
+  (void)initialised;
+}
+
+// The end of the header block in text: the offset just past the first empty
+// line, searching from `from`; npos when there is none yet. An empty first
+// line means the message has no headers at all.
+std::size_t HeaderBlockEnd(std::string_view text, std::size_t from) {
+  if (from == 0) {
+    if (text.starts_with("\n")) return 1;
+    if (text.starts_with("\r\n")) return 2;
+  }
+  for (std::size_t at = text.find('\n', from); at != std::string_view::npos;
+       at = text.find('\n', at + 1)) {
+    if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
+    if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
+  }
+  return std::string_view::npos;
+}
+
+// A first line that is an mbox envelope line is no header, so the header
+// block starts after it.
+std::string_view WithoutEnvelopeLine(std::string_view bytes) {
+  return bytes.substr(EnvelopeLineLength(bytes));
+}
+
+MessageDateTime FromLocalTime(long long seconds) {
+  const std::optional<std::tm> local = os::LocalTime(seconds);
+  if (!local) return {};
+  return {local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
+          local->tm_hour,        local->tm_min,     local->tm_sec};
+}
+
+std::optional<MessageDateTime> DecodeDate(const char* text) {
+  if (text == nullptr) return std::nullopt;
+  GDateTimePtr parsed(g_mime_utils_header_decode_date(text));
+  if (!parsed) return std::nullopt;
+  // The getters answer in the date's own zone, so no conversion happens.
+  return MessageDateTime{
+      g_date_time_get_year(parsed.get()),         g_date_time_get_month(parsed.get()),
+      g_date_time_get_day_of_month(parsed.get()), g_date_time_get_hour(parsed.get()),
+      g_date_time_get_minute(parsed.get()),       g_date_time_get_second(parsed.get())};
+}
+
+// text without anything that could break the From line apart or be taken
+// for a field separator by an mbox reader: white space (also the Unicode
+// kinds) and control characters of any kind are dropped.
+std::string WithoutSpaceOrControls(const char* address) {
+  std::string clean;
+  if (address == nullptr) return clean;
+  const std::string_view text(address);
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    for (const char* p = text.data(); *p != '\0'; p = g_utf8_next_char(p)) {
+      const gunichar c = g_utf8_get_char(p);
+      if (g_unichar_isspace(c) || g_unichar_iscntrl(c)) continue;
+      clean.append(p, g_utf8_next_char(p) - p);
+    }
+  } else {
+    for (const unsigned char c : text) {
+      if (c <= 0x20 || c == 0x7F) continue;
+      clean.push_back(static_cast<char>(c));
+    }
+  }
+  return clean;
+}
+
+// The first mailbox's address in list, looking into groups too; empty when
+// there is none.
+std::string FirstMailbox(InternetAddressList* list) {
+  if (list == nullptr) return {};
+  const int count = internet_address_list_length(list);
+  for (int i = 0; i < count; ++i) {
+    InternetAddress* address = internet_address_list_get_address(list, i);
+    std::string found;
+    if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+      found = WithoutSpaceOrControls(
+          internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+    } else if (INTERNET_ADDRESS_IS_GROUP(address)) {
+      found = FirstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
+    }
+    if (!found.empty()) return found;
+  }
+  return {};
+}
+
+// Header text as UTF-8, which GMime's value parsers expect; 8-bit bytes in
+// another charset are converted the way GMime decodes such header text.
+std::string AsUtf8(std::string_view value) {
+  if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr))
+    return std::string(value);
+  std::unique_ptr<char, GFreeDeleter> converted(
+      g_mime_utils_decode_8bit(nullptr, value.data(), value.size()));
+  return converted ? std::string(converted.get()) : std::string();
+}
+
+std::string FirstAddress(std::string_view value) {
+  if (value.empty()) return {};
+  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value).c_str()));
+  return FirstMailbox(list.get());
+}
+
+// An export repeats a few senders and content types thousands of times, and
+// building GMime's objects for a value costs more than copying a typical
+// message. The answer for a header value depends on the value alone, so the
+// answers for recently seen values are kept, per thread, and GMime parses
+// each distinct value once. The cache is emptied when it fills, which keeps
+// its memory bounded whatever the export holds.
+class AnswerCache {
+ public:
+  template <typename Parse>
+  std::string Get(const std::string& value, Parse parse) {
+    if (const auto known = answers_.find(value); known != answers_.end()) return known->second;
+    if (answers_.size() >= kLimit) answers_.clear();
+    return answers_.emplace(value, parse(value)).first->second;
+  }
+
+ private:
+  static constexpr std::size_t kLimit = 2048;
+  std::unordered_map<std::string, std::string> answers_;
+};
+
+std::string CachedAddress(const std::string& value) {
+  thread_local AnswerCache addresses;
+  return value.empty() ? std::string() : addresses.Get(value, FirstAddress);
+}
+
+// The first occurrence of each header field the answers come from, unfolded.
+//
+// GMime's full parser builds an object for every header and every MIME part
+// and costs several times the copying of a typical message; the header block
+// is therefore only cut into fields here, and each value is then parsed by
+// GMime's own value parsers.
+struct HeaderFields {
+  std::string contentType, date, received, returnPath, from, sender;
+
+  explicit HeaderFields(std::string_view block) {
+    std::string* current = nullptr;
+    std::size_t lineStart = 0;
+    while (lineStart < block.size()) {
+      std::size_t lineEnd = block.find('\n', lineStart);
+      lineEnd = lineEnd == std::string_view::npos ? block.size() : lineEnd + 1;
+      std::string_view line = block.substr(lineStart, lineEnd - lineStart);
+      lineStart = lineEnd;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+      if (line.empty()) break;  // the empty line that ends the header block
+      if (line.front() == ' ' || line.front() == '\t') {
+        // A folded line continues the field before it; unfolding drops only
+        // the line break.
+        if (current != nullptr) current->append(line);
+        continue;
+      }
+      current = nullptr;
+      const std::size_t colon = line.find(':');
+      if (colon == std::string_view::npos) continue;  // not a field; skipped
+      std::string_view name = line.substr(0, colon);
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+      current = Slot(name);
+      if (current != nullptr) current->assign(line.substr(colon + 1));
+    }
+  }
+
+ private:
+  std::array<bool, 6> seen_{};
+
+  // Where the value of a field named name goes; null for fields that are
+  // not needed and for repeats, since the first occurrence counts.
+  std::string* Slot(std::string_view name) {
+    static constexpr std::array<std::string_view, 6> kNames = {"Content-Type", "Date", "Received",
+                                                               "Return-Path",  "From", "Sender"};
+    const std::array<std::string*, 6> slots = {&contentType, &date, &received,
+                                               &returnPath,  &from, &sender};
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      if (name.size() == kNames[i].size() &&
+          g_ascii_strncasecmp(name.data(), kNames[i].data(), name.size()) == 0) {
+        if (seen_[i]) return nullptr;
+        seen_[i] = true;
+        return slots[i];
+      }
+    }
+    return nullptr;
+  }
+};
+
+std::string CharsetOf(const std::string& contentType) {
+  if (contentType.empty()) return {};
+  GObjectPtr<GMimeContentType> parsed(
+      g_mime_content_type_parse(nullptr, AsUtf8(contentType).c_str()));
+  if (!parsed) return {};
+  const char* charset = g_mime_content_type_get_parameter(parsed.get(), "charset");
+  return charset ? WithoutSpaceOrControls(charset) : std::string();
+}
+
+// The Date field, else the date after the last ";" of the topmost (newest)
+// Received field.
+std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
+  if (!fields.date.empty()) {
+    if (auto parsed = DecodeDate(AsUtf8(fields.date).c_str())) return parsed;
+  }
+  const std::size_t semicolon = fields.received.rfind(';');
+  if (semicolon != std::string::npos)
+    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)).c_str());
+  return std::nullopt;
+}
+
+}  // namespace
+
+struct MessageReader::Impl {
+  std::string charset = "us-ascii";
+  MessageDateTime date;
+  std::string sender = "MAILER-DAEMON";
+
+  // Takes the three answers from a header block (without an envelope line);
+  // fallbackTime stands in for a missing date.
+  void Load(std::string_view headerBlock, long long fallbackTime) {
+    *this = Impl();
+    EnsureGMime();
+
+    const HeaderFields fields(headerBlock);
+    thread_local AnswerCache charsets;
+    if (std::string named = charsets.Get(fields.contentType, CharsetOf); !named.empty())
+      charset = named;
+    const std::optional<MessageDateTime> headerDate = DateOf(fields);
+    date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
+    for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
+      if (std::string address = CachedAddress(*value); !address.empty()) {
+        sender = std::move(address);
+        break;
+      }
+    }
+  }
+};
+
+MessageReader::MessageReader() : impl_(std::make_unique<Impl>()) {}
+MessageReader::~MessageReader() = default;
+
+bool MessageReader::OpenMessageFile(const std::string& path) {
+  *impl_ = Impl();
+  // Only regular files are messages; a pipe, socket or device (a link to
+  // /dev/zero never ends) is refused by the open.
+  os::File file;
+  std::int64_t modificationTime = 0;
+  if (!file.OpenForReading(path).ok() || !file.ModificationTime(modificationTime).ok())
+    return false;
+
+  std::string bytes;
+  std::size_t headerEnd = std::string::npos;
+  while (headerEnd == std::string::npos && bytes.size() < kHeaderLimit) {
+    const std::size_t before = bytes.size();
+    bytes.resize(before + kHeaderChunk);
+    std::size_t got = 0;
+    if (!file.Read(bytes.data() + before, kHeaderChunk, got).ok()) return false;
+    bytes.resize(before + got);
+    if (got == 0) break;
+    // An empty line may straddle two pieces, so the search steps back a little.
+    headerEnd = HeaderBlockEnd(bytes, before < 2 ? 0 : before - 2);
+  }
+  std::string_view block(bytes);
+  if (headerEnd != std::string::npos) block = block.substr(0, headerEnd);
+  impl_->Load(WithoutEnvelopeLine(block), static_cast<long long>(modificationTime));
+  return true;
+}
+
+bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackTime) {
+  bytes = WithoutEnvelopeLine(bytes);
+  const std::size_t headerEnd = HeaderBlockEnd(bytes.substr(0, kHeaderLimit), 0);
+  if (headerEnd != std::string_view::npos)
+    bytes = bytes.substr(0, headerEnd);
+  else
+    bytes = bytes.substr(0, kHeaderLimit);
+  impl_->Load(bytes, fallbackTime);
+  return true;
+}
+
+void MessageReader::OpenAnswers(HeaderAnswers answers) {
+  impl_->charset = std::move(answers.charset);
+  impl_->date = answers.date;
+  impl_->sender = std::move(answers.sender);
+}
+
+std::string MessageReader::MessageCharset() const {
+  return impl_->charset;
+}
+MessageDateTime MessageReader::MessageDate() const {
+  return impl_->date;
+}
+std::string MessageReader::SenderAddress() const {
+  return impl_->sender;
+}
+
+}  // namespace quillfen
