@@ -38,14 +38,6 @@ std::string AddTrailingSeparator(std::string path, PathStyle style) {
   return path;
 }
 
-bool EnsureDirectory(const std::string& path, PathStyle style) noexcept {
-  try {
-    return os::CreateFolders(AddTrailingSeparator(path, style)).ok();
-  } catch (...) {
-    return false;
-  }
-}
-
 bool MirrorLandsInsideSource(const std::string& sourceFolder, const std::string& destination) {
   namespace fs = std::filesystem;
   std::error_code ec;

@@ -43,11 +43,6 @@ std::string AddTrailingSeparator(std::string path, PathStyle style = PathStyle::
 // Whether path names a folder, following symbolic links. Never throws.
 bool IsFolder(const std::string& path) noexcept;
 
-// Creates the folder and every missing folder above it. True when they all
-// exist afterwards; false (never an exception) when one cannot be created: a
-// file in the way, no permission, an invalid name.
-bool EnsureDirectory(const std::string& path, PathStyle style = PathStyle::Native()) noexcept;
-
 // Whether the mirror of the source folder below destination (the source's
 // path without its root, appended to destination) lands inside the source
 // folder itself: the mailboxes would then be written into the export, into

@@ -1,18 +1,12 @@
 #include "os/paths.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 
-#include "tests/support/temp_dir.h"
-
 namespace quillfen {
 namespace {
-
-namespace fs = std::filesystem;
 
 struct PathExample {
   const char* path;
@@ -60,43 +54,6 @@ TEST(PathHelpers, EmptyPathIsOutOfRange) {
   for (PathStyle style : {PathStyle::Windows(), PathStyle::Posix()}) {
     EXPECT_THROW(ExtractFileName("", style), std::out_of_range);
     EXPECT_THROW(ExtractParentPath("", style), std::out_of_range);
-  }
-}
-
-TEST(EnsureDirectory, CreatesTheWholeChainWithOrWithoutTrailingSeparator) {
-  test::TempDir dir;
-
-  EXPECT_TRUE(EnsureDirectory(dir.str() + "a/b/c"));
-  EXPECT_TRUE(fs::is_directory(dir.path() / "a" / "b" / "c"));
-  EXPECT_TRUE(EnsureDirectory(dir.str() + "x/y/z/"));
-  EXPECT_TRUE(fs::is_directory(dir.path() / "x" / "y" / "z"));
-
-  // A chain that exists already is left as it is, contents included.
-  test::WriteFile(dir.path() / "a" / "b" / "c" / "Inbox.mbox", "kept");
-  EXPECT_TRUE(EnsureDirectory(dir.str() + "a/b/c/"));
-  EXPECT_TRUE(EnsureDirectory(dir.str() + "a/b/c"));
-  EXPECT_EQ(test::ReadFile(dir.path() / "a" / "b" / "c" / "Inbox.mbox"), "kept");
-}
-
-TEST(EnsureDirectory, GivesFalseWhenTheFolderCannotBeMade) {
-  test::TempDir dir;
-  test::WriteFile(dir.path() / "file", "x");
-
-  // A file where the folder, or a folder above it, should be.
-  EXPECT_FALSE(EnsureDirectory(dir.str() + "file"));
-  EXPECT_FALSE(EnsureDirectory(dir.str() + "file/"));
-  EXPECT_FALSE(EnsureDirectory(dir.str() + "file/below/"));
-  EXPECT_EQ(test::ReadFile(dir.path() / "file"), "x");
-
-  // A name longer than the file system allows.
-  EXPECT_FALSE(EnsureDirectory(dir.str() + std::string(300, 'n') + "/"));
-
-  // No permission to write in the parent (the superuser has it anyway).
-  if (::geteuid() != 0) {
-    fs::create_directory(dir.path() / "locked");
-    fs::permissions(dir.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(EnsureDirectory(dir.str() + "locked/inner/"));
-    fs::permissions(dir.path() / "locked", fs::perms::owner_all);
   }
 }
 

@@ -13,7 +13,7 @@
 // Names that the platform's older calls get wrong: UTF-8 names (Windows'
 // narrow calls take them in the ANSI code page), a folder name ending in a
 // space (Windows' usual path handling drops it) and a path longer than 260
-// characters. The folders are made with EnsureDirectory, the files with the
+// characters. The folders are made with os::CreateFolders, the files with the
 // seam's append, and the walker must find each file under its exact name.
 namespace quillfen {
 namespace {
@@ -40,7 +40,7 @@ TEST(FolderNames, Utf8TrailingSpaceAndLongPathsAreMadeAndWalked) {
   while (deep.size() < 300) deep += kSep + std::string(40, 'd');
 
   for (const std::string& folder : {root + transfers, root + japan, root + "Inbox ", deep})
-    ASSERT_TRUE(EnsureDirectory(folder)) << folder;
+    ASSERT_TRUE(os::CreateFolders(AddTrailingSeparator(folder)).ok()) << folder;
   PutFile(root + transfers + kSep + "1.eml", "a");
   PutFile(root + japan + kSep + japan + ".eml", "b");
   PutFile(root + "Inbox " + kSep + "2.eml", "c");
