@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/cli/cli_runner.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"

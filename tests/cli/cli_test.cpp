@@ -11,7 +11,7 @@
 #include "destination/mirror_paths.h"
 #include "mbox/from_line.h"
 #include "source/message_readers.h"
-#include "tests/cli/cli_runner.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"

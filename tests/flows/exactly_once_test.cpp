@@ -31,24 +31,6 @@ void Pack(const fs::path& work, const std::string& folder, const std::string& ar
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs quillfen-cli quietly on paths below work.
-CliResult RunCli(std::vector<std::string> args, const fs::path& work) {
-  for (std::string& arg : args)
-    if (!arg.starts_with("-")) arg = (work / arg).string();
-  CliProcess run(args);
-  CliResult result;
-  result.status = ExitStatus(run.Wait());
-  result.out = run.out();
-  result.err = run.err();
-  return result;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -130,13 +112,13 @@ TEST(ExactlyOnce, TheArchiveAndItsFolderAreOneSource) {
   GenerateMessageTree(work.path() / "export", 3000, 12, 20141202, {2000, 20000});
   Pack(work.path(), "export", "export.tgz");
 
-  const CliResult archive = RunCli({"export.tgz", "out"}, work.path());
+  const CliResult archive = RunCli({"-q", "export.tgz", "out"}, work.path());
   ASSERT_EQ(archive.status, 0) << archive.err;
-  const CliResult folder = RunCli({"export", "out"}, work.path());
+  const CliResult folder = RunCli({"-q", "export", "out"}, work.path());
   EXPECT_EQ(folder.status, 0) << folder.err;
   EXPECT_TRUE(Contains(folder.out, "already holds all 3000 messages of")) << folder.out;
   fs::last_write_time(work.path() / "export.tgz", fs::file_time_type::clock::now());
-  const CliResult touched = RunCli({"export.tgz", "out"}, work.path());
+  const CliResult touched = RunCli({"-q", "export.tgz", "out"}, work.path());
   EXPECT_TRUE(Contains(touched.out, "nothing to do")) << touched.out;
   ExpectEveryMessageOnce(work.path() / "export", work.path() / "out");
 
@@ -149,7 +131,7 @@ TEST(ExactlyOnce, TheArchiveAndItsFolderAreOneSource) {
     killed.Kill();
     killed.Wait();
   }
-  const CliResult after = RunCli({"export", "cut"}, work.path());
+  const CliResult after = RunCli({"-q", "export", "cut"}, work.path());
   EXPECT_EQ(after.status, 0) << after.err;
   ExpectEveryMessageOnce(work.path() / "export", work.path() / "cut");
 }
@@ -161,14 +143,14 @@ TEST(ExactlyOnce, ChangesBetweenRunsAppendOnlyWhatIsMissing) {
   TempDir work;
   const std::vector<fs::path> messages =
       GenerateMessageTree(work.path() / "export", 500, 6, 20141203);
-  ASSERT_EQ(RunCli({"export", "out"}, work.path()).status, 0);
+  ASSERT_EQ(RunCli({"-q", "export", "out"}, work.path()).status, 0);
 
   fs::remove_all(work.path() / "out/.quillfen");
-  const CliResult lost = RunCli({"export", "out"}, work.path());
+  const CliResult lost = RunCli({"-q", "export", "out"}, work.path());
   EXPECT_TRUE(Contains(lost.out, "Reading what")) << lost.out;
   EXPECT_TRUE(Contains(lost.out, "already holds all 500 messages")) << lost.out;
   WriteFile(work.path() / "out/.quillfen/index", "quillfen-index 1\nheld 1 x\n\x01garbage");
-  const CliResult damaged = RunCli({"export", "out"}, work.path());
+  const CliResult damaged = RunCli({"-q", "export", "out"}, work.path());
   EXPECT_EQ(damaged.status, 0) << damaged.err;
   EXPECT_TRUE(Contains(damaged.out, "already holds all 500 messages")) << damaged.out;
 
@@ -179,7 +161,7 @@ TEST(ExactlyOnce, ChangesBetweenRunsAppendOnlyWhatIsMissing) {
   fs::remove(messages[7]);
   WriteFile(messages[0].parent_path() / "0000009999-new.eml",
             "From: new@example.org\r\nSubject: new\r\n\r\nnew\r\n");
-  const CliResult changed = RunCli({"export", "out"}, work.path());
+  const CliResult changed = RunCli({"-q", "export", "out"}, work.path());
   EXPECT_TRUE(Contains(changed.out,
                        "already holds 499 of these 500 messages; converting the "
                        "other 1."))
@@ -199,7 +181,7 @@ TEST(ExactlyOnce, ChangesBetweenRunsAppendOnlyWhatIsMissing) {
                     fs::relative(entry.path(), work.path() / "later")
                         .replace_filename("later-" + entry.path().filename().string()),
                 ReadFile(entry.path()));
-  const CliResult later = RunCli({"export", "out"}, work.path());
+  const CliResult later = RunCli({"-q", "export", "out"}, work.path());
   EXPECT_TRUE(Contains(later.out, "converting the other 151.")) << later.out;
   expected = ExpectedHoldings(work.path() / "export", work.path() / "out");
   expected[removedMailbox.string()].insert(removed);
@@ -207,7 +189,7 @@ TEST(ExactlyOnce, ChangesBetweenRunsAppendOnlyWhatIsMissing) {
   EXPECT_EQ(StoredHoldings(work.path() / "out"), expected);
 
   // A second copy only when asked for.
-  const CliResult again = RunCli({"--again", "export", "out"}, work.path());
+  const CliResult again = RunCli({"-q", "--again", "export", "out"}, work.path());
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(RecordCount(StoredHoldings(work.path() / "out")), 2 * RecordCount(expected) - 2);
 }
@@ -233,8 +215,8 @@ TEST(ExactlyOnce, AnotherSourceBetweenAStopAndItsRerun) {
     killed.Kill();
     killed.Wait();
   }
-  ASSERT_EQ(RunCli({"b", "out"}, work.path()).status, 0);
-  const CliResult rerun = RunCli({"a", "out"}, work.path());
+  ASSERT_EQ(RunCli({"-q", "b", "out"}, work.path()).status, 0);
+  const CliResult rerun = RunCli({"-q", "a", "out"}, work.path());
   EXPECT_EQ(rerun.status, 0) << rerun.err;
   EXPECT_TRUE(Contains(rerun.out, "Messages converted: 4000 of 4000\n")) << rerun.out;
   Holdings expected = ExpectedHoldings(work.path() / "a", work.path() / "out");

@@ -42,6 +42,20 @@ class CliProcess {
   int status_ = 0;
 };
 
+// What one run of quillfen-cli to its end gave.
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs build/quillfen-cli with args in workingFolder, capturing its output.
+// With onTerminal, its output goes through a pseudo-terminal (and out then
+// holds both streams, as a terminal shows them).
+CliResult RunCli(const std::vector<std::string>& args,
+                 const std::filesystem::path& workingFolder = std::filesystem::current_path(),
+                 bool onTerminal = false);
+
 // The exit status of a wait status, or -1 when the child did not exit.
 int ExitStatus(int waitStatus);
 
