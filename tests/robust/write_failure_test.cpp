@@ -1,8 +1,9 @@
 // Failures while writing: every mailbox must still end at a record
 // boundary, and every message that could not be written must be reported.
 // The tests run as root, where permission bits stop nothing, so the
-// failures are made with a file size limit, a disk that the operating
-// system layer reports full, and files standing where folders should be.
+// failures are made with a file size limit and files standing where
+// folders should be; a disk that fills up, and the rerun after it, are the
+// flows' (tests/flows/exactly_once_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "conversion/conversion.h"
-#include "os/fault_injection.h"
 #include "os/paths.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/cli_process.h"
@@ -53,22 +53,6 @@ TEST(WriteFailure, FileSizeLimitLeavesWholeRecordsAndReportsTheRest) {
     EXPECT_GT(fs::file_size(mailbox), kLimit / 2) << "later, smaller messages should still fit";
   }
   EXPECT_EQ(SnapshotTree(source.path()), before);
-}
-
-TEST(WriteFailure, FullDiskLeavesWholeRecordsAndReportsTheRest) {
-  TempDir source;
-  TempDir destination;
-  GenerateBigMessages(source.path(), 120);
-  TreeConversion result;
-  {
-    // 1 MiB for all the mailboxes together, as on a small disk.
-    const os::ScopedFaults full({.pathPart = ".mbox", .bytesBeforeFullDisk = 1 << 20});
-    result = ConvertTree(source.path(), destination.path());
-  }
-  ASSERT_FALSE(result.report.failures.empty());
-  EXPECT_NE(result.report.failures.back().reason.find("No space left"), std::string::npos)
-      << result.report.failures.back().reason;
-  EXPECT_EQ(Joined(CheckMailboxes(destination.path(), result.queue, &result.report)), "");
 }
 
 TEST(WriteFailure, DestinationThatIsAFile) {
