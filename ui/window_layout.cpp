@@ -219,9 +219,9 @@ WindowControls LayOutWindow(QWidget& window) {
   }
 
   // Keyboard focus goes down the window: the link, the two steps' commands,
-  // then Exit before Help Manual, as the window has always ordered them; the
-  // other labels, the bar and the footer box take no focus. The focus
-  // starts on the first step's command.
+  // then Exit and Help Manual; the other labels, the bar and the footer box
+  // take no focus. The focus starts on the first step's command, the one a
+  // new user needs first.
   QWidget::setTabOrder(controls.howToLink, controls.chooseSourceButton);
   QWidget::setTabOrder(controls.chooseSourceButton, controls.convertButton);
   QWidget::setTabOrder(controls.convertButton, controls.exitButton);
