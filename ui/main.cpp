@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   }
 
   quillfen::PlatformShellServices shell;
-  quillfen::frmStep1 window(shell);
+  quillfen::MainWindow window(shell);
   QApplication::setWindowIcon(window.windowIcon());
   window.show();
   if (!paths.isEmpty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
@@ -14,20 +15,19 @@
 #include "source/scan_observer.h"
 #include "ui/shell_services.h"
 #include "ui/window_conversion.h"
-
-class QLabel;
-class QPushButton;
+#include "ui/window_layout.h"
 
 namespace quillfen {
 
-class FractionalProgressBar;
-class LinkLabel;
-class ShapeRect;
-
 // Quillfen's only window. It leads the user through the two steps written on
 // its face: choose the export (its extracted folder or the archive itself)
-// and scan it, then convert the queued messages into .mbox files. It owns the walker, the queue of
-// the last scan and the reader objects that every run shares.
+// and scan it, then convert the queued messages into .mbox files. It owns
+// the walker, the queue of the last scan and the archive taken in last.
+//
+// Its elements and their places are built by LayOutWindow
+// (window_layout.cpp); this class is what they do. Taking in a source (the
+// scan of a folder, the count of an archive) is in main_window_scan.cpp,
+// the wording of a conversion's end in conversion_messages.cpp.
 //
 // The window is the walker's observer: it shows the running count, and the
 // walk yields by processing the window's pending events, so the window
@@ -38,19 +38,18 @@ class ShapeRect;
 // ask first, and on Yes stop the scan or the conversion between two files or
 // records (whatever is missing is added by the next conversion into the same
 // folder) before the window closes.
-class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the window's own name.
-                 public ScanObserver {
+class MainWindow : public QWidget, public ScanObserver {
   Q_OBJECT
 
  public:
   // shell provides the chooser, web pages and message boxes and must outlive
   // the window. fileSystems gives the walker its file-system service.
-  explicit frmStep1(ShellServices& shell,
-                    pathLogger::FileSystemFactory fileSystems = MakeDefaultFileSystem,
-                    QWidget* parent = nullptr);
-  ~frmStep1() override;
+  explicit MainWindow(ShellServices& shell,
+                      pathLogger::FileSystemFactory fileSystems = MakeDefaultFileSystem,
+                      QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // The web pages of the help command and of the how-to label.
+  // The web pages of the help command and of the how-to link.
   static QString ProductPageUrl();
   static QString HowToPageUrl();
 
@@ -78,49 +77,52 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   // The walker's yield: processes the pending window events.
   void Yield() override;
 
- public slots:
-  void Form_Initialize();
-  void CmdAddFolder_Click();
-  void CmdConvert2PDF_Click();
-  void CmdHelp_Click();
-  void Label2_Click();
-  void cmdEnd_Click();
-  void Form_Unload();
-
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
+ private slots:
+  void onChooseSourceClicked();
+  void onConvertClicked();
+  void onHelpClicked();
+  void onHowToClicked();
+  void onExitClicked();
+
  private:
   class BusyScope;
   class ArchiveCounter;
 
-  void Load();
   void CentreOnScreen();
   void ShowBusyCursor();
   void HideBusyCursor();
+  void UpdateCommands();
+  // Runs one command that starts a scan: the window is busy meanwhile, and
+  // closes at its end when the user asked for that.
+  void RunCommand(const std::function<void()>& command);
+  // Marks the window busy (the commands disabled) until EndBusy.
+  void BeginBusy();
+  void EndBusy();
+  // The exit question; true for Yes.
+  bool ConfirmExit();
+  // The user confirmed closing during a scan or a run: it stops at its next
+  // yield, and the window closes once it has.
+  void RequestCloseWhenStopped();
+
+  // Taking in a source (main_window_scan.cpp).
+  // Takes in a chosen path: an export archive file, else a folder.
+  void TakeInChosen(const QString& path);
   // Scans sourceFolder_, and shows the count.
   void ScanFolder();
   // Counts the entries of the archive at path, and shows the count.
   void ScanArchive(const QString& path);
-  // Takes in a chosen path: an export archive file, else a folder.
-  void TakeInChosen(const QString& path);
-  // A new source: the last run's captions and bar go.
-  void ResetRunCaptions();
   // The message that ends a scan: the count, after the failure if any. The
   // count's line then shows what is queued now, and from where.
   void ShowCountMessage(const QString& failure);
-  void UpdateCommands();
-  // Runs one command that starts a scan or a run: the window is busy
-  // meanwhile, and closes at its end when the user asked for that.
-  void RunCommand(const std::function<void()>& command);
-  // The exit question; true for Yes.
-  bool ConfirmExit();
-  // Marks the window busy (the commands disabled) until EndBusy.
-  void BeginBusy();
-  void EndBusy();
+
+  // A new source or a new run: the last run's captions and bar go.
+  void ResetRunCaptions();
   // The question a conversion asks when the destination holds some of its
   // messages already.
   Decision Decide(const ConversionPlan& plan);
@@ -137,6 +139,7 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   ShellServices& shell_;
   pathLogger::FileSystemFactory fileSystems_;
   std::function<void()> endProgram_;
+  WindowControls controls_;
 
   QString sourceFolder_;
   std::unique_ptr<pathLogger> walker_;
@@ -159,40 +162,13 @@ class frmStep1 : public QWidget,  // NOLINT(readability-identifier-naming): the 
   static constexpr qint64 kYieldIntervalMs = 10;
   QElapsedTimer yieldClock_;
 
-  // The running count last set by the walker, held until the next
-  // yield that processes events (or the command's end) puts it on the
-  // screen: setting a label's text for every file, thousands of times
-  // between two repaints, costs more than the work it reports.
-  struct PendingCaption {
-    std::string text;
-    bool pending = false;
-  };
-  PendingCaption pendingCount_;
-  void ShowPending();
-
-  // The elements, under their names; each also carries its name as its
-  // object name.
-  ShapeRect* Shape4 = nullptr;
-  QLabel* lblTitle = nullptr;
-  QLabel* lblCopyright = nullptr;
-  ShapeRect* Shape2 = nullptr;
-  QLabel* Image3 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label3 = nullptr;
-  ShapeRect* Shape3 = nullptr;
-  LinkLabel* Label2 = nullptr;
-  QLabel* Label5 = nullptr;
-  QPushButton* CmdAddFolder = nullptr;
-  QLabel* lblCount1 = nullptr;
-  QLabel* LblUpdate = nullptr;
-  QLabel* Image1 = nullptr;
-  QLabel* LblProgessCurrent = nullptr;
-  FractionalProgressBar* ProgressBar1 = nullptr;
-  QPushButton* CmdConvert2PDF = nullptr;
-  ShapeRect* Shape1 = nullptr;
-  QWidget* Picture3 = nullptr;
-  QPushButton* CmdHelp = nullptr;
-  QPushButton* cmdEnd = nullptr;
+  // The running count last set by the walker, held until the next yield
+  // that processes events (or the command's end) puts it on the screen:
+  // setting a label's text for every file, thousands of times between two
+  // repaints, costs more than the work it reports.
+  std::string pendingCount_;
+  bool countPending_ = false;
+  void ShowPendingCount();
 };
 
 }  // namespace quillfen

@@ -22,7 +22,8 @@ namespace {
 
 bool IsArchiveFile(const QString& path) {
   const QFileInfo info(path);
-  return info.isFile() && IsArchivePath(QFile::encodeName(info.filePath()).toStdString());
+  // The core takes paths as UTF-8.
+  return info.isFile() && IsArchivePath(info.filePath().toStdString());
 }
 
 // Qt's own file dialog in folder mode, with the export archives shown and

@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/ui/scripted_shell_services.h"
 #include "ui/main_window.h"
-#include "ui/scripted_shell_services.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -31,13 +31,13 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
 
   quillfen::ScriptedShellServices shell;
-  quillfen::frmStep1 window(shell);
+  quillfen::MainWindow window(shell);
   window.SetEndProgram([] {});
   window.show();
   QApplication::processEvents();
 
-  auto* scan = window.findChild<QPushButton*>(QStringLiteral("CmdAddFolder"));
-  auto* convert = window.findChild<QPushButton*>(QStringLiteral("CmdConvert2PDF"));
+  auto* scan = window.findChild<QPushButton*>(QStringLiteral("chooseSourceButton"));
+  auto* convert = window.findChild<QPushButton*>(QStringLiteral("convertButton"));
   if (scan == nullptr || convert == nullptr) {
     std::fprintf(stderr, "bench_window: the window has no scan or convert button\n");
     return 1;

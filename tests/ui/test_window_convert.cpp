@@ -4,9 +4,7 @@
 // waits in the event loop until the window is no longer busy.
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QMimeData>
-#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "conversion/plan_questions.h"
 #include "tests/source/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -24,6 +21,7 @@
 using quillfen::test::Folder;
 using quillfen::test::ReadMbox;
 using quillfen::test::TempDir;
+using quillfen::test::WaitUntil;
 using quillfen::test::WindowHarness;
 using quillfen::test::WriteFile;
 
@@ -52,37 +50,6 @@ fs::path Mirror(const fs::path& destination, const fs::path& source) {
 // names the folder the mailboxes are in.
 QString Done(const fs::path& mailboxes) {
   return kDone + QStringLiteral("\n\nThe mailboxes are in this folder:\n") + Folder(mailboxes);
-}
-
-// Runs the event loop until done() holds or the time is up. A plain event
-// loop wakes for every queued signal of the conversion at once (a polling
-// wait would sleep through part of a run), so what a test does in answer to
-// the window's progress happens while the conversion is where it was shown.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  poll.start(1);
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  loop.exec();
-  return done();
-}
-
-// Scans root into the window, answering the chooser with root.
-void Scan(WindowHarness& h, const fs::path& root) {
-  h.shell.QueueFolder(Folder(root));
-  h.button("CmdAddFolder")->click();
-}
-
-// Clicks convert, answers the chooser with destination and waits for the
-// conversion to end. False when it did not end in time.
-[[nodiscard]] bool Convert(WindowHarness& h, const fs::path& destination) {
-  h.shell.QueueFolder(Folder(destination));
-  h.button("CmdConvert2PDF")->click();
-  return WaitUntil([&] { return !h.window->busy(); });
 }
 
 // Drops path on the window as a file manager would. False when the window
@@ -114,18 +81,19 @@ std::vector<std::string> StoredTexts(const fs::path& folder) {
   return texts;
 }
 
-// Every mailbox below folder with its bytes.
-std::map<fs::path, std::string> MailboxBytes(const fs::path& folder) {
+// What a destination shows the user: every folder and file below it with
+// the file's bytes, without the destination's own index.
+std::map<fs::path, std::string> TreeBytes(const fs::path& folder) {
   std::map<fs::path, std::string> bytes;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.path().extension() == ".mbox")
-      bytes[entry.path()] = quillfen::test::ReadFile(entry.path());
+  for (auto entry = fs::recursive_directory_iterator(folder);
+       entry != fs::recursive_directory_iterator(); ++entry) {
+    if (entry->path().filename() == ".quillfen") {
+      entry.disable_recursion_pending();
+      continue;
+    }
+    bytes[entry->path()] = entry->is_regular_file() ? quillfen::test::ReadFile(entry->path()) : "";
+  }
   return bytes;
-}
-
-bool WaitCursorShown() {
-  return QApplication::overrideCursor() != nullptr &&
-         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
 }
 
 }  // namespace
@@ -135,13 +103,13 @@ class WindowConvertTest : public QObject {
 
  private slots:
   void convertsTheQueueIntoMailboxes();
-  void convertingAgainAsksBeforeAddingAnything();
+  void convertingAgainAsksFirst();
+  void archiveBreakingMidRunIsReported();
   void cancellingTheDestinationChangesNothing();
   void failedMessagesAreReported();
   void exitQuestionAndClosing();
   void closingDuringARunStopsBetweenRecords();
   void droppedFolderAndArchiveConvertAlike();
-  void convertsTheCorpus();
 };
 
 void WindowConvertTest::convertsTheQueueIntoMailboxes() {
@@ -153,22 +121,23 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   WriteFile(source / "Inbox" / "2.EML", Message("two"));
   WriteFile(source / "Sent" / "3.eml", Message("three"));
   WindowHarness h;
-  Scan(h, source);
+  h.Choose(Folder(source));
 
   // The final message's extra button shows the destination folder.
   h.shell.QueueAnswer(QMessageBox::Open);
   h.shell.QueueFolder(Folder(out));
   h.shell.QueueFolder(Folder(temp.path() / "elsewhere"));  // would feed a second command
-  h.button("CmdConvert2PDF")->click();
+  h.button("convertButton")->click();
 
   // The command returns with the conversion under way: the window is busy,
   // its commands look as they behave, and clicks on them are refused.
   QVERIFY(h.window->busy());
-  QVERIFY(WaitCursorShown());
-  QVERIFY(!h.button("CmdAddFolder")->isEnabled());
-  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
-  h.button("CmdConvert2PDF")->click();
-  h.button("CmdAddFolder")->click();
+  QVERIFY(QApplication::overrideCursor() != nullptr &&
+          QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+  QVERIFY(!h.button("chooseSourceButton")->isEnabled());
+  QVERIFY(!h.button("convertButton")->isEnabled());
+  h.button("convertButton")->click();
+  h.button("chooseSourceButton")->click();
   h.window->OpenSource(QString::fromStdString(source.string()));
   QVERIFY(WaitUntil([&] { return !h.window->busy(); }));
 
@@ -186,7 +155,6 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
                          "\n\n1 other file is skipped: it is not a message (.eml file).\n\nThe "
                          "mailboxes are in this folder:\n" +
                          Folder(Mirror(out, source)));
-  QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(box.defaultButton, QMessageBox::Ok);
   QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
   QVERIFY(box.details.isEmpty());
@@ -196,122 +164,151 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   // message and is not counted as one.
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(h.bar()->value(), h.bar()->maximum());
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
-  QCOMPARE(h.text("LblUpdate"),
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
+  QCOMPARE(h.text("statusLabel"),
            "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
 
   const auto inbox = ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox");
   const auto sent = ReadMbox(Mirror(out, source / "Sent") / "Sent.mbox");
   QCOMPARE(inbox.size(), std::size_t{2});
   QCOMPARE(sent.size(), std::size_t{1});
-  // The body line that begins with "From " is stored quoted.
-  QCOMPARE(quillfen::test::UnquoteMboxrd(sent[0].text), Message("three"));
-  QVERIFY(sent[0].text.find("\n>From the desk") != std::string::npos);
-  QVERIFY(!fs::exists(Mirror(out, source) / "export.mbox"));
   QVERIFY(!fs::exists(temp.path() / "elsewhere"));
 
   // Nothing is reset: the queue stays and the commands work again.
   QCOMPARE(h.window->queuedCount(), 3);
-  QVERIFY(h.button("CmdAddFolder")->isEnabled());
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("chooseSourceButton")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
   QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-void WindowConvertTest::convertingAgainAsksBeforeAddingAnything() {
+// Converting again into the same folder asks first, while the conversion
+// waits, without the busy cursor. No writes nothing, says nothing more and
+// leaves the window ready, its captions claiming no conversion; Yes adds
+// what the question offered.
+void WindowConvertTest::convertingAgainAsksFirst() {
   TempDir temp;
   const fs::path source = temp.path() / "export";
   const fs::path out = temp.path() / "out";
   WriteFile(source / "Inbox" / "1.eml", Message("one"));
-  WriteFile(source / "Inbox" / "2.eml", Message("two"));
-  WriteFile(source / "Sent" / "3.eml", Message("three"));
-  const std::vector<std::string> once = {Message("one"), Message("three"), Message("two")};
+  WriteFile(source / "Sent" / "2.eml", Message("two"));
+  std::vector<std::string> stored = {Message("one"), Message("two")};
   WindowHarness h;
-  Scan(h, source);
+  h.Choose(Folder(source));
   // A destination that holds none of the messages asks nothing.
-  QVERIFY(Convert(h, out));
+  QVERIFY(h.ConvertInto(out));
   QCOMPARE(h.shell.messageBoxes().size(), 2);
   QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
-  const auto converted = MailboxBytes(out);
+  const auto declined = [&] {
+    const auto before = TreeBytes(out);
+    const auto boxes = h.shell.messageBoxes().size();
+    h.shell.QueueAnswer(QMessageBox::No);
+    return h.ConvertInto(out) && h.shell.messageBoxes().size() == boxes + 1 &&
+           TreeBytes(out) == before && h.text("progressLabel") == "Message 0 (of 0)" &&
+           h.bar()->fractionalValue() == 0.0f && h.button("chooseSourceButton")->isEnabled() &&
+           h.button("convertButton")->isEnabled() && QApplication::overrideCursor() == nullptr;
+  };
 
-  // Again into the same folder: the question comes while the conversion
-  // waits for it, without the busy cursor. Unanswered (a reflex Enter takes
-  // the default button) it adds nothing, and says nothing more.
   bool busyDuringQuestion = false;
   bool cursorDuringQuestion = true;
   h.shell.QueueMessageBoxAction([&] {
     busyDuringQuestion = h.window->busy();
     cursorDuringQuestion = QApplication::overrideCursor() != nullptr;
   });
-  QVERIFY(Convert(h, out));
-  QCOMPARE(h.shell.messageBoxes().size(), 3);
+  QVERIFY(declined());
   const quillfen::MessageBoxRequest& question = h.lastBox();
-  QCOMPARE(question.text, QStringLiteral("This folder already holds all 3 of these messages. "
+  QCOMPARE(question.text, QStringLiteral("This folder already holds all 2 of these messages. "
                                          "Convert them again (a second copy)?"));
   QCOMPARE(question.title, QStringLiteral("Quillfen"));
   QCOMPARE(question.icon, QMessageBox::Question);
   QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+  // A reflex Enter adds no second copies.
   QCOMPARE(question.defaultButton, QMessageBox::No);
   QVERIFY(busyDuringQuestion);
   QVERIFY(!cursorDuringQuestion);
-  QVERIFY(MailboxBytes(out) == converted);
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
-  QVERIFY(QApplication::overrideCursor() == nullptr);
 
-  // Yes adds a second copy of every message.
   h.shell.QueueAnswer(QMessageBox::Yes);
-  QVERIFY(Convert(h, out));
+  QVERIFY(h.ConvertInto(out));
   QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
-  std::vector<std::string> twice = once;
-  twice.insert(twice.end(), once.begin(), once.end());
-  std::sort(twice.begin(), twice.end());
-  QVERIFY(StoredTexts(out) == twice);
+  const std::vector<std::string> once = stored;
+  stored.insert(stored.end(), once.begin(), once.end());
+  std::sort(stored.begin(), stored.end());
+  QVERIFY(StoredTexts(out) == stored);
 
   // A later export with one more message: the question counts what is held
-  // and what is missing. No writes nothing; the default, Yes, adds the new
-  // message alone.
-  WriteFile(source / "Inbox" / "4.eml", Message("four"));
-  Scan(h, source);
-  h.shell.QueueAnswer(QMessageBox::No);
-  QVERIFY(Convert(h, out));
+  // and what is missing, and its default, Yes, adds the new message alone.
+  // Meanwhile the captions and the bar are the new run's, not the last one's.
+  WriteFile(source / "Inbox" / "3.eml", Message("three"));
+  h.Choose(Folder(source));
+  QVERIFY(declined());
   const QString partial =
-      QStringLiteral("This folder already holds 3 of these 4 messages. Convert the other 1?");
+      QStringLiteral("This folder already holds 2 of these 3 messages. Convert the other 1?");
   QCOMPARE(h.lastBox().text, partial);
   QCOMPARE(h.lastBox().defaultButton, QMessageBox::Yes);
-  QVERIFY(StoredTexts(out) == twice);
-  // Meanwhile the captions and the bar are the new run's, not the last one's.
   QString captionDuringQuestion;
   float barDuringQuestion = -1.0f;
   h.shell.QueueMessageBoxAction([&] {
-    captionDuringQuestion = h.text("LblProgessCurrent");
+    captionDuringQuestion = h.text("progressLabel");
     barDuringQuestion = h.bar()->fractionalValue();
   });
-  QVERIFY(Convert(h, out));
+  QVERIFY(h.ConvertInto(out));
   QCOMPARE(captionDuringQuestion, QStringLiteral("Message 0 (of 0)"));
   QCOMPARE(barDuringQuestion, 0.0f);
   QCOMPARE(h.shell.messageBoxes()[h.shell.messageBoxes().size() - 2].request.text, partial);
   QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 4 (of 4)"));
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
-  twice.push_back(Message("four"));
-  std::sort(twice.begin(), twice.end());
-  QVERIFY(StoredTexts(out) == twice);
+  stored.push_back(Message("three"));
+  std::sort(stored.begin(), stored.end());
+  QVERIFY(StoredTexts(out) == stored);
+}
+
+// An archive that breaks while it is converted (here cut short after it was
+// counted) ends with its reason and not as finished, keeps nothing of the
+// run and leaves the window ready for the next command.
+void WindowConvertTest::archiveBreakingMidRunIsReported() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  quillfen::test::GenerateMessageTree(source, 300, 4, 24);
+  const fs::path archive = temp.path() / "export.tgz";
+  quillfen::test::PackFolder(source, archive);
+  const QString archiveName = QString::fromStdString(archive.string());
+  WindowHarness h;
+  h.Choose(archiveName);
+  QCOMPARE(h.window->queuedCount(), 300);
+  fs::resize_file(archive, fs::file_size(archive) / 2);
+
+  const fs::path out = temp.path() / "out";
+  QVERIFY(h.ConvertInto(out));
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.icon, QMessageBox::Warning);
+  const QString start = "The archive " + archiveName + " could not be read to its end: ";
+  const QString end = QStringLiteral(". Nothing of this conversion was kept.");
+  QVERIFY2(box.text.startsWith(start) && box.text.endsWith(end) &&
+               box.text.size() > start.size() + end.size(),
+           qPrintable(box.text));
+  QVERIFY(h.bar()->fractionalValue() > 0.0f && h.bar()->fractionalValue() < 100.0f);
+  QVERIFY(StoredTexts(out).empty());
+  QVERIFY(!h.window->busy());
+  QVERIFY(h.button("chooseSourceButton")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
+  QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 void WindowConvertTest::cancellingTheDestinationChangesNothing() {
   TempDir temp;
   WriteFile(temp.path() / "export" / "Inbox" / "1.eml", Message("one"));
   WindowHarness h;
-  Scan(h, temp.path() / "export");
+  h.Choose(Folder(temp.path() / "export"));
   h.bar()->setFractionalValue(42.5f);
 
-  h.button("CmdConvert2PDF")->click();  // the chooser answers as if cancelled
+  h.button("convertButton")->click();  // the chooser answers as if cancelled
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   QCOMPARE(h.bar()->fractionalValue(), 42.5f);
-  QCOMPARE(h.text("LblUpdate"), QStringLiteral("Converting Messages..."));
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(h.text("statusLabel"), QStringLiteral("Converting Messages..."));
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 0 (of 0)"));
   QVERIFY(!h.window->busy());
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
   QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
@@ -328,9 +325,9 @@ void WindowConvertTest::failedMessagesAreReported() {
   fs::create_directories(Mirror(out, source));
   fs::create_directory_symlink(temp.path() / "elsewhere", Mirror(out, source / "Sent"));
   WindowHarness h;
-  Scan(h, source);
+  h.Choose(Folder(source));
 
-  QVERIFY(Convert(h, out));
+  QVERIFY(h.ConvertInto(out));
 
   const quillfen::MessageBoxRequest& box = h.lastBox();
   QCOMPARE(box.text,
@@ -349,7 +346,7 @@ void WindowConvertTest::failedMessagesAreReported() {
                lines[0].endsWith(" (mailbox " + mailbox + ")"),
            qPrintable(lines[0]));
   QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{2});
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 3 (of 3)"));
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
   QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
@@ -358,11 +355,11 @@ void WindowConvertTest::exitQuestionAndClosing() {
   WriteFile(temp.path() / "export" / "Inbox" / "1.eml", Message("one"));
   WindowHarness h;
   h.window->show();
-  Scan(h, temp.path() / "export");
+  h.Choose(Folder(temp.path() / "export"));
 
   // No keeps the window and everything in it.
   h.shell.QueueAnswer(QMessageBox::No);
-  h.button("cmdEnd")->click();
+  h.button("exitButton")->click();
   const quillfen::MessageBoxRequest& question = h.lastBox();
   QCOMPARE(question.text, QStringLiteral("Are you sure you want to exit now?"));
   QCOMPARE(question.title, QStringLiteral("Quillfen"));
@@ -372,7 +369,7 @@ void WindowConvertTest::exitQuestionAndClosing() {
   QCOMPARE(h.programEnds, 0);
   QVERIFY(h.window->isVisible());
   QCOMPARE(h.window->queuedCount(), 1);
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
 
   // Closing the window when no command runs ends the program at once.
   h.window->close();
@@ -381,7 +378,7 @@ void WindowConvertTest::exitQuestionAndClosing() {
   // Yes (the default answer) closes the window and ends the program.
   WindowHarness second;
   second.window->show();
-  second.button("cmdEnd")->click();
+  second.button("exitButton")->click();
   QCOMPARE(second.programEnds, 1);
   QVERIFY(!second.window->isVisible());
 }
@@ -401,7 +398,7 @@ void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   std::sort(messages.begin(), messages.end());
   WindowHarness h;
   h.window->show();
-  Scan(h, source);
+  h.Choose(Folder(source));
 
   // The user closes the window as soon as the conversion has begun, and
   // answers No: it goes on. Once the bar shows a part of it done (some
@@ -411,7 +408,7 @@ void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   h.shell.QueueFolder(Folder(out));
   h.shell.QueueAnswer(QMessageBox::No);
   h.shell.QueueAnswer(QMessageBox::Yes);
-  h.button("CmdConvert2PDF")->click();
+  h.button("convertButton")->click();
   QVERIFY(h.window->busy());
   h.window->close();
   QVERIFY(h.window->isVisible());
@@ -438,32 +435,16 @@ void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   // some of the messages and not all.
   const std::size_t stopped = StoredTexts(out).size();
   QVERIFY2(stopped > 0 && stopped < messages.size(), qPrintable(QString::number(stopped)));
-
-  // The next conversion of the same queue into the same folder adds what is
-  // missing (the question's default) and gives every message exactly once.
-  WindowHarness next;
-  Scan(next, source);
-  QVERIFY(Convert(next, out));
-  QCOMPARE(next.shell.messageBoxes().size(), 3);
-  // Its numbers are grouped by thousands.
-  const auto grouped = [](std::size_t n) {
-    return QString::fromStdString(quillfen::WithThousands(static_cast<std::int64_t>(n)));
-  };
-  QCOMPARE(
-      next.shell.messageBoxes()[1].request.text,
-      QStringLiteral("This folder already holds %1 of these %2 messages. Convert the other %3?")
-          .arg(grouped(stopped), QStringLiteral("20,000"), grouped(messages.size() - stopped)));
-  QCOMPARE(next.lastBox().text, Done(Mirror(out, source)));
-  QVERIFY(StoredTexts(out) == messages);
 }
 
+// A dropped folder or archive is taken in as a chosen one; the archive
+// converts as its extracted folder would, into the same mailboxes.
 void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   TempDir temp;
   const fs::path source = temp.path() / "export";
   WriteFile(source / "Inbox" / "1.eml", Message("one"));
   WriteFile(source / "Inbox" / "1.eml.meta", "{}\n");
   WriteFile(source / "Sent" / "2.eml", Message("two"));
-  const std::vector<std::string> messages = {Message("one"), Message("two")};
   // As the export writes it: file entries only.
   const fs::path archive = temp.path() / "export.tgz";
   quillfen::test::PackFolder(source, archive, {.folderEntries = false});
@@ -475,91 +456,32 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
 
   // Anything but a folder or an export archive is refused as it is dragged.
   QVERIFY(!Drop(h, source / "Inbox" / "1.eml"));
-
   QVERIFY(Drop(h, source));
   QCOMPARE(h.lastBox().text, counted);
   QVERIFY(h.countLineShows(line, Folder(source)));
-  QCOMPARE(h.window->sourceFolder(), Folder(source));
   const fs::path fromFolder = temp.path() / "from-folder";
-  QVERIFY(Convert(h, fromFolder));
-  QVERIFY(h.lastBox().text.startsWith(kDone));
-  QVERIFY(h.lastBox().text.endsWith(Folder(Mirror(fromFolder, source))));
-  QVERIFY(StoredTexts(fromFolder) == messages);
+  QVERIFY(h.ConvertInto(fromFolder));
+  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
 
-  // The archive, taken from the chooser: a new source, so the last run's
-  // captions and full bar go at once. Then the same count, captions, bar,
-  // final message and mailboxes (its messages stand where the extracted
-  // folder would be).
-  h.shell.QueueFolder(QString::fromStdString(archive.string()));
-  h.button("CmdAddFolder")->click();
-  QVERIFY(h.shell.folderRequests().last().archivesToo);
+  // The archive is a new source, so the last run's captions and full bar go
+  // at once. Then the same count, captions, bar, final message and
+  // mailboxes (its messages stand where the extracted folder would be).
+  QVERIFY(Drop(h, archive));
   QCOMPARE(h.lastBox().text, counted);
-  QCOMPARE(h.lastBox().icon, QMessageBox::NoIcon);
   QVERIFY(h.countLineShows(line, QString::fromStdString(archive.string())));
-  QCOMPARE(h.text("LblUpdate"), QStringLiteral("Converting Messages..."));
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(h.text("statusLabel"), QStringLiteral("Converting Messages..."));
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 0 (of 0)"));
   QCOMPARE(h.bar()->fractionalValue(), 0.0f);
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
   const fs::path fromArchive = temp.path() / "from-archive";
-  QVERIFY(Convert(h, fromArchive));
-  QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Folder to Save..."));
+  QVERIFY(h.ConvertInto(fromArchive));
   QCOMPARE(h.lastBox().text.section("\n\n", 1, 1), counted.section("\n\n", 1, 1));
   QVERIFY(h.lastBox().text.endsWith(Folder(Mirror(fromArchive, source))));
-  QCOMPARE(h.lastBox().actionButton, QStringLiteral("Show Folder"));
-  QCOMPARE(h.text("LblProgessCurrent"), QStringLiteral("Message 2 (of 2)"));
-  QCOMPARE(h.text("LblUpdate"),
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 2 (of 2)"));
+  QCOMPARE(h.text("statusLabel"),
            "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(quillfen::test::MailboxRecordSets(fromArchive),
            quillfen::test::MailboxRecordSets(fromFolder));
-
-  // The archive into the folder its extracted export went to: the same
-  // question as for the folder, and its default adds nothing.
-  QVERIFY(Convert(h, fromFolder));
-  QCOMPARE(h.lastBox().text, QStringLiteral("This folder already holds all 2 of these messages. "
-                                            "Convert them again (a second copy)?"));
-  QCOMPARE(h.lastBox().defaultButton, QMessageBox::No);
-  QVERIFY(StoredTexts(fromFolder) == messages);
-
-  // A damaged archive: a warning with the reason, and what is queued now
-  // (nothing) on the window too.
-  const fs::path damaged = temp.path() / "damaged.tar.gz";
-  WriteFile(damaged, "\x1f\x8b not really gzip");
-  QVERIFY(Drop(h, damaged));
-  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
-  QVERIFY2(h.lastBox().text.startsWith("The archive " + QString::fromStdString(damaged.string()) +
-                                       " could not be read: "),
-           qPrintable(h.lastBox().text));
-  QVERIFY(h.lastBox().text.endsWith("\n\n0 Files(s) Queued For Conversion."));
-  QVERIFY(h.countLineShows("0 Files(s) Queued For Conversion",
-                           QString::fromStdString(damaged.string())));
-  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
-
-  // A path that is not there is said to be missing.
-  const QString missing = QString::fromStdString((temp.path() / "Missing.tgz").string());
-  h.window->OpenSource(missing);
-  QCOMPARE(h.lastBox().text, missing + " does not exist, so there is nothing to convert.");
-}
-
-void WindowConvertTest::convertsTheCorpus() {
-  const fs::path corpus = quillfen::test::CorpusRoot();
-  if (corpus.empty()) QSKIP("the shared test corpus is not present");
-  std::size_t messages = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(corpus))
-    if (entry.is_regular_file() && entry.path().extension() == ".eml") ++messages;
-
-  TempDir temp;
-  WindowHarness h;
-  Scan(h, corpus);
-  QVERIFY(h.window->queuedCount() > 0);
-  QVERIFY(Convert(h, temp.path()));
-  QCOMPARE(h.lastBox().icon, QMessageBox::Information);
-  QCOMPARE(h.bar()->fractionalValue(), 100.0f);
-
-  std::size_t records = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(temp.path()))
-    if (entry.path().extension() == ".mbox") records += ReadMbox(entry.path()).size();
-  QCOMPARE(records, messages);
 }
 
 QTEST_MAIN(WindowConvertTest)

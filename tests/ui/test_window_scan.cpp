@@ -26,7 +26,7 @@ void WriteExport(const std::filesystem::path& root) {
   WriteFile(root / "Sent" / "3.eml", "Subject: three\r\n\r\nbody\r\n");
 }
 
-QStringList QueueOf(const quillfen::frmStep1& window) {
+QStringList QueueOf(const quillfen::MainWindow& window) {
   QStringList names;
   if (window.queue())
     for (const std::string& name : *window.queue()) names << QString::fromStdString(name);
@@ -43,6 +43,7 @@ class WindowScanTest : public QObject {
   void cancelAndEmptyFolder();
   void rootFolderKeepsOneSeparator();
   void walkFailureKeepsWhatWasQueued();
+  void unreadableSourcesQueueNothing();
   void secondCommandsDuringAScanAreIgnored();
 };
 
@@ -52,9 +53,7 @@ void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
   WindowHarness h;
   QString chosen = Folder(temp.path() / "export");
   chosen.chop(1);  // the chooser gives an ordinary folder without its separator
-  h.shell.QueueFolder(chosen);
-
-  h.button("CmdAddFolder")->click();
+  h.Choose(chosen);
 
   QCOMPARE(h.shell.folderRequests().size(), 1);
   QCOMPARE(h.shell.folderRequests()[0].title, QStringLiteral("Choose Zimbra Mail Folder..."));
@@ -74,7 +73,7 @@ void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
 
   const QString root = chosen + "/";
   QVERIFY(h.countLineShows("3 Files(s) Queued For Conversion (1 other file skipped)", root));
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
   QCOMPARE(h.window->queuedCount(), 3);
   QCOMPARE(h.window->skippedCount(), 1);
   QCOMPARE(QueueOf(*h.window), QStringList({root + "notes.txt", root + "Inbox/1.eml",
@@ -88,40 +87,37 @@ void WindowScanTest::cancelAndEmptyFolder() {
   WriteExport(temp.path() / "export");
   std::filesystem::create_directories(temp.path() / "empty");
   WindowHarness h;
-  h.shell.QueueFolder(Folder(temp.path() / "export"));
-  h.button("CmdAddFolder")->click();
+  h.Choose(Folder(temp.path() / "export"));
   const quillfen::QueueListRef firstQueue = h.window->queue();
   QVERIFY(firstQueue);
 
   // Cancelled: queue, count, label and the convert button stay; no message.
-  h.button("CmdAddFolder")->click();
+  h.button("chooseSourceButton")->click();
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   QCOMPARE(h.window->queue(), firstQueue);
   QCOMPARE(h.window->queuedCount(), 3);
-  const QString counted = h.text("lblCount1");
+  const QString counted = h.text("countLabel");
   QVERIFY2(counted.startsWith("3 Files(s) Queued For Conversion"), qPrintable(counted));
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
 
   // An empty folder: the count 0 is reported and shown (the walk never
   // counted a file to show), and convert is disabled.
-  h.shell.QueueFolder(Folder(temp.path() / "empty"));
-  h.button("CmdAddFolder")->click();
+  h.Choose(Folder(temp.path() / "empty"));
   QCOMPARE(h.lastBox().text, QStringLiteral("0 Files(s) Queued For Conversion."));
   QCOMPARE(h.window->queuedCount(), 0);
   QVERIFY(h.window->queue() != firstQueue);
-  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(!h.button("convertButton")->isEnabled());
   QVERIFY(h.countLineShows("0 Files(s) Queued For Conversion", Folder(temp.path() / "empty")));
 
   // Files that are none of them messages queue nothing to convert.
   WriteFile(temp.path() / "other" / "readme.txt", "text\n");
   WriteFile(temp.path() / "other" / "note.msg", "not an .eml\n");
-  h.shell.QueueFolder(Folder(temp.path() / "other"));
-  h.button("CmdAddFolder")->click();
+  h.Choose(Folder(temp.path() / "other"));
   QVERIFY2(h.lastBox().text.startsWith("0 Files(s) Queued For Conversion.\n\n2 other files are "
                                        "skipped"),
            qPrintable(h.lastBox().text));
-  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(!h.button("convertButton")->isEnabled());
 }
 
 void WindowScanTest::rootFolderKeepsOneSeparator() {
@@ -130,8 +126,7 @@ void WindowScanTest::rootFolderKeepsOneSeparator() {
   tree.AddSubFolder("/", "Inbox");
   tree.AddFile("/Inbox/", "b.eml");
   WindowHarness h(tree.Factory());
-  h.shell.QueueFolder("/");
-  h.button("CmdAddFolder")->click();
+  h.Choose("/");
 
   QCOMPARE(h.window->sourceFolder(), QStringLiteral("/"));
   QVERIFY(!tree.asked().empty());
@@ -151,8 +146,7 @@ void WindowScanTest::walkFailureKeepsWhatWasQueued() {
   tree.FailListing("/broken/", "Input/output error");
   WindowHarness h(tree.Factory());
 
-  h.shell.QueueFolder("/export");
-  h.button("CmdAddFolder")->click();
+  h.Choose("/export");
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   const quillfen::MessageBoxRequest& box = h.lastBox();
   QCOMPARE(box.icon, QMessageBox::Warning);
@@ -162,31 +156,52 @@ void WindowScanTest::walkFailureKeepsWhatWasQueued() {
   QVERIFY2(box.text.endsWith("2 Files(s) Queued For Conversion."), qPrintable(box.text));
   QCOMPARE(h.window->queuedCount(), 2);
   QCOMPARE(QueueOf(*h.window), QStringList({"/export/a.eml", "/export/b.eml"}));
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
   QVERIFY(!h.window->busy());
 
   // Failing before anything is queued leaves nothing to convert, and the
   // window still works for the next scan.
-  h.shell.QueueFolder("/broken");
-  h.button("CmdAddFolder")->click();
+  h.Choose("/broken");
   QVERIFY(h.lastBox().text.contains("Input/output error"));
   QCOMPARE(h.window->queuedCount(), 0);
-  QVERIFY(!h.button("CmdConvert2PDF")->isEnabled());
-  QCOMPARE(h.text("lblCount1"), QStringLiteral("0 Files(s) Queued For Conversion from /broken/"));
-  h.shell.QueueFolder("/export/Locked");
+  QVERIFY(!h.button("convertButton")->isEnabled());
+  QCOMPARE(h.text("countLabel"), QStringLiteral("0 Files(s) Queued For Conversion from /broken/"));
   tree.FailListing("/export/Locked/", "");
-  h.button("CmdAddFolder")->click();
+  h.Choose("/export/Locked");
   QCOMPARE(h.lastBox().text, QStringLiteral("1 Files(s) Queued For Conversion."));
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
+}
+
+// A damaged archive takes the place of what was queued, with a warning
+// that gives the reason; a path that is not there is said to be missing.
+void WindowScanTest::unreadableSourcesQueueNothing() {
+  TempDir temp;
+  WriteExport(temp.path() / "export");
+  const QString damaged = QString::fromStdString((temp.path() / "damaged.tar.gz").string());
+  WriteFile(temp.path() / "damaged.tar.gz", "\x1f\x8b not really gzip");
+  WindowHarness h;
+  h.window->OpenSource(Folder(temp.path() / "export"));
+  QVERIFY(h.button("convertButton")->isEnabled());
+
+  h.window->OpenSource(damaged);
+  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
+  QVERIFY2(h.lastBox().text.startsWith("The archive " + damaged + " could not be read: ") &&
+               h.lastBox().text.endsWith("\n\n0 Files(s) Queued For Conversion."),
+           qPrintable(h.lastBox().text));
+  QVERIFY(h.countLineShows("0 Files(s) Queued For Conversion", damaged));
+  QVERIFY(!h.button("convertButton")->isEnabled());
+
+  const QString missing = QString::fromStdString((temp.path() / "Missing.tgz").string());
+  h.window->OpenSource(missing);
+  QCOMPARE(h.lastBox().text, missing + " does not exist, so there is nothing to convert.");
 }
 
 void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
   TempDir temp;
   WriteExport(temp.path() / "export");
   WindowHarness h;
-  h.shell.QueueFolder(Folder(temp.path() / "export"));
-  h.button("CmdAddFolder")->click();  // enables convert
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  h.Choose(Folder(temp.path() / "export"));  // enables convert
+  QVERIFY(h.button("convertButton")->isEnabled());
 
   // Clicks that arrive while the scan yields must not start a second scan or
   // a run; the busy cursor shows meanwhile.
@@ -197,21 +212,21 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
     sawBusy = h.window->busy();
     // The commands look as they behave: disabled.
     sawCommandEnabled =
-        h.button("CmdAddFolder")->isEnabled() || h.button("CmdConvert2PDF")->isEnabled();
+        h.button("chooseSourceButton")->isEnabled() || h.button("convertButton")->isEnabled();
     sawWaitCursor = QApplication::overrideCursor() != nullptr &&
                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-    h.button("CmdAddFolder")->click();
-    h.button("CmdConvert2PDF")->click();
+    h.button("chooseSourceButton")->click();
+    h.button("convertButton")->click();
   });
   h.shell.QueueFolder(Folder(temp.path() / "export"));
   h.shell.QueueFolder(Folder(temp.path() / "export"));  // would feed a second scan
-  h.button("CmdAddFolder")->click();
+  h.button("chooseSourceButton")->click();
 
   QVERIFY(sawBusy);
   QVERIFY(sawWaitCursor);
   QVERIFY(!sawCommandEnabled);
-  QVERIFY(h.button("CmdAddFolder")->isEnabled());
-  QVERIFY(h.button("CmdConvert2PDF")->isEnabled());
+  QVERIFY(h.button("chooseSourceButton")->isEnabled());
+  QVERIFY(h.button("convertButton")->isEnabled());
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 2);
   for (const auto& request : h.shell.folderRequests())
@@ -220,7 +235,7 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
   QVERIFY(!h.window->busy());
   QVERIFY(QApplication::overrideCursor() == nullptr);
   // Once the scan is over, the commands work again.
-  h.button("CmdAddFolder")->click();
+  h.button("chooseSourceButton")->click();
   QCOMPARE(h.shell.folderRequests().size(), 3);
 }
 

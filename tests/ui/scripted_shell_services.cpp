@@ -1,4 +1,4 @@
-#include "ui/scripted_shell_services.h"
+#include "scripted_shell_services.h"
 
 namespace quillfen {
 

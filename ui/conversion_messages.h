@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include "conversion/conversion.h"
+#include "ui/shell_services.h"
+
+namespace quillfen {
+
+// The warning that a conversion which was refused or broke off ends with:
+// what went wrong and what it means for the user. Empty for the endings
+// that say nothing more (nothing to do, cancelled, stopped) and for a
+// finished conversion, which FinishedMessage words.
+QString EndingWarning(const ConversionReport& report);
+
+// The message a finished conversion ends with.
+struct FinishedMessage {
+  MessageBoxRequest request;
+  // The folder below the destination that holds the mailboxes; empty when
+  // no such folder exists. The request then offers no Show Folder button.
+  QString mailboxesFolder;
+};
+
+// Says that the messages were converted, or how many failed (each failure,
+// shortened and renamed mailbox on a line of the details), what was
+// skipped, and where the mailboxes are.
+FinishedMessage FinishedMessageFor(const ConversionReport& report);
+
+}  // namespace quillfen

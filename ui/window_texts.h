@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+namespace quillfen {
+
+// The title of every message box, and the name at the top of the window.
+inline const QString kAppTitle = QStringLiteral("Quillfen");
+// The first step's command, and the title of the chooser it opens.
+inline const QString kChooseSourceTitle = QStringLiteral("Choose Zimbra Mail Folder...");
+// What the status and progress lines read before a conversion reports.
+inline const QString kStatusAtRest = QStringLiteral("Converting Messages...");
+inline const QString kProgressAtRest = QStringLiteral("Message 0 (of 0)");
+
+// Paths and texts cross to and from the core as UTF-8, which the core's
+// file calls expect on every platform (the platform's own file-name
+// encoding would be an ANSI code page on Windows).
+inline QString FromCore(const std::string& text) {
+  return QString::fromStdString(text);
+}
+inline std::string ToCore(const QString& text) {
+  return text.toStdString();
+}
+
+// "N Files(s) Queued For Conversion": the running count and the count
+// after a scan.
+QString CountCaption(std::int32_t files);
+
+// Why the other files of a source are not converted, once counted.
+QString SkippedSentence(std::int32_t skipped);
+
+}  // namespace quillfen
