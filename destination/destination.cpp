@@ -50,7 +50,7 @@ bool Destination::Take(const std::string& mailboxPath, const ContentHash& hash) 
 }
 
 void Destination::SaveLearned() {
-  index_.Append(pending_.Take(), false);
+  index_.Append(pending_, false);
 }
 
 void Destination::RememberName(const std::string& wanted, const std::string& chosen) {
@@ -63,7 +63,7 @@ void Destination::RememberName(const std::string& wanted, const std::string& cho
 void Destination::Begin() {
   if (writing_) throw std::logic_error("the writing has begun already");
   pending_.Begin();
-  index_.Append(pending_.Take(), true);
+  index_.Append(pending_, true);
   writing_ = true;
 }
 
@@ -80,11 +80,14 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
   return pool_.Open(state, [this](MailboxState& opening, std::int64_t length) {
     // Before the first record of this conversion, the index says where
     // the mailbox was: a conversion killed later cuts back to its last
-    // mark, never into what was there before.
+    // mark, never into what was there before. When the index cannot be
+    // written, only this message fails: the lines wait for the next write,
+    // among them the records of the mailbox written before this one, which
+    // the index must not miss once it knows that mailbox's new length.
     ledger_.Declare(opening);
     pending_.Open(opening.id, length);
     try {
-      index_.Append(pending_.Take(), false);
+      index_.Append(pending_, false);
     } catch (const DestinationError& error) {
       throw MessageFailure(error.what());
     }
@@ -96,7 +99,7 @@ void Destination::WriteMark() {
   // what they could not write is failed before the index counts it.
   pool_.FlushAll();
   sinceMark_ = 0;
-  index_.Append(pending_.Take(), true);
+  index_.Append(pending_, true);
 }
 
 void Destination::Settled() {
@@ -111,7 +114,7 @@ std::vector<std::pair<std::string, std::string>> Destination::Finish() {
   pool_.CloseAll();
   WriteMark();
   pending_.End();
-  index_.Append(pending_.Take(), true);
+  index_.Append(pending_, true);
   writing_ = false;
   return pool_.TakeCloseFailures();
 }
@@ -129,7 +132,7 @@ std::vector<std::pair<std::string, std::string>> Destination::Abandon() {
   if (failures.empty()) {
     lines.End();
     try {
-      index_.Append(lines.Take(), true);
+      index_.Append(lines, true);
     } catch (const DestinationError&) {
       // The mailboxes are as they were; an index that could not say so is
       // read back next time, as they disagree.

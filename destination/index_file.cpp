@@ -70,7 +70,8 @@ IndexContents IndexFile::Read() {
   return replay.Take();
 }
 
-void IndexFile::Append(const std::string& text, bool flush) {
+void IndexFile::Append(IndexLines& lines, bool flush) {
+  const std::string& text = lines.text();
   if (text.empty() && !flush) return;
   std::string out;
   if (!hasFirstLine_) {
@@ -96,6 +97,7 @@ void IndexFile::Append(const std::string& text, bool flush) {
     // A new index's name must survive a power cut too.
     if (created) (void)os::FlushFolder(folder_);
   }
+  lines.Clear();
 }
 
 }  // namespace quillfen

@@ -23,10 +23,12 @@ class IndexFile {
   // whose first write was cut short, or that is not ours says nothing, and
   // is begun afresh by the first Append. Throws DestinationError.
   IndexContents Read();
-  // Appends text (whole lines), and waits until it is on the disk when
-  // flush is set. Throws DestinationError, and the index then ends where it
-  // ended before, as far as the system lets it.
-  void Append(const std::string& text, bool flush);
+  // Appends the lines, and waits until they are on the disk when flush is
+  // set; they are then cleared. Throws DestinationError: the index then
+  // ends where it ended before, as far as the system lets it, and the lines
+  // are kept for the next write, so that none is lost when the run goes
+  // on.
+  void Append(IndexLines& lines, bool flush);
 
  private:
   std::string folder_;  // the hidden folder, for the reasons given

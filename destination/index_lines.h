@@ -46,8 +46,7 @@ class IndexLines {
   void Begin();
   void End();
 
-  // The lines gathered so far, which are then forgotten.
-  std::string Take() { return std::exchange(text_, {}); }
+  const std::string& text() const { return text_; }
   void Clear() { text_.clear(); }
 
  private:
