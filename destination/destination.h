@@ -1,35 +1,21 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "destination/destination_errors.h"
+#include "destination/destination_lock.h"
+#include "destination/index_file.h"
+#include "destination/index_lines.h"
 #include "destination/mailbox_file.h"
+#include "destination/mailbox_ledger.h"
+#include "destination/mailbox_pool.h"
 #include "mbox/content_hash.h"
-#include "os/file.h"
 
 namespace quillfen {
-
-// Another conversion is writing into the destination right now.
-class DestinationBusy : public std::runtime_error {
- public:
-  explicit DestinationBusy(const std::string& destination)
-      : std::runtime_error("another conversion is writing into " + destination) {}
-};
-
-// The destination cannot be used: its folder, or the small hidden folder
-// that holds the lock and the index, cannot be made, read or written, or a
-// mailbox cannot be cut back or read. what() names the path and the
-// system's reason. Thrown while a conversion runs, it ends that conversion:
-// what the destination holds could no longer be told truthfully.
-class DestinationError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // A destination folder, held by one conversion at a time, that knows every
 // message it holds. For each mailbox below it, an index in the hidden folder
@@ -48,6 +34,12 @@ class DestinationError : public std::runtime_error {
 // it reached its mailbox, and is written (and flushed to disk) once every few
 // hundred messages, so durability costs a few flushes per thousand messages
 // rather than one per mailbox.
+//
+// Its parts, each in its own file: DestinationLock (the lock and the hidden
+// folder), IndexFile and IndexLines (the index on disk and its lines),
+// MailboxLedger (what each mailbox holds, and settling it when the index
+// and the mailbox disagree) and MailboxPool (the mailboxes open for
+// writing). This class ties them to a conversion's steps.
 class Destination {
  public:
   // Creates root (ending with the separator) when missing, takes its lock
@@ -109,50 +101,26 @@ class Destination {
   std::vector<std::pair<std::string, std::string>> Abandon();
 
   // The records written since Begin that reached their mailboxes.
-  std::int32_t RecordsAdded() const { return recordsAdded_; }
+  std::int32_t RecordsAdded() const { return pool_.recordsAdded(); }
   // The mailboxes that received a record since Begin, in the order they
   // were first opened.
   std::vector<std::string> MailboxesWritten() const;
 
  private:
-  struct MailboxState;
-
-  void ReadIndex();
-  void CutBackInterrupted();
-  void Learn(MailboxState& state);
-  MailboxState& StateFor(const std::string& mailboxPath);
-  void Declare(MailboxState& state);
-  enum class Verdict { Empty, Trusted, ReadBack };
-  Verdict Judge(const MailboxState& state, const os::PathFacts* facts) const;
-  void Collect(MailboxState& state);
-  void CloseLeastRecentlyUsed();
-  void CloseMailbox(MailboxState& state);
   void WriteMark();
-  void AppendToIndex(const std::string& text, bool flush);
 
+  // Destroyed in reverse: the mailboxes are closed, then the index, then
+  // the lock is given up.
   std::string root_;
-  std::string folder_;
-  os::File lock_;
-  os::File index_;
-  std::int64_t indexGoodLength_ = 0;
-  bool indexHasHeader_ = false;
-
-  std::unordered_map<std::string, int> idByRelative_;
+  DestinationLock lock_;
+  IndexFile index_;
+  // What the index is to learn when it is next written.
+  IndexLines pending_;
+  MailboxLedger ledger_;
+  MailboxPool pool_;
   std::unordered_map<std::string, std::string> names_;
-  std::unordered_map<int, std::unique_ptr<MailboxState>> states_;
-  int nextId_ = 1;
-  std::string pending_;
-
   bool writing_ = false;
-  std::vector<MailboxState*> opened_;  // since Begin, in first-opened order
-  MailboxState* active_ = nullptr;
-  std::size_t openFiles_ = 0;
-  std::size_t openLimit_;
-  std::uint64_t useClock_ = 0;
   std::int32_t sinceMark_ = 0;
-  std::int32_t recordsAdded_ = 0;
-  std::vector<std::pair<std::string, std::string>> closeFailures_;
-  std::vector<std::pair<std::string, std::string>> lateFailures_;
 };
 
 }  // namespace quillfen

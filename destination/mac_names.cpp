@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "destination/destination.h"
+#include "destination/destination_lock.h"
 #include "destination/mirror_paths.h"
 #include "os/folders.h"
 #include "os/paths.h"
@@ -24,8 +25,8 @@ std::string ValidName(const std::string& name) {
   return valid ? std::string(valid.get()) : std::string("_");
 }
 
-}  // namespace
-
+// A name as a Mac's file system compares it: valid UTF-8, decomposed and
+// case folded.
 std::string FoldedName(const std::string& name) {
   const std::string valid = ValidName(name);
   const GText decomposed(g_utf8_normalize(valid.c_str(), -1, G_NORMALIZE_NFD));
@@ -35,6 +36,8 @@ std::string FoldedName(const std::string& name) {
   const GText again(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFD));
   return again ? std::string(again.get()) : std::string(folded.get());
 }
+
+}  // namespace
 
 MacSafeNames::MacSafeNames(Destination& destination, char separator)
     : destination_(destination), separator_(separator) {
@@ -51,7 +54,7 @@ MacSafeNames::Space& MacSafeNames::SpaceOf(const std::string& chosenParent) {
   // The folder's own mailbox and, at the top, the destination's hidden
   // folder are never a subfolder's name.
   if (chosenParent.empty()) {
-    reserve(".quillfen", "\n");
+    reserve(kHiddenFolder, "\n");
   } else {
     const std::string mailbox =
         ExtractFileName(MboxFileFor(destination_.root() + chosenParent,

@@ -45,8 +45,4 @@ class MacSafeNames {
   std::map<std::string, std::string> renamed_;
 };
 
-// A name as a Mac's file system compares it: valid UTF-8, decomposed and
-// case folded.
-std::string FoldedName(const std::string& name);
-
 }  // namespace quillfen

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mbox/content_hash.h"
 #include "mbox/envelope_line.h"
 #include "mbox/mailbox_records.h"
 #include "mbox/mbox_quoting.h"
+#include "os/fault_injection.h"
 #include "os/paths.h"
 #include "tests/support/temp_dir.h"
 
@@ -74,9 +78,8 @@ TEST(Destination, ReadingBackGivesTheWritersHashes) {
   }
 }
 
-// The index is a cache: a killed writer's unmarked tail is cut back, a
-// mailbox the index disagrees with is read back and never cut, and a lost
-// index is rebuilt from the mailboxes.
+// The index is a cache: a killed writer's unmarked tail is cut back, and a
+// mailbox the index disagrees with is read back and never cut.
 TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
   test::TempDir dir;
   const std::string root = dir.str() + "out";
@@ -124,14 +127,9 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
     destination.SaveLearned();
   }
   EXPECT_EQ(test::ReadFile(mailbox), finished + own);
-  // Without its index, the destination reads its mailboxes back.
-  test::WriteFile(dir.path() / "out" / ".quillfen" / "index", "damaged\n");
   {
-    Destination destination(root);
-    EXPECT_TRUE(destination.NeedsReadingBack(mailbox));
-    for (const std::string& message : {kTexts[0], kTexts[1]})
-      EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(message)))) << message;
     // A mailbox this conversion creates, killed before any mark knew of it.
+    Destination destination(root);
     destination.Begin();
     Write(destination, fresh, kTexts[3]);
     destination.Mailbox(fresh).Flush();
@@ -139,6 +137,207 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
   Destination destination(root);
   EXPECT_FALSE(destination.HoldsAny(fresh));
   EXPECT_EQ(test::ReadFile(fresh), "");
+}
+
+// The faults of the index. Every case ends by opening the destination and
+// asking for every record: each one in a mailbox is found once, and none
+// that is not there.
+
+// Distinct texts whose records never hold one another.
+std::string Text(int n) {
+  return "Subject: " + std::to_string(n) + "\r\n\r\nbody " + std::to_string(n) + "\r\n";
+}
+constexpr int kTextCount = 5;
+
+int RecordsInFile(const std::string& path, const std::string& text) {
+  const std::string bytes = test::ReadFile(path);
+  const std::string record = Record(text);
+  int count = 0;
+  for (std::size_t at = bytes.find(record); at != std::string::npos;
+       at = bytes.find(record, at + 1))
+    ++count;
+  return count;
+}
+
+void ExpectFindsWhatIsInTheFiles(Destination& destination,
+                                 const std::vector<std::string>& mailboxes) {
+  for (const std::string& mailbox : mailboxes) {
+    destination.Learn(mailbox);
+    for (int n = 0; n < kTextCount; ++n) {
+      int taken = 0;
+      while (taken < 3 && destination.Take(mailbox, HashOfText(Text(n)))) ++taken;
+      EXPECT_EQ(taken, RecordsInFile(mailbox, Text(n))) << mailbox << ", text " << n;
+    }
+  }
+}
+
+// What the destination then learns is written whole: the index is trusted
+// again, after whatever damage it had.
+void ExpectTheIndexRepaired(const std::string& root, const std::vector<std::string>& mailboxes) {
+  {
+    Destination destination(root);
+    ExpectFindsWhatIsInTheFiles(destination, mailboxes);
+    destination.SaveLearned();
+  }
+  Destination destination(root);
+  for (const std::string& mailbox : mailboxes)
+    EXPECT_FALSE(destination.NeedsReadingBack(mailbox)) << mailbox;
+  ExpectFindsWhatIsInTheFiles(destination, mailboxes);
+}
+
+struct TwoMailboxes {
+  test::TempDir dir;
+  std::string root = dir.str() + "out";
+  std::string inbox = root + PathStyle::Native().separator + "Inbox.mbox";
+  std::string sent = root + PathStyle::Native().separator + "Sent.mbox";
+
+  // A conversion that writes Text(first) to Inbox and Text(first + 1) to
+  // Sent, and finishes.
+  void Convert(int first) {
+    Destination destination(root);
+    destination.Begin();
+    Write(destination, inbox, Text(first));
+    Write(destination, sent, Text(first + 1));
+    ASSERT_TRUE(destination.Finish().empty());
+  }
+};
+
+// The index cannot be written (the disk is full) at each step that writes
+// it. The step fails with the reason, and the index still tells only the
+// truth: what it says is on the disk. A mailbox's first line failing fails
+// that message only, and the lines of the other mailboxes go out with the
+// next write.
+TEST(Destination, AnIndexThatCannotBeWrittenTellsOnlyTheTruth) {
+  enum class Step { Begin, FirstLine, Mark, Finish };
+  for (const Step failing : {Step::Begin, Step::FirstLine, Step::Mark, Step::Finish}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    TwoMailboxes out;
+    out.Convert(0);
+    const std::string reason =
+        "cannot write the index in " + out.root + PathStyle::Native().separator + ".quillfen: ";
+    // Runs a step; the failing one with room for a few bytes of the index,
+    // so that a torn line is left unless it is cut back.
+    const auto step = [&](Step now, const std::function<void()>& run) {
+      if (now != failing) {
+        run();
+        return true;
+      }
+      const os::ScopedFaults full({.pathPart = "index", .bytesBeforeFullDisk = 2});
+      try {
+        run();
+        ADD_FAILURE() << "the index was written";
+      } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()).rfind(reason, 0), 0u) << error.what();
+      }
+      return false;
+    };
+    [&] {
+      Destination destination(out.root);
+      if (!step(Step::Begin, [&] { destination.Begin(); })) return;
+      Write(destination, out.inbox, Text(2));
+      if (!step(Step::FirstLine, [&] { (void)destination.Mailbox(out.sent); }))
+        (void)destination.Mailbox(out.sent);
+      Write(destination, out.sent, Text(3));
+      for (int i = 1; i < 512; ++i) destination.Settled();
+      if (!step(Step::Mark, [&] { destination.Settled(); })) return;
+      Write(destination, out.inbox, Text(4));
+      (void)step(Step::Finish, [&] { (void)destination.Finish(); });
+    }();
+    ExpectTheIndexRepaired(out.root, {out.inbox, out.sent});
+  }
+}
+
+// A power cut after a mark: the index lists records that never reached the
+// mailbox, which is shorter than the index says. Everything the cut run
+// wrote goes (what is left of it may be torn), never what was there before
+// it, and the mailbox is read back.
+TEST(Destination, APowerCutTakesBackTheCutRunOnly) {
+  const std::int64_t before = static_cast<std::int64_t>(Record(Text(0)).size());
+  const std::int64_t marked = before + static_cast<std::int64_t>(Record(Text(1)).size() * 2);
+  for (const std::int64_t length : {marked - 10, before + 3, before, before - 5, std::int64_t{0}}) {
+    SCOPED_TRACE(length);
+    TwoMailboxes out;
+    {
+      Destination destination(out.root);
+      destination.Begin();
+      Write(destination, out.inbox, Text(0));
+      ASSERT_TRUE(destination.Finish().empty());
+    }
+    {
+      Destination destination(out.root);
+      destination.Begin();
+      Write(destination, out.inbox, Text(1));
+      Write(destination, out.inbox, Text(2));
+      for (int i = 0; i < 512; ++i) destination.Settled();
+      Write(destination, out.inbox, Text(3));
+      destination.Mailbox(out.inbox).Flush();
+    }
+    const std::string written = test::ReadFile(out.inbox);
+    ASSERT_GT(static_cast<std::int64_t>(written.size()), marked);
+    {
+      os::File file;
+      ASSERT_TRUE(file.OpenForAppending(out.inbox).ok());
+      ASSERT_TRUE(file.CutBack(length).ok());
+    }
+    {
+      Destination destination(out.root);
+      EXPECT_EQ(destination.NeedsReadingBack(out.inbox), length > 0);
+    }
+    ExpectTheIndexRepaired(out.root, {out.inbox});
+    EXPECT_EQ(test::ReadFile(out.inbox),
+              written.substr(0, static_cast<std::size_t>(std::min(length, before))));
+  }
+}
+
+// A damaged index is taken as far as it is whole; the mailboxes it no
+// longer tells truly are read back. Nothing is lost that a run finished
+// writing, unless the damage hides that it finished: then only that run's
+// records are taken back, as after a kill.
+TEST(Destination, ADamagedIndexIsReadAsFarAsItIsWhole) {
+  struct Damage {
+    const char* what;
+    std::function<std::string(const std::string&)> apply;
+    bool keepsEverything;
+  };
+  const auto insertAfter = [](std::string_view line, std::string_view added, int which) {
+    return [=](const std::string& index) {
+      std::size_t at = 0;
+      for (int i = 0; i < which; ++i) at = index.find(line, at) + line.size();
+      return index.substr(0, at) + std::string(added) + index.substr(at);
+    };
+  };
+  const std::vector<Damage> damages = {
+      {"a first line of another version",
+       [](const std::string& index) { return "quillfen-index 2" + index.substr(16); }, true},
+      {"garbage between two runs", insertAfter("end\n", "\x01garbage\n", 1), true},
+      {"a mailbox nobody named", insertAfter("begin\n", "held 99 0\n", 2), true},
+      {"a number named twice",
+       [](const std::string& index) {
+         return index.substr(0, index.size() - 4) + "mailbox 1 4:Junk\nend\n";
+       },
+       true},
+      {"a last line cut short",
+       [](const std::string& index) { return index.substr(0, index.rfind("held") + 20); }, false},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    TwoMailboxes out;
+    out.Convert(0);
+    out.Convert(2);
+    const std::string index = out.root + PathStyle::Native().separator + ".quillfen" +
+                              PathStyle::Native().separator + "index";
+    test::WriteFile(index, damage.apply(test::ReadFile(index)));
+    const std::string inbox = test::ReadFile(out.inbox), sent = test::ReadFile(out.sent);
+    ExpectTheIndexRepaired(out.root, {out.inbox, out.sent});
+    if (damage.keepsEverything) {
+      EXPECT_EQ(test::ReadFile(out.inbox), inbox);
+      EXPECT_EQ(test::ReadFile(out.sent), sent);
+    } else {
+      // The second run's record in Sent was written after the last line
+      // that survived.
+      EXPECT_EQ(test::ReadFile(out.sent), Record(Text(1)));
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#include "destination/destination_lock.h"
+
+#include "destination/destination_errors.h"
+#include "os/folders.h"
+#include "os/paths.h"
+
+namespace quillfen {
+
+std::string InHiddenFolder(const char* name) {
+  return kHiddenFolder + std::string(1, PathStyle::Native().separator) + name;
+}
+
+DestinationLock::DestinationLock(const std::string& root) {
+  if (const os::Status made = os::CreateFolders(root); !made.ok())
+    throw DestinationError("cannot create the destination folder " + root + ": " + made.reason());
+  // The hidden folder is reached without following a link, as every path
+  // below the destination: a link planted there must not aim the lock and
+  // the index elsewhere.
+  if (const os::Status made = os::CreateFoldersBelow(root, kHiddenFolder); !made.ok())
+    throw DestinationError("cannot write into the destination folder " + root + ": " +
+                           ReasonBelow(root + kHiddenFolder, made));
+  const std::string lock = InHiddenFolder("lock");
+  if (const os::Status opened = file_.OpenForAppendingBelow(root, lock); !opened.ok())
+    throw DestinationError("cannot write into the destination folder " + root + ": " +
+                           ReasonBelow(root + lock, opened));
+  if (const os::Status locked = file_.LockExclusively(); !locked.ok()) {
+    (void)file_.Close();
+    if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root);
+    throw DestinationError("cannot lock the destination folder " + root + ": " + locked.reason());
+  }
+}
+
+}  // namespace quillfen

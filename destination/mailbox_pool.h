@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "destination/index_lines.h"
+#include "destination/mailbox_state.h"
+
+namespace quillfen {
+
+// The mailboxes this conversion writes to, as many of them open at once as
+// the limit on open files leaves room for: an archive's messages jump
+// between folders, and reopening a mailbox for every message would cost
+// more than the writing. The least recently used one is closed to make
+// room. The records each file wrote go into the index's pending lines as
+// they reach the disk.
+class MailboxPool {
+ public:
+  MailboxPool(const std::string& root, IndexLines& pending);
+
+  // The mailbox at mailboxPath when it is the one written to last and is
+  // still there, else nothing. A folder's messages come one after the
+  // other: the same mailbox is asked for again and again.
+  MailboxFile* Active(const std::string& mailboxPath);
+  // Makes the learned mailbox of state the active one, opening it when it
+  // is not open. Before its first record of this conversion, announce gets
+  // the length it begins at; what announce throws passes on, and the
+  // mailbox then stays closed. Throws MessageFailure.
+  MailboxFile& Open(MailboxState& state,
+                    const std::function<void(MailboxState&, std::int64_t)>& announce);
+
+  // Writes every open mailbox's batch.
+  void FlushAll();
+  // Closes every mailbox.
+  void CloseAll();
+  // Closes the mailbox of state as it is, its records no longer counted.
+  void Discard(MailboxState& state);
+  // Forgets every record counted since Begin.
+  void ForgetAdded();
+
+  // The mailboxes opened since Begin, in the order they were first opened.
+  const std::vector<MailboxState*>& opened() const { return opened_; }
+  // The records that reached their mailboxes.
+  std::int32_t recordsAdded() const { return recordsAdded_; }
+  // Mailboxes that failed to close, or vanished while open, with the
+  // reason, since the last call.
+  std::vector<std::pair<std::string, std::string>> TakeCloseFailures() {
+    return std::exchange(closeFailures_, {});
+  }
+  // Records whose batch could not be written, with the reason, since the
+  // last call.
+  std::vector<std::pair<std::string, std::string>> TakeLateFailures() {
+    return std::exchange(lateFailures_, {});
+  }
+
+ private:
+  void Collect(MailboxState& state);
+  void Close(MailboxState& state);
+  void CloseLeastRecentlyUsed();
+
+  std::string root_;
+  IndexLines& pending_;
+  std::vector<MailboxState*> opened_;
+  MailboxState* active_ = nullptr;
+  std::size_t openFiles_ = 0;
+  std::size_t openLimit_;
+  std::uint64_t useClock_ = 0;
+  std::int32_t recordsAdded_ = 0;
+  std::vector<std::pair<std::string, std::string>> closeFailures_;
+  std::vector<std::pair<std::string, std::string>> lateFailures_;
+};
+
+}  // namespace quillfen
