@@ -251,7 +251,7 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
       report_.ending = Ending::SourceBroken;
       report_.reason = error.reason();
       for (const auto& [mailbox, reason] : destination_->Abandon())
-        report_.reason += "; " + mailbox + ": " + reason;
+        report_.reason.append("; ").append(mailbox).append(": ").append(reason);
       return std::move(report_);
     } catch (const DestinationError&) {
       throw;

@@ -13,7 +13,7 @@ namespace {
 
 // Messages are read, quoted and written in pieces of this size; a message
 // up to this size is read with one read and written with one write.
-constexpr std::size_t kPieceSize = 1024 * 1024;
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 }  // namespace
 

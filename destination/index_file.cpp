@@ -10,7 +10,7 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::size_t kReadPiece = 1024 * 1024;
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
 
 }  // namespace
 

@@ -12,7 +12,7 @@ std::string Reason(const char* what, const os::Status& status) {
 
 // A batch is written when it reaches this size: large enough that the write
 // path's cost per call vanishes, small enough to stay in the cache.
-constexpr std::size_t kBatchSize = 1024 * 1024;
+constexpr std::size_t kBatchSize = std::size_t{1} << 20;
 
 }  // namespace
 

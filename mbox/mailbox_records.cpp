@@ -12,7 +12,7 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kFrom = "From ";
-constexpr std::size_t kPieceSize = 1024 * 1024;
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 // Splits the bytes of a mailbox into records and unquotes their lines, piece
 // by piece. The start of a line is held back, as counts, until it is known
@@ -108,8 +108,7 @@ class RecordSplitter {
 os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
                               std::int64_t length, std::vector<HeldRecord>& records) {
   os::File file;
-  if (const os::Status status = file.OpenForReadingBelow(root, relative); !status.ok())
-    return status;
+  if (os::Status status = file.OpenForReadingBelow(root, relative); !status.ok()) return status;
   const auto piece = std::make_unique_for_overwrite<char[]>(kPieceSize);
   RecordSplitter splitter(records);
   std::int64_t offset = 0;
@@ -117,7 +116,7 @@ os::Status ReadMailboxRecords(const std::string& root, const std::string& relati
     std::size_t got = 0;
     const auto wanted =
         static_cast<std::size_t>(std::min<std::int64_t>(length - offset, kPieceSize));
-    if (const os::Status status = file.Read(piece.get(), wanted, got); !status.ok()) return status;
+    if (os::Status status = file.Read(piece.get(), wanted, got); !status.ok()) return status;
     if (got == 0) break;
     splitter.Feed(piece.get(), got, offset);
     offset += static_cast<std::int64_t>(got);
