@@ -2,6 +2,7 @@
 // thread for reading ahead or decompressing, and a stop during the scan.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <stop_token>
@@ -71,6 +72,17 @@ TEST(ReadingFaults, StopDuringTheScanEndsItAtOnceWithNothingWritten) {
   EXPECT_FALSE(report.began);
   EXPECT_EQ(sink.scanned, 5);  // not one file more was queued
   EXPECT_FALSE(fs::exists(dir.path() / "destination"));
+}
+
+TEST(ReadingFaults, APipeNamedLikeAnArchiveIsRefusedWithoutWaitingForAWriter) {
+  TempDir dir;
+  const std::string pipe = dir.str() + "export.tgz";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+
+  const ConversionReport report = test::ConvertSource(pipe, dir.str() + "destination");
+
+  EXPECT_EQ(report.ending, Ending::SourceBroken);
+  EXPECT_EQ(report.reason, "not a regular file");
 }
 
 }  // namespace
