@@ -5,12 +5,12 @@
 //       Creates a tree of N empty files spread evenly over F folders (two
 //       levels deep, names shaped like a real export). DIR must not exist.
 //   bench_walk walk DIR [--runs R]
-//       Runs PathLogInit + LogPath in full-names mode R times and prints the
-//       files queued, the time of each walk, the heap held per queued file
-//       and the peak resident size.
-//   bench_walk keyed [--entries N]
-//       Fills a keyed list with N path-like values under walker-style keys,
-//       looks every one up by key, and prints times and bytes per entry.
+//       Walks the tree R times and prints the files queued, the time of each
+//       walk, the heap held per queued file and the peak resident size.
+//   bench_walk queue [--entries N]
+//       Fills the walker's queue with N path-like values, and a vector of
+//       strings with the same for comparison, reads each back in order, and
+//       prints times and bytes per entry.
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "source/keyed_list.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
+#include "source/path_queue.h"
 
 namespace {
 
@@ -69,12 +69,6 @@ long Option(int argc, char** argv, int first, const std::string& name, long fall
   return fallback;
 }
 
-std::string WalkerKey(long k) {
-  std::string key(1, 'K');
-  key += std::to_string(k);
-  return key;
-}
-
 std::string FileName(long id) {
   char name[64];
   std::snprintf(name, sizeof name, "%010ld-%ld.%06ld_2_.eml", id, 1382298000L + id % 997,
@@ -113,19 +107,17 @@ int Generate(const std::filesystem::path& root, long files, long folders) {
 
 int Walk(const std::string& root, long runs) {
   CountingObserver observer;
-  quillfen::pathLogger walker(&observer);
+  quillfen::FolderWalker walker(&observer);
   std::vector<double> seconds;
   std::size_t heldBytes = 0;
   std::int32_t count = 0;
   for (long run = 0; run < runs; ++run) {
     const std::size_t heapBefore = HeapInUse();
     const Clock::time_point start = Clock::now();
-    walker.PathLogInit();
-    walker.LogPath(root);
+    walker.Walk(root);
     seconds.push_back(SecondsSince(start));
-    count = walker.Count();
+    count = static_cast<std::int32_t>(walker.queue()->size());
     heldBytes = HeapInUse() - heapBefore;
-    walker.Terminate();
   }
   std::sort(seconds.begin(), seconds.end());
   std::printf("files queued      %d\n", count);
@@ -138,27 +130,32 @@ int Walk(const std::string& root, long runs) {
   return 0;
 }
 
-int Keyed(long entries) {
-  const std::string folder = "/home/someone/Exports/Zimbra Desktop/Mail/Folder 3/Sub 042/";
+// Fills a container with entries path-like values and reads them back in
+// order; prints the time of both and the heap it holds per entry.
+template <typename Queue>
+void MeasureQueue(const char* what, long entries) {
+  const std::string folder = "/home/someone/Exports/Mail/Folder 3/Sub 042/";
   const std::size_t heapBefore = HeapInUse();
   Clock::time_point start = Clock::now();
-  quillfen::KeyedList<std::string> list;
-  for (long k = 1; k <= entries; ++k) list.Add(WalkerKey(k), folder + FileName(k));
+  Queue queue;
+  for (long k = 1; k <= entries; ++k) queue.push_back(folder + FileName(k));
   const double addSeconds = SecondsSince(start);
   const std::size_t held = HeapInUse() - heapBefore;
 
   start = Clock::now();
-  std::size_t found = 0;
-  for (long k = 1; k <= entries; ++k) found += list.Item(WalkerKey(k)).size();
-  const double findSeconds = SecondsSince(start);
+  std::size_t read = 0;
+  for (const std::string& path : queue) read += path.size();
+  const double readSeconds = SecondsSince(start);
 
-  std::printf("entries           %d (value length %zu)\n", list.Count(), list.Item(1).size());
-  std::printf("add all           %.3f s\n", addSeconds);
-  std::printf("find all by key   %.3f s (%zu bytes read)\n", findSeconds, found);
-  if (held > 0)
-    std::printf("heap per entry    %.1f bytes, value text included\n",
-                static_cast<double>(held) / static_cast<double>(entries));
-  std::printf("peak RSS          %ld KiB\n", PeakRssKiB());
+  std::printf("%-12s add all %.3f s, read all %.3f s (%zu bytes), heap per entry %.1f bytes\n",
+              what, addSeconds, readSeconds, read,
+              static_cast<double>(held) / static_cast<double>(std::max(1L, entries)));
+}
+
+int Queue(long entries) {
+  std::printf("entries           %ld\n", entries);
+  MeasureQueue<quillfen::PathQueue>("PathQueue", entries);
+  MeasureQueue<std::vector<std::string>>("vector", entries);
   return 0;
 }
 
@@ -167,12 +164,12 @@ int Keyed(long entries) {
 int main(int argc, char** argv) {
   try {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "keyed") return Keyed(Option(argc, argv, 2, "--entries", 1000000));
+    if (mode == "queue") return Queue(Option(argc, argv, 2, "--entries", 1000000));
     if (argc < 3) {
       std::fprintf(stderr,
                    "usage: bench_walk generate DIR [--files N] [--folders F]\n"
                    "       bench_walk walk DIR [--runs R]\n"
-                   "       bench_walk keyed [--entries N]\n");
+                   "       bench_walk queue [--entries N]\n");
       return 2;
     }
     if (mode == "generate")

@@ -1,31 +1,19 @@
 #include "cli/convert_command.h"
 
-#include <filesystem>
 #include <stop_token>
-#include <system_error>
 
 #include "cli/terminal_host.h"
 #include "conversion/conversion.h"
 #include "conversion/report_text.h"
+#include "os/paths.h"
 
 namespace quillfen::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Relative paths are taken from the working folder. The mirror tree repeats
-// the source path below the destination, so "." and ".." are resolved by
-// spelling alone (links are kept as the user named them).
-std::string AbsolutePath(const std::string& given) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(fs::path(given), ec);
-  return (ec ? fs::path(given) : absolute).lexically_normal().string();
-}
-
 // The paths as the user reads them: without a trailing separator.
 std::string Shown(std::string path) {
-  while (path.size() > 1 && path.back() == fs::path::preferred_separator) path.pop_back();
+  while (path.size() > 1 && path.back() == PathStyle::Native().separator) path.pop_back();
   return path;
 }
 
@@ -94,6 +82,9 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
 
 int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
   ConversionRequest request;
+  // Relative paths are taken from the working folder. The mirror tree
+  // repeats the source path below the destination, so "." and ".." are
+  // resolved by spelling alone (links are kept as the user named them).
   request.source = AbsolutePath(options.source);
   request.destination = AbsolutePath(options.destination);
   const std::string source = Shown(request.source);

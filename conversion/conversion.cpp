@@ -11,7 +11,7 @@
 #include "os/folders.h"
 #include "os/paths.h"
 #include "source/file_system.h"
-#include "source/queue_messages.h"
+#include "source/message_name.h"
 
 namespace quillfen {
 namespace conversion_steps {
@@ -58,8 +58,8 @@ bool Conversion::OpenSource() {
     if (archive_ != nullptr) archive_->SetProgress(&archiveBridge_);
     if (archive_ == nullptr) {
       try {
-        ownArchive_ = std::make_unique<ArchiveConversion>(request_.source, &archiveBridge_,
-                                                          ArchiveReading::OnePass);
+        ownArchive_ = std::make_unique<ExportArchive>(request_.source, &archiveBridge_,
+                                                      ArchiveReading::OnePass);
       } catch (const ArchiveError& error) {
         report_.ending = Ending::SourceBroken;
         report_.reason = error.reason();
@@ -75,19 +75,16 @@ bool Conversion::OpenSource() {
   queue_ = request_.scanned;
   if (!queue_) {
     ScanCounter counter(sink_, stop_);
-    pathLogger walker(&counter);
+    FolderWalker walker(&counter);
     try {
-      walker.PathLogInit();
-      walker.fullFileNamesOnly(true);
-      walker.LogPath(AddTrailingSeparator(request_.source));
+      walker.Walk(request_.source);
     } catch (const FileSystemError& error) {
       return Refuse(Refusal::SourceUnreadable,
                     "cannot read folder " + error.folder() + ": " + error.reason());
     }
-    queue_ = walker.fullFileNames();
-    walker.Terminate();
+    queue_ = walker.queue();
   }
-  plan_.files = queue_->Count();
+  plan_.files = static_cast<std::int32_t>(queue_->size());
   for (const std::string& name : *queue_)
     if (IsMessageName(name)) ++plan_.messages;
   return true;
@@ -102,8 +99,7 @@ bool Conversion::TakeDestination() {
     return Refuse(Refusal::DestinationUnwritable, error.what());
   }
   converter_ = std::make_unique<MessageConverter>(
-      *destination_, readers_,
-      archive_ != nullptr ? archive_->FolderLookup() : CachedFolderLookup());
+      *destination_, archive_ != nullptr ? archive_->FolderLookup() : CachedFolderLookup());
   piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
   return true;
 }
@@ -153,7 +149,7 @@ void Conversion::ConvertFolder(bool secondCopy) {
 void Conversion::ConvertArchive(bool secondCopy) {
   archiveBridge_.Restart();
   archiveBridge_.messagesTotal = plan_.messagesKnown ? plan_.messages : 0;
-  archive_->Walk([&](ArchiveConversion::Message& message) {
+  archive_->Walk([&](ExportArchive::Message& message) {
     if (stop_.stop_requested()) throw Stopped{};
     archiveBridge_.MessageDone();
     if (!message.problem.empty()) {

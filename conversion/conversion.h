@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "source/keyed_list.h"
+#include "source/path_queue.h"
 
 namespace quillfen {
 
-class ArchiveConversion;
+class ExportArchive;
 
 // What to convert, and where to.
 struct ConversionRequest {
@@ -21,9 +21,9 @@ struct ConversionRequest {
   std::string destination;
   // A folder's queue when the front end scanned the folder already (else
   // the conversion scans it).
-  QueueListRef scanned;
+  PathQueueRef scanned;
   // An archive the front end has opened (and counted) already, else null.
-  ArchiveConversion* archive = nullptr;
+  ExportArchive* archive = nullptr;
 };
 
 // What the destination already holds of the source, told before anything

@@ -8,7 +8,7 @@
 #include "mbox/message_failure.h"
 #include "os/folders.h"
 #include "os/paths.h"
-#include "source/queue_messages.h"
+#include "source/message_name.h"
 
 // What the destination already holds of the source, before the user is
 // asked: the mailboxes the source's messages go to are learned (read back
@@ -125,7 +125,7 @@ void Conversion::PlanArchive() {
   std::string mirror;
   archiveBridge_.comparing = true;
   archiveBridge_.Restart();
-  archive_->Walk([&](ArchiveConversion::Message& message) {
+  archive_->Walk([&](ExportArchive::Message& message) {
     if (stop_.stop_requested()) throw Stopped{};
     seen.emplace_back();
     archiveBridge_.MessageDone();

@@ -15,10 +15,10 @@
 #include "conversion/conversion.h"
 #include "conversion/message_converter.h"
 #include "destination/destination.h"
-#include "source/archive_conversion.h"
+#include "source/export_archive.h"
+#include "source/folder_walker.h"
 #include "source/message_prefetch.h"
 #include "source/message_source.h"
-#include "source/path_logger.h"
 
 namespace quillfen::conversion_steps {
 
@@ -121,12 +121,11 @@ class Conversion {
   ConversionReport report_;
   ConversionPlan& plan_ = report_.plan;
 
-  QueueListRef queue_;
-  std::unique_ptr<ArchiveConversion> ownArchive_;
-  ArchiveConversion* archive_ = nullptr;
+  PathQueueRef queue_;
+  std::unique_ptr<ExportArchive> ownArchive_;
+  ExportArchive* archive_ = nullptr;
   ArchiveBridge archiveBridge_;
   std::unique_ptr<Destination> destination_;
-  ReaderState readers_;
   std::unique_ptr<MessageConverter> converter_;
   std::vector<bool> held_;
   std::unique_ptr<char[]> piece_;

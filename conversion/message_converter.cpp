@@ -17,11 +17,10 @@ constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
 }  // namespace
 
-MessageConverter::MessageConverter(Destination& destination, ReaderState& readers,
+MessageConverter::MessageConverter(Destination& destination,
                                    FolderExistsFunction sourceFolderExists, PathStyle style)
     : destination_(destination),
       names_(destination, style.separator),
-      readers_(readers),
       sourceFolderExists_(std::move(sourceFolderExists)),
       style_(style),
       piece_(new char[kPieceSize]) {}
@@ -92,17 +91,15 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
   std::string_view head;
   if (!source.Whole(head)) head = std::string_view(piece_.get(), FillHead(source, atEnd));
 
-  // The From line comes from the header block, read through the window's
-  // reader slot in the reader's call order: charset, date, sender.
-  if (!readers_.messageReader) readers_.messageReader = std::make_unique<MessageReader>();
+  // The From line comes from the header block: its date and sender. The
+  // text itself is never decoded: a record holds the message's exact bytes,
+  // whose own headers tell the importer their charset.
   if (const HeaderAnswers* known = source.KnownAnswers())
-    readers_.messageReader->OpenAnswers(*known);
+    reader_.OpenAnswers(*known);
   else
-    readers_.messageReader->OpenMessageBytes(head, source.FallbackTime());
-  readers_.charsetName = readers_.messageReader->MessageCharset();
-  const MessageDateTime date = readers_.messageReader->MessageDate();
-  const std::string sender = readers_.messageReader->SenderAddress();
-  readers_.messageReader.reset();
+    reader_.OpenMessageBytes(head, source.FallbackTime());
+  const MessageDateTime date = reader_.MessageDate();
+  const std::string sender = reader_.SenderAddress();
   const std::string fromLine = FormatFromLine(sender, date);
   // A line break inside the From line would split the record in two.
   if (fromLine.find_first_of("\r\n") != std::string::npos)

@@ -41,8 +41,8 @@ class MessageConverter {
 
   // sourceFolderExists tells whether a folder of the source exists (for the
   // batch folders "<name>!N" that join their sibling's mailbox).
-  MessageConverter(Destination& destination, ReaderState& readers,
-                   FolderExistsFunction sourceFolderExists, PathStyle style = PathStyle::Native());
+  MessageConverter(Destination& destination, FolderExistsFunction sourceFolderExists,
+                   PathStyle style = PathStyle::Native());
 
   // The mailbox sourceFile's message goes into, and in mirrorFolder the
   // folder that holds it. Throws MessageFailure when none can be derived.
@@ -65,7 +65,6 @@ class MessageConverter {
 
   Destination& destination_;
   MacSafeNames names_;
-  ReaderState& readers_;
   FolderExistsFunction sourceFolderExists_;
   PathStyle style_;
 
@@ -78,6 +77,7 @@ class MessageConverter {
   std::string out_;
   MboxQuoter quoter_;
   ContentHasher hasher_;
+  MessageReader reader_;
 };
 
 }  // namespace quillfen

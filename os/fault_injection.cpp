@@ -71,6 +71,12 @@ std::optional<Status> CutBackFault(const std::string& path) {
   return InputOutputError();
 }
 
+bool ThreadStartFault() {
+  if (!anyPlanted.load(std::memory_order_relaxed)) return false;
+  const std::lock_guard lock(plantedMutex);
+  return plan.failThreadStart;
+}
+
 Status FullDisk() {
   return Status(Failure::NoSpace, std::generic_category().message(ENOSPC));
 }

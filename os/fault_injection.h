@@ -19,6 +19,9 @@ struct Faults {
   bool failClose = false;
   // CutBack fails with an input/output error and leaves the file as it was.
   bool failCutBack = false;
+  // Starting a thread fails as if the system had none left to give, for
+  // every thread whatever pathPart says.
+  bool failThreadStart = false;
 };
 
 // Plants faults for the object's lifetime, for every thread. Only one may

@@ -131,4 +131,10 @@ class File {
   std::string path_;
 };
 
+// Opens the regular file at path for reading, as File::OpenForReading does,
+// and hands its descriptor over to a library that reads the file by itself
+// (zlib): a POSIX file descriptor, on Windows one of the C runtime's. The
+// caller closes it.
+Status OpenDescriptorForReading(const std::string& path, int& descriptor);
+
 }  // namespace quillfen::os

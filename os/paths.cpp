@@ -15,7 +15,19 @@ std::filesystem::path Utf8Path(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
 
+// The UTF-8 bytes of a std::filesystem path.
+std::string Utf8String(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 }  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(Utf8Path(path), ec);
+  return Utf8String((ec ? Utf8Path(path) : absolute).lexically_normal());
+}
 
 bool IsFolder(const std::string& path) noexcept {
   return os::IsFolder(path);

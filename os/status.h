@@ -34,4 +34,8 @@ class [[nodiscard]] Status {
   std::string reason_;
 };
 
+// The C library's reason text for the errno value error, such as "No such
+// file or directory", taken in a thread-safe way: strerror is not.
+std::string ErrnoReason(int error);
+
 }  // namespace quillfen::os

@@ -4,13 +4,24 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "os/file.h"
+#include "os/status.h"
+#include "os/thread.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define QUILLFEN_CLOSE _close
+#else
+#include <unistd.h>
+#define QUILLFEN_CLOSE close
+#endif
 
 namespace quillfen {
 
@@ -21,14 +32,16 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 // Blocks in use at once: one with the caller, the rest decompressed ahead.
 constexpr std::size_t kBlocks = 4;
 
-// zlib's messages begin with the file's path, which the caller names
-// already.
-std::string ZlibErrorText(gzFile_s* file, int code, const std::string& path) {
+// zlib's messages begin with its name for the file, which the caller names
+// already. This runs on the decompressing thread, so the system's reason
+// comes the thread-safe way.
+std::string ZlibErrorText(gzFile_s* file, int code, const std::string& zlibName) {
   if (code == Z_BUF_ERROR) return "the compressed data ends too early";
-  if (code == Z_ERRNO) return std::strerror(errno);
+  if (code == Z_ERRNO) return os::ErrnoReason(errno);
   int ignored = Z_OK;
   std::string text = gzerror(file, &ignored);
-  if (text.compare(0, path.size() + 2, path + ": ") == 0) text.erase(0, path.size() + 2);
+  if (text.compare(0, zlibName.size() + 2, zlibName + ": ") == 0)
+    text.erase(0, zlibName.size() + 2);
   return text.empty() ? "the compressed data is damaged" : text;
 }
 
@@ -51,20 +64,25 @@ struct GzipBlockReader::Shared {
   std::thread thread;
 };
 
-GzipBlockReader::GzipBlockReader(const std::string& path)
-    : path_(path), shared_(std::make_unique<Shared>()) {
+GzipBlockReader::GzipBlockReader(const std::string& path) : shared_(std::make_unique<Shared>()) {
   // The blocks come first: nothing after the file is opened may throw.
   for (std::size_t i = 0; i < kBlocks; ++i) {
     shared_->blocks.push_back(std::make_unique<Block>());
     shared_->spare.push_back(shared_->blocks.back().get());
   }
-  errno = 0;
-  file_ = gzopen(path.c_str(), "rb");
-  if (file_ == nullptr)
-    throw std::runtime_error(errno != 0 ? std::strerror(errno) : "cannot open the file");
+  int descriptor = -1;
+  if (const os::Status status = os::OpenDescriptorForReading(path, descriptor); !status.ok())
+    throw std::runtime_error(status.reason());
+  // zlib names a file it was handed "<fd:N>" in its messages.
+  zlibName_ = "<fd:" + std::to_string(descriptor) + ">";
+  file_ = gzdopen(descriptor, "rb");
+  if (file_ == nullptr) {
+    QUILLFEN_CLOSE(descriptor);
+    throw std::runtime_error("cannot open the file");
+  }
   gzbuffer(file_, kBlockSize);
   try {
-    shared_->thread = std::thread([this] { Produce(); });
+    shared_->thread = os::StartThread([this] { Produce(); });
   } catch (const std::system_error&) {
     // Without a second thread the caller decompresses each block itself.
   }
@@ -97,7 +115,7 @@ bool GzipBlockReader::Fill(Block& block) {
   gzerror(file_, &code);
   // At the end of the file, Z_BUF_ERROR means the gzip data stopped in the
   // middle of a member: the file was cut short.
-  if (got < 0 || code != Z_OK) view.error = ZlibErrorText(file_, code, path_);
+  if (got < 0 || code != Z_OK) view.error = ZlibErrorText(file_, code, zlibName_);
   return true;
 }
 

@@ -50,7 +50,7 @@ class GzipBlockReader {
   void Produce();
   bool Fill(Block& block);
 
-  std::string path_;
+  std::string zlibName_;  // how zlib's messages name the file
   gzFile_s* file_ = nullptr;
   std::unique_ptr<Shared> shared_;
   Block* current_ = nullptr;

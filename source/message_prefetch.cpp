@@ -8,7 +8,8 @@
 #include "mbox/envelope_line.h"
 #include "mbox/message_failure.h"
 #include "os/read_ahead.h"
-#include "source/queue_messages.h"
+#include "os/thread.h"
+#include "source/message_name.h"
 
 namespace quillfen {
 
@@ -51,11 +52,11 @@ constexpr std::int64_t kDiskReadForFiles = 4 * static_cast<std::int64_t>(kFilesB
 
 }  // namespace
 
-MessagePrefetch::MessagePrefetch(QueueListRef queue)
+MessagePrefetch::MessagePrefetch(PathQueueRef queue)
     : queue_(std::move(queue)),
       ready_(std::make_unique<Entry[]>(kMostMessagesAhead)),
       ring_(std::make_unique_for_overwrite<char[]>(kRingBytes)) {
-  thread_ = std::thread([this] {
+  thread_ = os::StartThread([this] {
     try {
       Run();
     } catch (...) {
@@ -181,7 +182,7 @@ void MessagePrefetch::Run() {
   MessageFolder folder;
   MessageReader reader;
   os::ReadAheadWindow window(kFilesHintedAhead, kFilesOpenElsewhere);
-  const QueueList& queue = QueueOrEmpty(queue_);
+  const PathQueue& queue = *queue_;
   // The next file to announce, and its position.
   auto hint = queue.begin();
   std::int32_t hintPosition = 1;

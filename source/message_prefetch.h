@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "source/keyed_list.h"
 #include "source/message_source.h"
+#include "source/path_queue.h"
 
 namespace quillfen {
 
@@ -26,8 +26,11 @@ namespace quillfen {
 class MessagePrefetch {
  public:
   // Starts reading the queued names that pass the message filter, in queue
-  // order. The queue must not change while the prefetch lives.
-  explicit MessagePrefetch(QueueListRef queue);
+  // order. The queue must not change while the prefetch lives. Throws
+  // std::system_error when no thread can be started and std::bad_alloc
+  // when the memory read ahead cannot be had: the caller then reads each
+  // message itself.
+  explicit MessagePrefetch(PathQueueRef queue);
   // Stops the reading thread.
   ~MessagePrefetch();
   MessagePrefetch(const MessagePrefetch&) = delete;
@@ -86,7 +89,7 @@ class MessagePrefetch {
   Entry& Front() { return ready_[readyFirst_]; }
   void PopFront();
 
-  QueueListRef queue_;
+  PathQueueRef queue_;
   std::mutex mutex_;
   std::condition_variable readerWake_;  // room for the reading thread
   std::condition_variable takerWake_;   // a message for the conversion

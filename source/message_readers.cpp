@@ -9,15 +9,11 @@
 
 #include "mbox/envelope_line.h"
 #include "mbox/message_failure.h"
-#include "os/file.h"
 #include "os/local_time.h"
 
 namespace quillfen {
 namespace {
 
-// The header block is read in pieces of this size until its end is found,
-// so a message costs one small read before its whole-file copy.
-constexpr std::size_t kHeaderChunk = 8192;
 // A file whose first empty line comes later than this is not a sensible
 // message; the answers are then taken from its first bytes only, so that a
 // huge file without an empty line is not read twice in full.
@@ -49,14 +45,12 @@ void EnsureGMime() {
 }
 
 // The end of the header block in text: the offset just past the first empty
-// line, searching from `from`; npos when there is none yet. An empty first
-// line means the message has no headers at all.
-std::size_t HeaderBlockEnd(std::string_view text, std::size_t from) {
-  if (from == 0) {
-    if (text.starts_with("\n")) return 1;
-    if (text.starts_with("\r\n")) return 2;
-  }
-  for (std::size_t at = text.find('\n', from); at != std::string_view::npos;
+// line; npos when there is none. An empty first line means the message has
+// no headers at all.
+std::size_t HeaderBlockEnd(std::string_view text) {
+  if (text.starts_with("\n")) return 1;
+  if (text.starts_with("\r\n")) return 2;
+  for (std::size_t at = text.find('\n'); at != std::string_view::npos;
        at = text.find('\n', at + 1)) {
     if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
     if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
@@ -279,36 +273,9 @@ struct MessageReader::Impl {
 MessageReader::MessageReader() : impl_(std::make_unique<Impl>()) {}
 MessageReader::~MessageReader() = default;
 
-bool MessageReader::OpenMessageFile(const std::string& path) {
-  *impl_ = Impl();
-  // Only regular files are messages; a pipe, socket or device (a link to
-  // /dev/zero never ends) is refused by the open.
-  os::File file;
-  std::int64_t modificationTime = 0;
-  if (!file.OpenForReading(path).ok() || !file.ModificationTime(modificationTime).ok())
-    return false;
-
-  std::string bytes;
-  std::size_t headerEnd = std::string::npos;
-  while (headerEnd == std::string::npos && bytes.size() < kHeaderLimit) {
-    const std::size_t before = bytes.size();
-    bytes.resize(before + kHeaderChunk);
-    std::size_t got = 0;
-    if (!file.Read(bytes.data() + before, kHeaderChunk, got).ok()) return false;
-    bytes.resize(before + got);
-    if (got == 0) break;
-    // An empty line may straddle two pieces, so the search steps back a little.
-    headerEnd = HeaderBlockEnd(bytes, before < 2 ? 0 : before - 2);
-  }
-  std::string_view block(bytes);
-  if (headerEnd != std::string::npos) block = block.substr(0, headerEnd);
-  impl_->Load(WithoutEnvelopeLine(block), static_cast<long long>(modificationTime));
-  return true;
-}
-
 bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackTime) {
   bytes = WithoutEnvelopeLine(bytes);
-  const std::size_t headerEnd = HeaderBlockEnd(bytes.substr(0, kHeaderLimit), 0);
+  const std::size_t headerEnd = HeaderBlockEnd(bytes.substr(0, kHeaderLimit));
   if (headerEnd != std::string_view::npos)
     bytes = bytes.substr(0, headerEnd);
   else

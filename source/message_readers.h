@@ -25,9 +25,6 @@ class MessageReader {
   MessageReader(const MessageReader&) = delete;
   MessageReader& operator=(const MessageReader&) = delete;
 
-  // Loads the header block of the file at path. Returns false when the file
-  // cannot be read; the answers then fall back to their defaults.
-  bool OpenMessageFile(const std::string& path);
   // Loads the header block from message bytes held in memory;
   // fallbackTime (seconds since the epoch) stands in for a missing date.
   bool OpenMessageBytes(std::string_view bytes, long long fallbackTime);
@@ -47,16 +44,6 @@ class MessageReader {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-};
-
-// The reader objects a front end keeps for its whole life and hands to every
-// run: the MessageReader slot (emptied after each message's three values are
-// read) and the character set name of the last message read. The text
-// itself is never decoded: a record holds the message's exact bytes, whose
-// own headers tell the importer their charset.
-struct ReaderState {
-  std::unique_ptr<MessageReader> messageReader;
-  std::string charsetName;
 };
 
 }  // namespace quillfen

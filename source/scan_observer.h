@@ -9,8 +9,8 @@ namespace quillfen {
 class ScanObserver {
  public:
   virtual ~ScanObserver() = default;
-  // In full-names mode, called right after the k-th file is queued with
-  // k followed by " Files(s) Queued For Conversion".
+  // Called right after the k-th file is queued, with k followed by
+  // " Files(s) Queued For Conversion".
   virtual void SetCountLabel(const std::string& text) = 0;
   // Lets the front end process pending events (repaint, input).
   virtual void Yield() = 0;

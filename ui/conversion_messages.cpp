@@ -6,9 +6,9 @@
 #include "destination/mirror_paths.h"
 #include "mbox/message_failure.h"
 #include "os/paths.h"
-#include "source/archive_conversion.h"
-#include "source/archive_entry_names.h"
-#include "source/queue_messages.h"
+#include "source/archive_names.h"
+#include "source/export_archive.h"
+#include "source/message_name.h"
 #include "ui/window_texts.h"
 
 namespace quillfen {

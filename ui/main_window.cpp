@@ -49,7 +49,7 @@ QString DroppedSource(const QMimeData* data) {
 
 }  // namespace
 
-MainWindow::MainWindow(ShellServices& shell, pathLogger::FileSystemFactory fileSystems,
+MainWindow::MainWindow(ShellServices& shell, FolderWalker::FileSystemFactory fileSystems,
                        QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

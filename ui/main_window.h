@@ -10,8 +10,8 @@
 #include <string>
 
 #include "conversion/conversion.h"
-#include "source/archive_conversion.h"
-#include "source/path_logger.h"
+#include "source/export_archive.h"
+#include "source/folder_walker.h"
 #include "source/scan_observer.h"
 #include "ui/shell_services.h"
 #include "ui/window_conversion.h"
@@ -45,7 +45,7 @@ class MainWindow : public QWidget, public ScanObserver {
   // shell provides the chooser, web pages and message boxes and must outlive
   // the window. fileSystems gives the walker its file-system service.
   explicit MainWindow(ShellServices& shell,
-                      pathLogger::FileSystemFactory fileSystems = MakeDefaultFileSystem,
+                      FolderWalker::FileSystemFactory fileSystems = MakeDefaultFileSystem,
                       QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -67,7 +67,7 @@ class MainWindow : public QWidget, public ScanObserver {
   // files of the source, which are skipped.
   std::int32_t queuedCount() const { return queuedCount_; }
   std::int32_t skippedCount() const { return skippedCount_; }
-  QueueListRef queue() const { return queue_; }
+  PathQueueRef queue() const { return queue_; }
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
   bool busy() const { return busy_; }
@@ -137,17 +137,17 @@ class MainWindow : public QWidget, public ScanObserver {
   void ShowSelectableInformation(const QString& text);
 
   ShellServices& shell_;
-  pathLogger::FileSystemFactory fileSystems_;
+  FolderWalker::FileSystemFactory fileSystems_;
   std::function<void()> endProgram_;
   WindowControls controls_;
 
   QString sourceFolder_;
-  std::unique_ptr<pathLogger> walker_;
+  std::unique_ptr<FolderWalker> walker_;
   std::int32_t queuedCount_ = 0;
   std::int32_t skippedCount_ = 0;
-  QueueListRef queue_;
+  PathQueueRef queue_;
   // The archive taken in last; while it is set, it is what Convert converts.
-  std::unique_ptr<ArchiveConversion> archive_;
+  std::unique_ptr<ExportArchive> archive_;
   // The conversion in progress, if any.
   std::unique_ptr<WindowConversion> conversion_;
 

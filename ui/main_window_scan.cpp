@@ -11,7 +11,7 @@
 #include <exception>
 
 #include "os/paths.h"
-#include "source/queue_messages.h"
+#include "source/message_name.h"
 #include "ui/main_window.h"
 #include "ui/window_texts.h"
 
@@ -124,16 +124,14 @@ void MainWindow::TakeInChosen(const QString& path) {
 void MainWindow::ScanFolder() {
   sourceFolder_ = FromCore(AddTrailingSeparator(ToCore(sourceFolder_)));
   const std::string folder = ToCore(sourceFolder_);
-  if (!walker_) walker_ = std::make_unique<pathLogger>(this, fileSystems_);
+  if (!walker_) walker_ = std::make_unique<FolderWalker>(this, fileSystems_);
   ShowBusyCursor();
   // Repaint once now that the chooser has closed.
   QCoreApplication::processEvents();
 
   QString failure;
   try {
-    walker_->PathLogInit();
-    walker_->fullFileNamesOnly(true);
-    walker_->LogPath(folder);
+    walker_->Walk(folder);
   } catch (const FileSystemError& error) {
     failure = QStringLiteral("The folder %1 could not be read: %2")
                   .arg(FromCore(error.folder()), FromCore(error.reason()));
@@ -144,13 +142,12 @@ void MainWindow::ScanFolder() {
 
   // After a failure the files queued before it stay queued, so the user can
   // still convert what was found.
-  queue_ = walker_->fullFileNames();
-  const QueueList& names = QueueOrEmpty(queue_);
+  queue_ = walker_->queue();
+  const PathQueue& names = *queue_;
   queuedCount_ =
       static_cast<std::int32_t>(std::count_if(names.begin(), names.end(), IsMessageName));
-  skippedCount_ = names.Count() - queuedCount_;
+  skippedCount_ = static_cast<std::int32_t>(names.size()) - queuedCount_;
   archive_.reset();
-  walker_->Terminate();
   ShowCountMessage(failure);
 }
 
@@ -168,7 +165,7 @@ void MainWindow::ScanArchive(const QString& path) {
   QString failure;
   try {
     ArchiveCounter counter(*this);
-    archive_ = std::make_unique<ArchiveConversion>(ToCore(path), &counter);
+    archive_ = std::make_unique<ExportArchive>(ToCore(path), &counter);
     archive_->SetProgress(nullptr);
     queuedCount_ = archive_->messages();
     skippedCount_ = archive_->entries() - queuedCount_;

@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "source/archive_conversion.h"
+#include "source/export_archive.h"
 
 namespace quillfen {
 

@@ -72,6 +72,15 @@ void Folder::Close() {
   path_.clear();
 }
 
+Status OpenDescriptorForReading(const std::string& path, int& descriptor) {
+  descriptor = -1;
+  if (const int error =
+          OpenRegular(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK, descriptor, nullptr);
+      error != 0)
+    return OpenFailure(error);
+  return Status();
+}
+
 Status File::OpenForReading(const std::string& path, PathFacts* facts) {
   if (isOpen()) (void)CloseNow();
   int fd = -1;

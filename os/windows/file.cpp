@@ -1,5 +1,7 @@
 #include "os/file.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -85,6 +87,22 @@ Status Folder::Open(const std::string& path) {
 void Folder::Close() {
   open_ = false;
   path_.clear();
+}
+
+Status OpenDescriptorForReading(const std::string& path, int& descriptor) {
+  descriptor = -1;
+  HANDLE handle;
+  DWORD error;
+  if (Status status = OpenRegular(path, GENERIC_READ, OPEN_EXISTING, handle, error, nullptr);
+      !status.ok())
+    return status;
+  // The C runtime's descriptor takes the handle over, and closes it.
+  descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (descriptor == -1) {
+    ::CloseHandle(handle);
+    return Status(Failure::Other, "too many open files");
+  }
+  return Status();
 }
 
 Status File::OpenForReading(const std::string& path, PathFacts* facts) {

@@ -17,7 +17,7 @@
 #include "conversion/conversion.h"
 #include "destination/mirror_paths.h"
 #include "os/paths.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
 #include "tests/robust/robust_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -289,13 +289,12 @@ TEST_F(BadInput, FileThatVanishesAfterTheWalkFailsByItself) {
   Write("Mail/A/3.eml", message);
   Write("Mail/B/4.eml", message);
 
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.LogPath(source.str());
+  FolderWalker walker;
+  walker.Walk(source.str());
   ConversionRequest request;
   request.source = source.str();
   request.destination = destination.str();
-  request.scanned = walker.fullFileNames();
+  request.scanned = walker.queue();
   fs::remove(source.path() / "Mail/A/2.eml");
   ConversionSink sink;
   const ConversionReport report = Convert(request, {}, sink);

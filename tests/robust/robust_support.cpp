@@ -12,7 +12,7 @@
 #include "destination/mirror_paths.h"
 #include "mbox/message_failure.h"
 #include "os/paths.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -143,15 +143,12 @@ bool IsWellFormedFromLine(const std::string& line) {
 }
 
 TreeConversion ConvertTree(const fs::path& source, const fs::path& destination) {
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.fullFileNamesOnly(true);
-  walker.LogPath(AddTrailingSeparator(source.string()));
+  FolderWalker walker;
+  walker.Walk(source.string());
   ConversionRequest request;
   request.source = source.string();
   request.destination = destination.string();
-  request.scanned = walker.fullFileNames();
-  walker.Terminate();
+  request.scanned = walker.queue();
   TreeConversion result;
   for (const std::string& name : *request.scanned) result.queue.push_back(name);
   ConversionSink sink;
@@ -160,13 +157,9 @@ TreeConversion ConvertTree(const fs::path& source, const fs::path& destination) 
 }
 
 std::vector<std::string> WalkQueue(const fs::path& source) {
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.LogPath(AddTrailingSeparator(source.string()));
-  std::vector<std::string> queue;
-  const QueueListRef list = walker.fullFileNames();
-  for (std::int32_t i = 1; i <= list->Count(); ++i) queue.push_back(list->Item(i));
-  return queue;
+  FolderWalker walker;
+  walker.Walk(source.string());
+  return std::vector<std::string>(walker.queue()->begin(), walker.queue()->end());
 }
 
 ConversionReport ReportFromCliOutput(const std::string& out) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -9,7 +10,7 @@
 #include "os/folders.h"
 #include "os/platform.h"
 #include "source/file_system.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen {
@@ -21,7 +22,7 @@ using test::WriteFile;
 
 using Names = std::vector<std::string>;
 
-constexpr char kSep = pathLogger::kNativeSeparator;
+constexpr char kSep = FolderWalker::kNativeSeparator;
 
 // Links to folders, or a skip of the calling test where the system cannot
 // make them (Wine's, for one).
@@ -124,21 +125,16 @@ TEST(FolderWalkOnDisk, RootWithAndWithoutSeparatorGivesTheSameQueue) {
   TempDir dir;
   WriteFile(dir.path() / "Mail" / "1.eml", "x");
   WriteFile(dir.path() / "Mail" / "Inbox" / "2.eml", "x");
-  pathLogger walker;
+  FolderWalker walker;
 
-  walker.PathLogInit();
-  walker.LogPath(dir.str() + "Mail");
-  const QueueListRef without = walker.fullFileNames();
-  const std::string firstRoot = walker.pathNames()->Item(1);
-  walker.PathLogInit();
-  walker.LogPath(dir.str() + "Mail" + kSep);
+  walker.Walk(dir.str() + "Mail");
+  const PathQueueRef without = walker.queue();
+  walker.Walk(dir.str() + "Mail" + kSep);
 
   const std::string mail = dir.str() + "Mail" + kSep;
-  EXPECT_EQ(firstRoot, mail);
-  EXPECT_EQ(walker.pathNames()->Item(1), firstRoot);
   EXPECT_EQ(Names(without->begin(), without->end()),
             (Names{mail + "1.eml", mail + "Inbox" + kSep + "2.eml"}));
-  EXPECT_EQ(Names(walker.fullFileNames()->begin(), walker.fullFileNames()->end()),
+  EXPECT_EQ(Names(walker.queue()->begin(), walker.queue()->end()),
             Names(without->begin(), without->end()));
 }
 
@@ -149,16 +145,12 @@ TEST(FolderWalkOnDisk, LinkLoopsEnd) {
   // One link back up: a walker that follows it fails on the platform's
   // link limit soon instead of running on for ever.
   MAKE_FOLDER_LINK("..", (root / "A" / "up").string());
-  pathLogger walker;
+  FolderWalker walker;
 
-  walker.PathLogInit();
-  walker.LogPath(root.string());
+  walker.Walk(root.string());
 
   const std::string r = root.string() + kSep;
-  EXPECT_EQ(Names(walker.pathNames()->begin(), walker.pathNames()->end()),
-            (Names{r, r + "A" + kSep}));
-  EXPECT_EQ(Names(walker.fullFileNames()->begin(), walker.fullFileNames()->end()),
-            Names{r + "A" + kSep + "a.eml"});
+  EXPECT_EQ(Names(walker.queue()->begin(), walker.queue()->end()), Names{r + "A" + kSep + "a.eml"});
 }
 
 TEST(FolderWalkOnDisk, QueuesEveryFileOfTheSampleExportOnceInFolderOrder) {
@@ -169,21 +161,25 @@ TEST(FolderWalkOnDisk, QueuesEveryFileOfTheSampleExportOnceInFolderOrder) {
   for (const auto& entry : fs::recursive_directory_iterator(corpus))
     if (!entry.is_directory()) onDisk.insert(entry.path().string());
 
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.LogPath(corpus.string());
+  FolderWalker walker;
+  walker.Walk(corpus.string());
 
-  const auto& queue = *walker.fullFileNames();
-  const auto& folders = *walker.pathNames();
-  EXPECT_EQ(walker.Count(), static_cast<std::int32_t>(onDisk.size()));
+  const PathQueue& queue = *walker.queue();
+  EXPECT_EQ(queue.size(), onDisk.size());
   EXPECT_EQ(std::set<std::string>(queue.begin(), queue.end()), onDisk);
 
-  // Each file's folder comes at or after the previous file's folder.
-  std::int32_t folder = 1;
+  // Breadth-first: a folder's files come together, and never after those
+  // of a deeper folder.
+  std::set<std::string> foldersDone;
+  std::string folder;
   for (const std::string& name : queue) {
     const std::string parent = name.substr(0, name.rfind(kSep) + 1);
-    while (folder <= folders.Count() && folders.Item(folder) != parent) ++folder;
-    ASSERT_LE(folder, folders.Count()) << name << " is out of folder order";
+    if (parent == folder) continue;
+    ASSERT_TRUE(foldersDone.insert(parent).second) << name << " is out of folder order";
+    ASSERT_GE(std::count(parent.begin(), parent.end(), kSep),
+              std::count(folder.begin(), folder.end(), kSep))
+        << name << " comes after a deeper folder's files";
+    folder = parent;
   }
 }
 

@@ -7,7 +7,7 @@
 #include "os/file.h"
 #include "os/folders.h"
 #include "os/paths.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
 #include "tests/support/temp_dir.h"
 
 // Names that the platform's older calls get wrong: UTF-8 names (Windows'
@@ -59,10 +59,9 @@ TEST(FolderNames, Utf8TrailingSpaceAndLongPathsAreMadeAndWalked) {
   EXPECT_FALSE(os::IsFolder(root + "Inbox"));
   EXPECT_TRUE(os::IsFolder(deep));
 
-  pathLogger walker;
-  walker.PathLogInit();
-  walker.LogPath(root);
-  const Names queue(walker.fullFileNames()->begin(), walker.fullFileNames()->end());
+  FolderWalker walker;
+  walker.Walk(root);
+  const Names queue(walker.queue()->begin(), walker.queue()->end());
   EXPECT_EQ(queue, (Names{root + "Inbox " + kSep + "2.eml", root + transfers + kSep + "1.eml",
                           root + japan + kSep + japan + ".eml", deep + kSep + "3.eml"}));
 

@@ -20,8 +20,7 @@ MessageOutcome ConvertBytes(const std::string& destination, const std::string& s
                             std::string bytes, long long fallbackTime, std::size_t pieceSize) {
   Destination target(destination);
   target.Begin();
-  ReaderState readers;
-  MessageConverter converter(target, readers, {});
+  MessageConverter converter(target, {});
   BytesSource source(std::move(bytes), fallbackTime, pieceSize);
   const MessageOutcome outcome =
       converter.Convert(0, sourceFile, [&source]() -> MessageSource& { return source; });

@@ -32,7 +32,7 @@ class FakeFileSystem : public FileSystem {
   FakeTree& tree_;
 };
 
-pathLogger::FileSystemFactory FakeTree::Factory() {
+FolderWalker::FileSystemFactory FakeTree::Factory() {
   return [this] { return std::make_unique<FakeFileSystem>(*this); };
 }
 

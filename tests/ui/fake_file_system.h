@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "source/file_system.h"
-#include "source/path_logger.h"
+#include "source/folder_walker.h"
 
 namespace quillfen::test {
 
@@ -30,8 +30,8 @@ class FakeTree {
   // Every path the walker asked about, in order.
   const std::vector<std::string>& asked() const { return asked_; }
 
-  // A factory for pathLogger; the services it makes share this tree.
-  pathLogger::FileSystemFactory Factory();
+  // A factory for FolderWalker; the services it makes share this tree.
+  FolderWalker::FileSystemFactory Factory();
 
  private:
   friend class FakeFileSystem;

@@ -88,7 +88,7 @@ void WindowScanTest::cancelAndEmptyFolder() {
   std::filesystem::create_directories(temp.path() / "empty");
   WindowHarness h;
   h.Choose(Folder(temp.path() / "export"));
-  const quillfen::QueueListRef firstQueue = h.window->queue();
+  const quillfen::PathQueueRef firstQueue = h.window->queue();
   QVERIFY(firstQueue);
 
   // Cancelled: queue, count, label and the convert button stay; no message.

@@ -47,7 +47,7 @@ struct WindowHarness {
   bool busyWhenEnded = false;
   std::unique_ptr<MainWindow> window;
 
-  explicit WindowHarness(pathLogger::FileSystemFactory fileSystems = MakeDefaultFileSystem)
+  explicit WindowHarness(FolderWalker::FileSystemFactory fileSystems = MakeDefaultFileSystem)
       : window(std::make_unique<MainWindow>(shell, std::move(fileSystems))) {
     window->SetEndProgram([this] {
       ++programEnds;

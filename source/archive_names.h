@@ -7,6 +7,15 @@
 
 namespace quillfen {
 
+// True when path names an export archive: its name ends with ".tgz",
+// ".tar.gz" or ".tar" in any mix of letter case.
+bool IsArchivePath(const std::string& path);
+
+// The folder an archive stands for: its path without the archive extension,
+// ending with the separator ("/a/b/export.tgz" gives "/a/b/export/"). A
+// relative path is made absolute first, as a scanned folder's names are.
+std::string ArchiveExtractionFolder(const std::string& archivePath);
+
 // An archive entry's name turned into a path below the folder the archive
 // stands for. problem is empty when the name is safe to use; otherwise it
 // says why the entry must not be written anywhere, and relative is empty.

@@ -1,39 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
-#include <functional>
-
 #include "os/paths.h"
+#include "source/archive_names.h"
+#include "source/archive_reader.h"
 #include "source/message_source.h"
 
 namespace quillfen {
-
-// True when path names an export archive that ArchiveConversion reads: its name
-// ends with ".tgz", ".tar.gz" or ".tar" in any mix of letter case.
-bool IsArchivePath(const std::string& path);
-
-// The folder an archive stands for: its path without the archive extension,
-// ending with the separator ("/a/b/export.tgz" gives "/a/b/export/"). A
-// relative path is made absolute first, as a scanned folder's names are.
-std::string ArchiveExtractionFolder(const std::string& archivePath);
-
-// The whole archive could not be read: it is missing, not a tar archive, or
-// corrupt or truncated somewhere.
-class ArchiveError : public std::runtime_error {
- public:
-  ArchiveError(std::string archivePath, std::string reason);
-
-  const std::string& archivePath() const { return archivePath_; }
-  const std::string& reason() const { return reason_; }
-
- private:
-  std::string archivePath_;
-  std::string reason_;
-};
 
 // What a front end sees while an archive is converted. Every member has a
 // default that does nothing, so a caller overrides only what it shows.
@@ -76,7 +53,8 @@ enum class ArchiveReading {
   OnePass,
 };
 
-// A .tgz, .tar.gz or .tar export read without extracting it: every message
+// A .tgz, .tar.gz or .tar export read as messages, without extracting it:
+// ArchiveReader gives the entries, and this walks them. Every message
 // entry stands for the file ArchiveExtractionFolder(archivePath) + entry
 // name, so it converts through the same per-message path as a folder's
 // message, into the same mailbox, with the same batch-folder mapping and
@@ -84,12 +62,10 @@ enum class ArchiveReading {
 // message entry that cannot be converted (an entry that cannot be read, a
 // link, a name that is absolute or holds a ".." component) comes with the
 // reason; nothing is ever written outside the destination.
-class ArchiveConversion {
+class ExportArchive {
  public:
   // What is known of the archive's folders and entries.
   struct Survey;
-  // The archive opened by a one-pass constructor, at its first entry.
-  struct Opened;
 
   // One message entry of a walk.
   struct Message {
@@ -107,9 +83,9 @@ class ArchiveConversion {
   // before anything is written. With OnePass only the first header is read,
   // which finds a missing file or one that is no archive at all. Throws
   // ArchiveError.
-  ArchiveConversion(std::string archivePath, ArchiveProgress* progress,
-                    ArchiveReading reading = ArchiveReading::SurveyFirst);
-  ~ArchiveConversion();
+  ExportArchive(std::string archivePath, ArchiveProgress* progress,
+                ArchiveReading reading = ArchiveReading::SurveyFirst);
+  ~ExportArchive();
 
   const std::string& path() const { return archivePath_; }
   // Who hears how far the next walk is (null: nobody).
@@ -151,7 +127,9 @@ class ArchiveConversion {
   std::int64_t fileSize_ = 0;
   std::int32_t messages_ = 0;
   std::unique_ptr<Survey> survey_;
-  std::unique_ptr<Opened> opened_;
+  // The archive opened by a one-pass constructor, at its first entry.
+  std::unique_ptr<ArchiveReader> opened_;
+  bool openedAtEntry_ = false;
 };
 
 }  // namespace quillfen

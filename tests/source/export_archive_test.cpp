@@ -1,4 +1,4 @@
-#include "source/archive_conversion.h"
+#include "source/export_archive.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "conversion/conversion.h"
-#include "source/archive_entry_names.h"
+#include "source/archive_names.h"
 #include "tests/source/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/message_tree.h"
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Flavours, ArchiveMatchesFolder,
                                   (info.param.options.folderEntries ? "WithFolders" : "FilesOnly");
                          });
 
-TEST(ArchiveConversion, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
+TEST(ExportArchive, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
   TempDir temp;
   const auto message = [](const std::string& subject) {
     return "From: a@example.com\nSubject: " + subject + "\n\nbody\n";
@@ -160,7 +160,7 @@ TEST(ArchiveConversion, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
   EXPECT_THAT(subjects("Deep/Deep.mbox"), ElementsAre("deep batch"));
 }
 
-TEST(ArchiveConversion, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) {
+TEST(ExportArchive, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) {
   TempDir temp;
   const fs::path outside = temp.path() / "outside";
   fs::create_directories(outside);
@@ -234,7 +234,7 @@ struct PackedExport {
   }
 };
 
-TEST(ArchiveConversion, BrokenArchivesEndTheRunAndLeaveNoRecord) {
+TEST(ExportArchive, BrokenArchivesEndTheRunAndLeaveNoRecord) {
   PackedExport packed;
   const std::string tgzBytes = test::ReadFile(packed.tgz);
   const std::string tarBytes = test::ReadFile(packed.tar);
@@ -304,7 +304,7 @@ class CutBeforeConverting : public ConversionSink {
   bool cut_ = false;
 };
 
-TEST(ArchiveConversion, ArchiveBreakingWhileConvertingTakesBackItsRunOnly) {
+TEST(ExportArchive, ArchiveBreakingWhileConvertingTakesBackItsRunOnly) {
   PackedExport packed;
   for (const fs::path& original : {packed.tgz, packed.tar}) {
     SCOPED_TRACE(original.filename().string());
@@ -352,7 +352,7 @@ class StopAt : public ConversionSink {
   std::stop_source* stop_;
 };
 
-TEST(ArchiveConversion, StoppedRunsOfTheArchiveAndItsFolderAddUpToEveryMessageOnce) {
+TEST(ExportArchive, StoppedRunsOfTheArchiveAndItsFolderAddUpToEveryMessageOnce) {
   PackedExport packed;
   const std::string destination = (packed.temp.path() / "stopped").string() + "/";
   // Each run stops further on. Runs of the archive stopped by the token,

@@ -1,6 +1,36 @@
-#include "source/archive_entry_names.h"
+#include "source/archive_names.h"
+
+#include <algorithm>
 
 namespace quillfen {
+namespace {
+
+// The length of path's archive extension (".tgz", ".tar.gz" or ".tar" in any
+// letter case), 0 when it has none.
+std::size_t ArchiveExtensionLength(std::string_view path) {
+  for (std::string_view extension : {".tgz", ".tar.gz", ".tar"}) {
+    if (path.size() < extension.size()) continue;
+    const std::string_view tail = path.substr(path.size() - extension.size());
+    if (std::equal(tail.begin(), tail.end(), extension.begin(),
+                   [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; }))
+      return extension.size();
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) {
+  return ArchiveExtensionLength(path) != 0;
+}
+
+std::string ArchiveExtractionFolder(const std::string& archivePath) {
+  // The mirror tree repeats this path below the destination, so it is made
+  // absolute and "." and ".." are resolved by spelling, as for a folder.
+  std::string path = archivePath.empty() ? archivePath : AbsolutePath(archivePath);
+  path.resize(path.size() - ArchiveExtensionLength(path));
+  return AddTrailingSeparator(path);
+}
 
 ArchiveEntryPath ParseArchiveEntryName(std::string_view name, PathStyle style) {
   ArchiveEntryPath result;

@@ -1,4 +1,4 @@
-#include "source/queue_messages.h"
+#include "source/message_name.h"
 
 namespace quillfen {
 
@@ -17,11 +17,6 @@ bool IsMessageName(std::string_view name) {
     if (c != kSuffix[i]) return false;
   }
   return true;
-}
-
-const QueueList& QueueOrEmpty(const QueueListRef& queue) {
-  static const QueueList empty;
-  return queue ? *queue : empty;
 }
 
 }  // namespace quillfen

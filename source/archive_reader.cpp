@@ -1,0 +1,163 @@
+#include "source/archive_reader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "mbox/message_failure.h"
+#include "source/gzip_block_reader.h"
+
+namespace quillfen {
+
+namespace {
+
+struct ArchiveReadFree {
+  void operator()(archive* a) const { archive_read_free(a); }
+};
+
+}  // namespace
+
+// The file, decompressed by zlib, under libarchive's tar reader; it does not
+// move while libarchive holds a pointer to it.
+struct ArchiveReader::Stream {
+  std::unique_ptr<GzipBlockReader> file;
+  // Why reading the file failed. Kept here because libarchive may replace
+  // the reason a read callback gives with a vaguer one of its own.
+  std::string readError;
+  std::unique_ptr<archive, ArchiveReadFree> reader;  // released before file
+  archive_entry* entry = nullptr;
+  // The compressed bytes of the file read so far.
+  std::int64_t compressedRead = 0;
+
+  static la_ssize_t ReadBlock(archive* reader, void* data, const void** block) {
+    Stream& stream = *static_cast<Stream*>(data);
+    const DecompressedBlock& next = stream.file->Next();
+    if (!next.error.empty()) {
+      stream.readError = next.error;
+      archive_set_error(reader, EIO, "%s", stream.readError.c_str());
+      return ARCHIVE_FATAL;
+    }
+    if (next.size > 0) stream.compressedRead = next.compressedRead;
+    *block = next.data;
+    return static_cast<la_ssize_t>(next.size);
+  }
+
+  std::string ErrorText() const {
+    if (!readError.empty()) return readError;
+    const char* text = archive_error_string(reader.get());
+    return text != nullptr && *text != '\0' ? text : "unknown error";
+  }
+};
+
+class ArchiveReader::EntrySource : public MessageSource {
+ public:
+  EntrySource(const std::string& path, Stream& stream)
+      : path_(path),
+        stream_(stream),
+        size_(archive_entry_size_is_set(stream.entry) ? archive_entry_size(stream.entry) : -1),
+        modificationTime_(static_cast<long long>(archive_entry_mtime(stream.entry))) {}
+
+  std::size_t Read(char* buffer, std::size_t size) override {
+    std::size_t filled = 0;
+    while (filled < size && !atEnd_) {
+      const la_ssize_t got =
+          archive_read_data(stream_.reader.get(), buffer + filled, size - filled);
+      if (got == ARCHIVE_FATAL) throw ArchiveError(path_, stream_.ErrorText());
+      if (got < 0) throw MessageFailure("cannot read the entry: " + stream_.ErrorText());
+      if (got == 0) {
+        atEnd_ = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(got);
+      offset_ += got;
+    }
+    // A sparse entry that ends in a hole stops before its size: the rest
+    // are zero bytes.
+    if (atEnd_ && size_ > offset_ && filled < size) {
+      const auto zeros =
+          static_cast<std::size_t>(std::min<std::int64_t>(size_ - offset_, size - filled));
+      std::memset(buffer + filled, 0, zeros);
+      filled += zeros;
+      offset_ += static_cast<std::int64_t>(zeros);
+    }
+    return filled;
+  }
+  long long FallbackTime() const override { return modificationTime_; }
+  std::int64_t SizeHint() const override { return size_; }
+
+ private:
+  const std::string& path_;
+  Stream& stream_;
+  std::int64_t size_;
+  long long modificationTime_;
+  std::int64_t offset_ = 0;
+  bool atEnd_ = false;
+};
+
+ArchiveError::ArchiveError(std::string archivePath, std::string reason)
+    : std::runtime_error("cannot read the archive " + archivePath + ": " + reason),
+      archivePath_(std::move(archivePath)),
+      reason_(std::move(reason)) {}
+
+ArchiveReader::ArchiveReader(const std::string& path)
+    : path_(path), stream_(std::make_unique<Stream>()) {
+  try {
+    stream_->file = std::make_unique<GzipBlockReader>(path);
+  } catch (const std::runtime_error& error) {
+    throw ArchiveError(path, error.what());
+  }
+  stream_->reader.reset(archive_read_new());
+  archive* reader = stream_->reader.get();
+  if (reader == nullptr) throw ArchiveError(path, "out of memory");
+  archive_read_support_filter_all(reader);
+  archive_read_support_format_tar(reader);
+  if (archive_read_open(reader, stream_.get(), nullptr, Stream::ReadBlock, nullptr) < ARCHIVE_WARN)
+    throw ArchiveError(path, stream_->ErrorText());
+}
+
+ArchiveReader::~ArchiveReader() = default;
+
+bool ArchiveReader::Next() {
+  source_.reset();
+  archive_entry* entry = nullptr;
+  const int status = archive_read_next_header(stream_->reader.get(), &entry);
+  if (status == ARCHIVE_EOF) {
+    stream_->entry = nullptr;
+    return false;
+  }
+  if (status < ARCHIVE_WARN) throw ArchiveError(path_, stream_->ErrorText());
+  stream_->entry = entry;
+  // The name as stored where the locale allows it, as UTF-8 otherwise, so
+  // that extended headers with names outside the locale still convert.
+  const char* name = archive_entry_pathname(entry);
+  if (name == nullptr) name = archive_entry_pathname_utf8(entry);
+  entry_.name = name != nullptr ? name : "";
+  entry_.link =
+      archive_entry_hardlink(entry) != nullptr || archive_entry_filetype(entry) == AE_IFLNK;
+  entry_.folder = archive_entry_filetype(entry) == AE_IFDIR && !entry_.link;
+  entry_.regular = archive_entry_filetype(entry) == AE_IFREG;
+  return true;
+}
+
+MessageSource& ArchiveReader::data() {
+  if (!source_) source_ = std::make_unique<EntrySource>(path_, *stream_);
+  return *source_;
+}
+
+void ArchiveReader::ReadToEnd() {
+  const void* block = nullptr;
+  la_ssize_t got = 0;
+  do {
+    got = Stream::ReadBlock(stream_->reader.get(), stream_.get(), &block);
+  } while (got > 0);
+  if (got < 0) throw ArchiveError(path_, stream_->ErrorText());
+}
+
+std::int64_t ArchiveReader::compressedRead() const {
+  return stream_->compressedRead;
+}
+
+}  // namespace quillfen

@@ -1,0 +1,131 @@
+#include "source/folder_walker.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/source/memory_file_system.h"
+
+namespace quillfen {
+namespace {
+
+using test::MemoryFileSystem;
+using Names = std::vector<std::string>;
+
+// Keeps the running count texts the walker shows.
+class CountTexts : public ScanObserver {
+ public:
+  void SetCountLabel(const std::string& text) override { texts.push_back(text); }
+  void Yield() override {}
+  Names texts;
+};
+
+FolderWalker::FileSystemFactory Serving(const MemoryFileSystem& fs) {
+  return [fs] { return std::make_unique<MemoryFileSystem>(fs); };
+}
+
+Names Queued(const FolderWalker& walker) {
+  return Names(walker.queue()->begin(), walker.queue()->end());
+}
+
+TEST(FolderWalker, QueuesFoldersLevelByLevelInListingOrderWithARunningCount) {
+  MemoryFileSystem fs;
+  fs.AddFolder("/r/", {"z.eml"});
+  fs.AddFolder("/r/B/", {"b2", "b1"});  // listed first: the walker keeps listing order
+  fs.AddFolder("/r/A/", {"a1"});
+  fs.AddFolder("/r/B/B1/", {"deep"});
+  fs.AddFolder("/r/A/A1/", {"a11"});
+  fs.AddFolder("/r/E/");
+  CountTexts observer;
+  FolderWalker walker(&observer, Serving(fs), '/');
+
+  walker.Walk("/r");
+
+  // Every file of a folder comes before any file of the next folder, and
+  // the files of A (second level) before those of B1 (third level).
+  EXPECT_EQ(Queued(walker),
+            (Names{"/r/z.eml", "/r/B/b2", "/r/B/b1", "/r/A/a1", "/r/B/B1/deep", "/r/A/A1/a11"}));
+  ASSERT_EQ(observer.texts.size(), 6u);
+  EXPECT_EQ(observer.texts.front(), "1 Files(s) Queued For Conversion");
+  EXPECT_EQ(observer.texts.back(), "6 Files(s) Queued For Conversion");
+
+  // A missing root queues nothing; a new walk starts a new queue.
+  const PathQueueRef first = walker.queue();
+  walker.Walk("/nowhere/");
+  EXPECT_TRUE(walker.queue()->empty());
+  EXPECT_EQ(first->size(), 6u);
+}
+
+TEST(FolderWalker, ListingFailureStopsTheWalkAndKeepsWhatWasQueued) {
+  MemoryFileSystem fs;
+  fs.AddFolder("/r/", {"r1"});
+  fs.AddFolder("/r/A/", {"a1", "a2"});
+  fs.AddFolder("/r/B/", {"b1"});
+  fs.AddFolder("/r/C/", {"c1"});
+  fs.FailListing(3, "Permission denied");  // the third folder listed: /r/B/
+  FolderWalker walker(nullptr, Serving(fs), '/');
+
+  try {
+    walker.Walk("/r/");
+    FAIL() << "the failed listing was not reported";
+  } catch (const FileSystemError& error) {
+    EXPECT_EQ(error.folder(), "/r/B/");
+    EXPECT_EQ(error.reason(), "Permission denied");
+  }
+  EXPECT_EQ(Queued(walker), (Names{"/r/r1", "/r/A/a1", "/r/A/a2"}));
+}
+
+TEST(FolderWalker, FolderReachedAgainThroughALinkIsWalkedOnce) {
+  MemoryFileSystem fs;
+  fs.AddFolder("/r/", {"top"});
+  fs.AddFolder("/r/A/", {"a1"});
+  fs.AddLink("/r/A/up/", "/r/");      // back to the root
+  fs.AddLink("/r/A/self/", "/r/A/");  // to itself
+  fs.AddLink("/r/B/", "/r/A/");       // a second name for a folder already met
+  fs.AddLink("/r/C/", "/x/");         // leaves the tree: walked once, under its link name
+  fs.AddFolder("/x/", {"outside"});
+  FolderWalker walker(nullptr, Serving(fs), '/');
+
+  walker.Walk("/r/");
+
+  EXPECT_EQ(Queued(walker), (Names{"/r/top", "/r/A/a1", "/r/C/outside"}));
+}
+
+TEST(FolderWalker, RootFormsKeepTheCallersSpellingWithOneSeparator) {
+  MemoryFileSystem fs;
+  fs.AddFolder("/", {"a.eml"});
+  fs.AddFolder("/S/", {"b.eml"});
+  fs.AddFolder("/Mail/", {"m"});
+  FolderWalker walker(nullptr, Serving(fs), '/');
+
+  // The file-system root: no doubled separator anywhere.
+  walker.Walk("/");
+  EXPECT_EQ(Queued(walker), (Names{"/a.eml", "/S/b.eml", "/Mail/m"}));
+  walker.Walk("/Mail");
+  EXPECT_EQ(Queued(walker), Names{"/Mail/m"});
+}
+
+TEST(PathQueue, PathsComeBackExactlyInOrder) {
+  // Paths share prefixes of every length with the one before, some hold
+  // NUL bytes, and one is larger than a storage block.
+  Names values;
+  std::string folder = "/export/Inbox/";
+  for (int k = 0; k < 5000; ++k) {
+    if (k % 700 == 0) folder = "/export/F" + std::to_string(k) + "/";
+    std::string name = folder + std::to_string(k * 7919 % 100000) + ".eml";
+    if (k % 3 == 0) name += ".meta";
+    if (k % 97 == 0) name = name.substr(0, name.size() / 2);
+    if (k == 2500) name = std::string(300 * 1024, 'x');
+    if (k == 2501) name.push_back('\0');
+    if (k == 2502) name.clear();
+    values.push_back(name);
+  }
+  PathQueue queue;
+  for (const std::string& value : values) queue.push_back(value);
+  EXPECT_EQ(queue.size(), values.size());
+  EXPECT_EQ(Names(queue.begin(), queue.end()), values);
+}
+
+}  // namespace
+}  // namespace quillfen
