@@ -140,7 +140,7 @@ printf '  tar xzf + quillfen-cli folder:    %6.2f s (tar %.2f s + conversion %.2
   "$(elapsed "$start" "$finished")" "$(elapsed "$start" "$extracted")" \
   "$(elapsed "$extracted" "$finished")"
 
-# The journals name their sources, which differ; the mailboxes must not.
+# The indexes hold modification times, which differ; the mailboxes must not.
 if diff -r -q -x .quillfen "$work/direct" "$work/via-folder" >/dev/null; then
   echo "  outputs identical"
 else

@@ -28,7 +28,7 @@ std::string ValidName(const std::string& name) {
 // A name as a Mac's file system compares it: valid UTF-8, decomposed and
 // case folded.
 std::string FoldedName(const std::string& name) {
-  const std::string valid = ValidName(name);
+  std::string valid = ValidName(name);
   const GText decomposed(g_utf8_normalize(valid.c_str(), -1, G_NORMALIZE_NFD));
   if (!decomposed) return valid;
   const GText folded(g_utf8_casefold(decomposed.get(), -1));

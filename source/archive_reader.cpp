@@ -77,8 +77,8 @@ class ArchiveReader::EntrySource : public MessageSource {
     // A sparse entry that ends in a hole stops before its size: the rest
     // are zero bytes.
     if (atEnd_ && size_ > offset_ && filled < size) {
-      const auto zeros =
-          static_cast<std::size_t>(std::min<std::int64_t>(size_ - offset_, size - filled));
+      const auto zeros = static_cast<std::size_t>(
+          std::min<std::int64_t>(size_ - offset_, static_cast<std::int64_t>(size - filled)));
       std::memset(buffer + filled, 0, zeros);
       filled += zeros;
       offset_ += static_cast<std::int64_t>(zeros);

@@ -28,7 +28,7 @@ namespace quillfen {
 namespace {
 
 // Large blocks keep system calls and hand-overs between the threads few.
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
 // Blocks in use at once: one with the caller, the rest decompressed ahead.
 constexpr std::size_t kBlocks = 4;
 

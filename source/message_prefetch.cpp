@@ -17,12 +17,12 @@ namespace {
 
 // A message up to this size is read ahead whole; a larger one is read by the
 // conversion itself, in pieces of the same size.
-constexpr std::size_t kLargestHeld = 1024 * 1024;
+constexpr std::size_t kLargestHeld = std::size_t{1} << 20;
 // How far the reading may run ahead. The ring holds the largest message
 // read ahead (one byte more, to notice a file that grew) wherever the other
 // half of it is taken.
 constexpr std::size_t kMostMessagesAhead = 256;
-constexpr std::size_t kRingBytes = 4 * kLargestHeld + 64 * 1024;
+constexpr std::size_t kRingBytes = 4 * kLargestHeld + std::size_t{64} * 1024;
 // How many messages read ahead let the reading parse header blocks too.
 constexpr std::size_t kAheadToParse = 32;
 // How many messages read ahead wake a conversion that sleeps for want of
@@ -38,10 +38,10 @@ constexpr std::size_t kFilesHintedAhead = 32;
 // hinted files must leave room for under the process's limit: the
 // destination's 64 mailboxes with their companions, and as many again for
 // folders, the index, the log and the libraries.
-constexpr std::size_t kFilesOpenElsewhere = 3 * 64;
+constexpr std::size_t kFilesOpenElsewhere = std::size_t{3} * 64;
 // How much of each file is announced: all of nearly every message, while a
 // few dozen huge attachments do not fill the cache before their turn.
-constexpr std::int64_t kBytesHinted = 4 * 1024 * 1024;
+constexpr std::int64_t kBytesHinted = std::int64_t{4} << 20;
 // How often the reading asks whether the disk was read lately, which decides
 // whether the next files are announced.
 constexpr std::size_t kFilesBetweenDiskChecks = 32;

@@ -17,7 +17,7 @@ namespace {
 // A file whose first empty line comes later than this is not a sensible
 // message; the answers are then taken from its first bytes only, so that a
 // huge file without an empty line is not read twice in full.
-constexpr std::size_t kHeaderLimit = 1024 * 1024;
+constexpr std::size_t kHeaderLimit = std::size_t{1} << 20;
 
 struct GObjectDeleter {
   void operator()(gpointer object) const { g_object_unref(object); }

@@ -116,7 +116,7 @@ class PathQueue {
     std::size_t count;  // paths begun in this block
   };
 
-  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
   static constexpr std::size_t kMaxVarint = 10;
 
   static char* PutVarint(char* out, std::size_t value) {

@@ -10,7 +10,8 @@ namespace {
 // Scales a value to the integer bar, clamped so that no float (huge, NaN)
 // can overflow the conversion.
 int Scaled(float value) {
-  constexpr double kLimit = std::numeric_limits<int>::max() / 2;
+  constexpr int kHalfOfInt = std::numeric_limits<int>::max() / 2;
+  constexpr double kLimit = kHalfOfInt;
   double scaled = static_cast<double>(value) * FractionalProgressBar::kScale;
   if (std::isnan(scaled)) scaled = 0.0;
   scaled = std::clamp(scaled, -kLimit, kLimit);

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   if (!paths.isEmpty()) {
     // Taken in once the event loop runs, so that the window is on the
     // screen, showing the running count, while the source is read.
-    const QString path = paths.constFirst();
+    const QString& path = paths.constFirst();
     QTimer::singleShot(0, &window, [&window, path] { window.OpenSource(path); });
   }
   return QApplication::exec();

@@ -329,7 +329,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
   // The program ends here: no further event runs, and the system closes
   // every open file. A run that was in progress has stopped before, between
-  // two records, with its journal saying how far it got.
+  // two records, with its index saying what each mailbox holds.
   endProgram_();
 }
 

@@ -48,7 +48,9 @@ class SourceDialog : public QFileDialog {
 
   void accept() override {
     if (SelectedArchive()) {
-      QDialog::accept();
+      // QFileDialog's own accept takes only folders in this mode; the
+      // archive chosen is taken as it is.
+      QDialog::accept();  // NOLINT(bugprone-parent-virtual-call)
       return;
     }
     QFileDialog::accept();

@@ -132,6 +132,7 @@ QByteArray Ico(const std::vector<QImage>& images) {
   Put16(out, 1);
   Put16(out, static_cast<quint16>(images.size()));
   std::vector<QByteArray> pngs;
+  pngs.reserve(images.size());
   for (const QImage& image : images) pngs.push_back(Png(image));
   quint32 offset = 6 + 16 * static_cast<quint32>(images.size());
   for (std::size_t i = 0; i < images.size(); ++i) {
