@@ -57,10 +57,12 @@ test-tsan: deps
 	cd $(TSAN_BUILD) && G_SLICE=always-malloc TSAN_OPTIONS="second_deadlock_stack=1 \
 	  suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) -L core
 
-# Every C++ file as clang-format would write it (`make format` rewrites them).
+# Every C++ file as clang-format would write it (`make format` rewrites them),
+# and every include pointing down the layers (scripts/check-layers).
 check-format:
 	@bash scripts/install-deps
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+	@python3 scripts/check-layers
 
 # clang-tidy's bugprone, performance and concurrency checks (.clang-tidy) over
 # the programs' own files, from the compile commands of the main build.
