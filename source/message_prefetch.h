@@ -46,7 +46,7 @@ class MessagePrefetch {
   struct Entry {
     std::int32_t position = 0;
     bool whole = false;  // the bytes are all of the file
-    const char* data = nullptr;
+    char* data = nullptr;
     std::size_t size = 0;
     // The ring's count of reserved bytes once this entry's were reserved:
     // letting the entry go frees the ring up to there.
@@ -55,6 +55,10 @@ class MessagePrefetch {
     std::string failure;  // why the file could not be read
     std::optional<HeaderAnswers> answers;
     std::optional<ContentHash> textHash;
+    // The record's bytes, From line to final line end, when this thread
+    // wrote them: they take the place of the message's bytes in the ring.
+    const char* record = nullptr;
+    std::size_t recordSize = 0;
   };
   // A message read whole, served from memory.
   class HeldMessage : public MessageSource {
@@ -69,12 +73,20 @@ class MessagePrefetch {
     const ContentHash* KnownTextHash() const override {
       return entry.textHash ? &*entry.textHash : nullptr;
     }
+    bool KnownRecord(std::string_view& bytes) const override {
+      if (entry.record == nullptr) return false;
+      bytes = std::string_view(entry.record, entry.recordSize);
+      return true;
+    }
 
     Entry entry;
     std::size_t offset = 0;
   };
 
   void Run();
+  // Writes entry's record in the ring, over the message's bytes, when the
+  // room around them allows.
+  static void WriteRecord(Entry& entry);
   Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder,
                   MessageReader& reader);
   // Room for size bytes in one piece of the ring; null when there is none
