@@ -40,7 +40,8 @@ class MessageSource {
   // envelope line) when it was worked out already, else null.
   virtual const ContentHash* KnownTextHash() const { return nullptr; }
   // The message's whole record (From line, quoted text, line end) when it
-  // was written already; KnownTextHash is then known too.
+  // was written already; KnownTextHash is then known too, and the record
+  // took the place of the message's bytes, which are not to be read.
   virtual bool KnownRecord(std::string_view& bytes) const {
     (void)bytes;
     return false;
