@@ -31,7 +31,8 @@ constexpr std::size_t kRingBytes = 4 * kLargestHeld + 64 * 1024;
 // A From line or a quoting that needs more is left to the conversion.
 constexpr std::size_t kRecordHead = 256;
 constexpr std::size_t kRecordTail = 64;
-// How many messages read ahead let the reading parse header blocks too.
+// How many messages read ahead, leaving out those whose record is written,
+// let the reading parse header blocks and write records too.
 constexpr std::size_t kAheadToParse = 32;
 // How many messages read ahead wake a conversion that sleeps for want of
 // them: woken for every message, it would sleep again at once, and the two
@@ -105,7 +106,9 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     char* data = nullptr;
     {
       std::unique_lock lock(mutex_);
-      ahead = readyCount_ >= kAheadToParse;
+      // A record read ahead costs the conversion only its copy: what is
+      // ahead of it is the messages it still has to parse and quote.
+      ahead = readyCount_ - recordsReady_ >= kAheadToParse;
       data = Reserve(reserved, entry.ringEnd);
       if (data == nullptr) {
         // Full: the reading waits until the conversion has taken half, so
@@ -207,8 +210,17 @@ void MessagePrefetch::Release(const Entry& entry) {
 }
 
 void MessagePrefetch::PopFront() {
+  if (Front().record != nullptr) --recordsReady_;
   readyFirst_ = (readyFirst_ + 1) % kMostMessagesAhead;
   --readyCount_;
+}
+
+MessagePrefetch::Entry MessagePrefetch::TakeFront() {
+  if (Front().record != nullptr) --recordsReady_;
+  Entry entry = std::move(Front());
+  readyFirst_ = (readyFirst_ + 1) % kMostMessagesAhead;
+  --readyCount_;
+  return entry;
 }
 
 void MessagePrefetch::Run() {
@@ -265,6 +277,7 @@ void MessagePrefetch::Run() {
     {
       std::lock_guard lock(mutex_);
       if (stop_) break;
+      if (entry.record != nullptr) ++recordsReady_;
       ready_[(readyFirst_ + readyCount_) % kMostMessagesAhead] = std::move(entry);
       ++readyCount_;
       wake = takerWaiting_ && readyCount_ >= kReadyToWake;
@@ -311,8 +324,7 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
       takerWaiting_ = false;
     }
     if (readyCount_ > 0 && Front().position == position) {
-      found = std::move(Front());
-      PopFront();
+      found = TakeFront();
       // Only a message read whole keeps its bytes in the ring.
       if (!found->whole) Release(*found);
     }

@@ -100,6 +100,7 @@ class MessagePrefetch {
   // The oldest message read ahead; the queue of them must not be empty.
   Entry& Front() { return ready_[readyFirst_]; }
   void PopFront();
+  Entry TakeFront();
 
   PathQueueRef queue_;
   std::mutex mutex_;
@@ -113,6 +114,7 @@ class MessagePrefetch {
   std::unique_ptr<Entry[]> ready_;
   std::size_t readyFirst_ = 0;
   std::size_t readyCount_ = 0;
+  std::size_t recordsReady_ = 0;  // those of them whose record was written
   // The messages read ahead are laid one after the other in a ring, and let
   // go in the same order, so no message costs an allocation and the memory
   // read ahead is bounded by the ring's size. A message never wraps round:
