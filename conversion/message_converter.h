@@ -44,18 +44,18 @@ class MessageConverter {
   class SourceOpener {
    public:
     template <typename Function>
-    requires(!std::is_same_v<std::remove_cvref_t<Function>, SourceOpener> &&
-             std::is_invocable_r_v<MessageSource&, Function&>)
-        SourceOpener(Function&& open)  // NOLINT(google-explicit-constructor)
-        : function_(const_cast<void*>(static_cast<const void*>(&open))),
-          call_([](void* function) -> MessageSource& {
-            return (*static_cast<std::remove_reference_t<Function>*>(function))();
+    requires(!std::is_same_v<Function, SourceOpener> &&
+             std::is_invocable_r_v<MessageSource&, const Function&>)
+        SourceOpener(const Function& open)
+        : function_(static_cast<const void*>(&open)),
+          call_([](const void* function) -> MessageSource& {
+            return (*static_cast<const Function*>(function))();
           }) {}
     MessageSource& operator()() const { return call_(function_); }
 
    private:
-    void* function_;
-    MessageSource& (*call_)(void*);
+    const void* function_;
+    MessageSource& (*call_)(const void*);
   };
 
   // sourceFolderExists tells whether a folder of the source exists (for the

@@ -175,10 +175,12 @@ void MessagePrefetch::WriteRecord(Entry& entry) {
   const std::size_t room = kRecordTail + 1;
   const std::size_t quoted = QuoteInPlace(text, textSize, room - 2);
   if (quoted == SIZE_MAX) return;
-  std::memcpy(text + quoted, "\r\n", 2);
+  text[quoted] = '\r';
+  text[quoted + 1] = '\n';
   char* const record = text - fromLine.size() - 2;
-  std::memcpy(record, fromLine.data(), fromLine.size());
-  std::memcpy(text - 2, "\r\n", 2);
+  fromLine.copy(record, fromLine.size());
+  text[-2] = '\r';
+  text[-1] = '\n';
   entry.record = record;
   entry.recordSize = fromLine.size() + 2 + quoted + 2;
 }
