@@ -1,6 +1,8 @@
 #include "conversion/message_converter.h"
 
+#include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "mbox/envelope_line.h"
@@ -14,6 +16,9 @@ namespace {
 // Messages are read, quoted and written in pieces of this size; a message
 // up to this size is read with one read and written with one write.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+// The room a message quoted in its batch may grow into; a message that
+// needs more is quoted on the way instead.
+constexpr std::size_t kQuotingRoom = 64;
 
 }  // namespace
 
@@ -27,7 +32,18 @@ MessageConverter::MessageConverter(Destination& destination,
 
 const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
                                                 std::string& mirrorFolder) {
-  const std::string sourceFolder = ExtractParentPath(sourceFile, style_);
+  const std::string& mailbox = UpdateMailbox(sourceFile);
+  mirrorFolder = lastMirrorFolder_;
+  return mailbox;
+}
+
+const std::string& MessageConverter::UpdateMailbox(const std::string& sourceFile) {
+  // The folder part of the name, up to its last separator, is looked at in
+  // place: this runs for every message.
+  if (sourceFile.empty()) throw std::out_of_range("empty path has no file name");
+  const std::size_t last = sourceFile.rfind(style_.separator);
+  const std::string_view sourceFolder =
+      std::string_view(sourceFile).substr(0, last == std::string::npos ? 0 : last + 1);
   if (sourceFolder.empty() || sourceFolder != lastSourceFolder_) {
     // Nothing is kept from a message whose mailbox cannot be derived: the
     // next one never borrows the previous message's result.
@@ -42,7 +58,6 @@ const std::string& MessageConverter::MailboxFor(const std::string& sourceFile,
     lastMailbox_ = std::move(mailbox);
     lastSourceFolder_ = sourceFolder;
   }
-  mirrorFolder = lastMirrorFolder_;
   return lastMailbox_;
 }
 
@@ -87,6 +102,13 @@ std::size_t MessageConverter::FillHead(MessageSource& source, bool& atEnd) {
 
 void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
                                    const std::string& sourceFile, const YieldFunction& yield) {
+  std::string_view record;
+  if (source.KnownRecord(record)) {
+    // Written already, on the thread that read the message ahead.
+    mailbox.OpenRecord(record.size()) += record;
+    mailbox.CloseRecord(index, sourceFile, *source.KnownTextHash());
+    return;
+  }
   bool atEnd = true;
   std::string_view head;
   if (!source.Whole(head)) head = std::string_view(piece_.get(), FillHead(source, atEnd));
@@ -108,13 +130,24 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
   // An old envelope line gives way to the record's own From line.
   const std::string_view text = head.substr(EnvelopeLineLength(head));
   if (atEnd) {
-    // A message read whole is quoted straight into its mailbox's batch.
-    std::string& batch = mailbox.OpenRecord(fromLine.size() + text.size() + 4);
+    // A message read whole is quoted straight into its mailbox's batch:
+    // copied, and then quoted where it lies, which costs less than quoting
+    // on the way, as nearly every text needs no ">" at all.
+    std::string& batch = mailbox.OpenRecord(fromLine.size() + text.size() + 4 + kQuotingRoom);
     try {
       batch += fromLine;
       batch += "\r\n";
-      quoter_.Feed(text, batch);
-      quoter_.Finish(batch);
+      const std::size_t at = batch.size();
+      batch += text;
+      batch.append(kQuotingRoom, '\0');
+      const std::size_t quoted = QuoteInPlace(batch.data() + at, text.size(), kQuotingRoom);
+      if (quoted != SIZE_MAX) {
+        batch.resize(at + quoted);
+      } else {
+        batch.resize(at);
+        quoter_.Feed(text, batch);
+        quoter_.Finish(batch);
+      }
       batch += "\r\n";
     } catch (...) {
       quoter_.Finish(out_);
@@ -170,8 +203,9 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
                                          const SourceOpener& open, const YieldFunction& yield) {
   MessageOutcome outcome;
   try {
-    std::string mirrorFolder;
-    outcome.mailbox = MailboxFor(sourceFile, mirrorFolder);
+    outcome.mailbox = UpdateMailbox(sourceFile);
+    // Not changed until the next message's mailbox is worked out.
+    const std::string& mirrorFolder = lastMirrorFolder_;
     EnsureMirrorFolder(mirrorFolder);
     MessageSource& source = open();
     MailboxFile* mailbox = nullptr;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "destination/destination.h"
 #include "destination/mac_names.h"
@@ -37,7 +38,25 @@ struct MessageOutcome {
 class MessageConverter {
  public:
   // Opens a message's bytes; called only for a message that is converted.
-  using SourceOpener = std::function<MessageSource&()>;
+  // It refers to the caller's function, which outlives the call, instead of
+  // holding a copy: a std::function would allocate for most callers' state,
+  // once for every message.
+  class SourceOpener {
+   public:
+    template <typename Function>
+    requires(!std::is_same_v<Function, SourceOpener> &&
+             std::is_invocable_r_v<MessageSource&, const Function&>)
+        SourceOpener(const Function& open)
+        : function_(static_cast<const void*>(&open)),
+          call_([](const void* function) -> MessageSource& {
+            return (*static_cast<const Function*>(function))();
+          }) {}
+    MessageSource& operator()() const { return call_(function_); }
+
+   private:
+    const void* function_;
+    MessageSource& (*call_)(const void*);
+  };
 
   // sourceFolderExists tells whether a folder of the source exists (for the
   // batch folders "<name>!N" that join their sibling's mailbox).
@@ -58,6 +77,8 @@ class MessageConverter {
                          const SourceOpener& open, const YieldFunction& yield = {});
 
  private:
+  // MailboxFor's mailbox, whose mirror folder is then lastMirrorFolder_.
+  const std::string& UpdateMailbox(const std::string& sourceFile);
   void EnsureMirrorFolder(const std::string& folder);
   void WriteRecord(MailboxFile& mailbox, MessageSource& source, std::int32_t index,
                    const std::string& sourceFile, const YieldFunction& yield);

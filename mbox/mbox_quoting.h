@@ -33,4 +33,12 @@ class MboxQuoter {
   std::size_t heldFrom_ = 0;
 };
 
+// The quoting MboxQuoter gives a whole text (Feed, then Finish), done where
+// the text lies, for a text that is already in memory: data holds size
+// bytes of text followed by room bytes that may be overwritten. Gives the
+// quoted size, or SIZE_MAX with the text untouched when its quoting would
+// need more than room bytes (or more than 64, whatever room is): the caller
+// then quotes it with an MboxQuoter.
+std::size_t QuoteInPlace(char* data, std::size_t size, std::size_t room);
+
 }  // namespace quillfen

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "mbox/envelope_line.h"
+#include "mbox/from_line.h"
+#include "mbox/mbox_quoting.h"
 #include "mbox/message_failure.h"
 #include "os/read_ahead.h"
 #include "os/thread.h"
@@ -23,7 +25,14 @@ constexpr std::size_t kLargestHeld = std::size_t{1} << 20;
 // half of it is taken.
 constexpr std::size_t kMostMessagesAhead = 256;
 constexpr std::size_t kRingBytes = 4 * kLargestHeld + std::size_t{64} * 1024;
-// How many messages read ahead let the reading parse header blocks too.
+// Each message is read with room before and after it, in which this thread
+// turns it into its record when it is well ahead: the From line goes before
+// the text, which grows by the ">" of its quoting and the final line end.
+// A From line or a quoting that needs more is left to the conversion.
+constexpr std::size_t kRecordHead = 256;
+constexpr std::size_t kRecordTail = 64;
+// How many messages read ahead, leaving out those whose record is written,
+// let the reading parse header blocks and write records too.
 constexpr std::size_t kAheadToParse = 32;
 // How many messages read ahead wake a conversion that sleeps for want of
 // them: woken for every message, it would sleep again at once, and the two
@@ -93,23 +102,27 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     // One byte more than announced: a file that grew since it was looked at
     // is then left to the conversion, which reads it to its end.
     const std::size_t wanted = static_cast<std::size_t>(size) + 1;
+    const std::size_t reserved = kRecordHead + wanted + kRecordTail;
     char* data = nullptr;
     {
       std::unique_lock lock(mutex_);
-      ahead = readyCount_ >= kAheadToParse;
-      data = Reserve(wanted, entry.ringEnd);
+      // A record read ahead costs the conversion only its copy: what is
+      // ahead of it is the messages it still has to parse and quote.
+      ahead = readyCount_ - recordsReady_ >= kAheadToParse;
+      data = Reserve(reserved, entry.ringEnd);
       if (data == nullptr) {
         // Full: the reading waits until the conversion has taken half, so
         // that the two threads wake each other seldom.
-        readerNeeds_ = wanted;
+        readerNeeds_ = reserved;
         readerWaiting_ = true;
         if (takerWaiting_) takerWake_.notify_one();
         readerWake_.wait(lock, [this] { return stop_ || ReaderMayGoOn(); });
         readerWaiting_ = false;
         if (stop_) return entry;
-        data = Reserve(wanted, entry.ringEnd);
+        data = Reserve(reserved, entry.ringEnd);
       }
     }
+    data += kRecordHead;
     entry.data = data;
     while (entry.size < wanted) {
       const std::size_t got = file.Read(data + entry.size, wanted - entry.size);
@@ -136,6 +149,7 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
       // And the hash the destination knows the record by.
       const std::string_view bytes(entry.data, entry.size);
       entry.textHash = HashOfText(bytes.substr(EnvelopeLineLength(bytes)));
+      WriteRecord(entry);
     } catch (const std::bad_alloc&) {
       // The conversion then parses the header block itself.
     }
@@ -145,6 +159,30 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     entry.size = 0;
   }
   return entry;
+}
+
+void MessagePrefetch::WriteRecord(Entry& entry) {
+  const std::string_view bytes(entry.data, entry.size);
+  const std::size_t envelope = EnvelopeLineLength(bytes);
+  char* const text = entry.data + envelope;
+  const std::size_t textSize = entry.size - envelope;
+  const std::string fromLine = FormatFromLine(entry.answers->sender, entry.answers->date);
+  // A From line with a line break in it is refused by the conversion.
+  if (fromLine.size() + 2 > kRecordHead + envelope ||
+      fromLine.find_first_of("\r\n") != std::string::npos)
+    return;
+  // The ring holds one byte more than the message after it, and the tail.
+  const std::size_t room = kRecordTail + 1;
+  const std::size_t quoted = QuoteInPlace(text, textSize, room - 2);
+  if (quoted == SIZE_MAX) return;
+  text[quoted] = '\r';
+  text[quoted + 1] = '\n';
+  char* const record = text - fromLine.size() - 2;
+  fromLine.copy(record, fromLine.size());
+  text[-2] = '\r';
+  text[-1] = '\n';
+  entry.record = record;
+  entry.recordSize = fromLine.size() + 2 + quoted + 2;
 }
 
 char* MessagePrefetch::Reserve(std::size_t size, std::uint64_t& end) {
@@ -174,8 +212,17 @@ void MessagePrefetch::Release(const Entry& entry) {
 }
 
 void MessagePrefetch::PopFront() {
+  if (Front().record != nullptr) --recordsReady_;
   readyFirst_ = (readyFirst_ + 1) % kMostMessagesAhead;
   --readyCount_;
+}
+
+MessagePrefetch::Entry MessagePrefetch::TakeFront() {
+  if (Front().record != nullptr) --recordsReady_;
+  Entry entry = std::move(Front());
+  readyFirst_ = (readyFirst_ + 1) % kMostMessagesAhead;
+  --readyCount_;
+  return entry;
 }
 
 void MessagePrefetch::Run() {
@@ -232,6 +279,7 @@ void MessagePrefetch::Run() {
     {
       std::lock_guard lock(mutex_);
       if (stop_) break;
+      if (entry.record != nullptr) ++recordsReady_;
       ready_[(readyFirst_ + readyCount_) % kMostMessagesAhead] = std::move(entry);
       ++readyCount_;
       wake = takerWaiting_ && readyCount_ >= kReadyToWake;
@@ -278,8 +326,7 @@ MessageSource& MessagePrefetch::Open(std::int32_t position, const std::string& n
       takerWaiting_ = false;
     }
     if (readyCount_ > 0 && Front().position == position) {
-      found = std::move(Front());
-      PopFront();
+      found = TakeFront();
       // Only a message read whole keeps its bytes in the ring.
       if (!found->whole) Release(*found);
     }

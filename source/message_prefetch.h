@@ -46,7 +46,7 @@ class MessagePrefetch {
   struct Entry {
     std::int32_t position = 0;
     bool whole = false;  // the bytes are all of the file
-    const char* data = nullptr;
+    char* data = nullptr;
     std::size_t size = 0;
     // The ring's count of reserved bytes once this entry's were reserved:
     // letting the entry go frees the ring up to there.
@@ -55,6 +55,10 @@ class MessagePrefetch {
     std::string failure;  // why the file could not be read
     std::optional<HeaderAnswers> answers;
     std::optional<ContentHash> textHash;
+    // The record's bytes, From line to final line end, when this thread
+    // wrote them: they take the place of the message's bytes in the ring.
+    const char* record = nullptr;
+    std::size_t recordSize = 0;
   };
   // A message read whole, served from memory.
   class HeldMessage : public MessageSource {
@@ -69,12 +73,20 @@ class MessagePrefetch {
     const ContentHash* KnownTextHash() const override {
       return entry.textHash ? &*entry.textHash : nullptr;
     }
+    bool KnownRecord(std::string_view& bytes) const override {
+      if (entry.record == nullptr) return false;
+      bytes = std::string_view(entry.record, entry.recordSize);
+      return true;
+    }
 
     Entry entry;
     std::size_t offset = 0;
   };
 
   void Run();
+  // Writes entry's record in the ring, over the message's bytes, when the
+  // room around them allows.
+  static void WriteRecord(Entry& entry);
   Entry ReadEntry(std::int32_t position, const std::string& name, MessageFolder& folder,
                   MessageReader& reader);
   // Room for size bytes in one piece of the ring; null when there is none
@@ -88,6 +100,7 @@ class MessagePrefetch {
   // The oldest message read ahead; the queue of them must not be empty.
   Entry& Front() { return ready_[readyFirst_]; }
   void PopFront();
+  Entry TakeFront();
 
   PathQueueRef queue_;
   std::mutex mutex_;
@@ -101,6 +114,7 @@ class MessagePrefetch {
   std::unique_ptr<Entry[]> ready_;
   std::size_t readyFirst_ = 0;
   std::size_t readyCount_ = 0;
+  std::size_t recordsReady_ = 0;  // those of them whose record was written
   // The messages read ahead are laid one after the other in a ring, and let
   // go in the same order, so no message costs an allocation and the memory
   // read ahead is bounded by the ring's size. A message never wraps round:

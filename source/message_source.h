@@ -39,6 +39,13 @@ class MessageSource {
   // The hash of the message's text (HashOfText of the bytes after an old
   // envelope line) when it was worked out already, else null.
   virtual const ContentHash* KnownTextHash() const { return nullptr; }
+  // The message's whole record (From line, quoted text, line end) when it
+  // was written already; KnownTextHash is then known too, and the record
+  // took the place of the message's bytes, which are not to be read.
+  virtual bool KnownRecord(std::string_view& bytes) const {
+    (void)bytes;
+    return false;
+  }
 };
 
 // The folder of the messages being read, kept open so that each message is

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "destination/mirror_paths.h"
+#include "mbox/envelope_line.h"
 #include "mbox/from_line.h"
+#include "mbox/mbox_quoting.h"
 #include "os/fault_injection.h"
 #include "tests/support/convert_bytes.h"
 #include "tests/support/mbox_reader.h"
@@ -71,7 +74,20 @@ TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
     for (const std::size_t piece : {0, 1, 3, 7}) {
       EXPECT_EQ(RecordAfterFromLine(c.text, piece), "\r\n" + std::string(c.written) + "\r\n");
     }
+    // And where the text lies, as the reading thread quotes a message it
+    // holds.
+    std::string text = c.text;
+    text.erase(0, EnvelopeLineLength(text));
+    const std::size_t size = text.size();
+    text.resize(size + 8, '?');
+    const std::size_t quoted = QuoteInPlace(text.data(), size, 8);
+    ASSERT_NE(quoted, SIZE_MAX);
+    EXPECT_EQ(text.substr(0, quoted), c.written);
   }
+  // A quoting that needs more room than there is leaves the text as it was.
+  std::string text = "From a\nFrom b\n>From c\n";
+  EXPECT_EQ(QuoteInPlace(text.data(), text.size(), 2), SIZE_MAX);
+  EXPECT_EQ(text, "From a\nFrom b\n>From c\n");
 }
 
 TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
