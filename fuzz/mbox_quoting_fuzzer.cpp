@@ -94,6 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body = first.substr(head.size(), first.size() - head.size() - 2);
   if (Unquote(body) != Expected(text)) Fail("the text does not come back exactly");
 
+  // Quoting in place, as the reading thread and the converter do for a text
+  // held whole, gives the streamed quoting's bytes, or leaves the text
+  // untouched when it needs more room than it has.
+  const std::string_view quotedText = Expected(text);
+  const std::size_t room = data[0] % 80;
+  std::string inPlace(quotedText);
+  inPlace.append(room, '\0');
+  const std::size_t quotedSize = quillfen::QuoteInPlace(inPlace.data(), quotedText.size(), room);
+  if (quotedSize == SIZE_MAX) {
+    if (std::string_view(inPlace).substr(0, quotedText.size()) != quotedText)
+      Fail("quoting in place changed a text it gave up on");
+  } else if ("\r\n" + inPlace.substr(0, quotedSize) + "\r\n" != Record("", text, 0)) {
+    Fail("quoting in place differs from the quoting on the way");
+  }
+
   // The body line of the second record is quoted too.
   if (std::string_view(stored).substr(starts[1]) !=
       std::string(kSecondFromLine) + "\r\nSubject: next\r\n\r\n>From the next record\r\n\r\n")
