@@ -63,7 +63,10 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
   const ConversionPlan& plan = report.plan;
   out << "Messages converted: " << report.converted << " of "
       << (plan.messagesKnown ? "" : "the first ") << plan.messages
-      << (plan.messagesKnown ? "" : " in the archive") << '\n'
+      << (plan.messagesKnown ? ""
+          : plan.archive     ? " in the archive"
+                             : " found")
+      << '\n'
       << "Mailboxes written: " << report.mailboxes.size() << '\n'
       << "Destination: " << plan.destinationRoot << '\n';
   for (const std::string& mailbox : report.shortenedMailboxes)

@@ -74,6 +74,17 @@ bool Conversion::OpenSource() {
   }
   queue_ = request_.scanned;
   if (!queue_) {
+    // Walked on a thread of its own: the destination is taken meanwhile,
+    // and a conversion into a destination that holds nothing of the source
+    // starts on the first folders while the walk goes on.
+    try {
+      walk_ = std::make_unique<BackgroundWalk>(request_.source);
+      queue_ = walk_->queue();
+      plan_.messagesKnown = false;
+      return true;
+    } catch (const std::system_error&) {
+      walk_.reset();
+    }
     ScanCounter counter(sink_, stop_);
     FolderWalker walker(&counter);
     try {
@@ -88,6 +99,40 @@ bool Conversion::OpenSource() {
   for (const std::string& name : *queue_)
     if (IsMessageName(name)) ++plan_.messages;
   return true;
+}
+
+bool Conversion::SourceMirrored() {
+  std::string mirror;
+  try {
+    (void)converter_->MailboxFor(AddTrailingSeparator(request_.source) + "message.eml", mirror);
+  } catch (const MessageFailure&) {
+    return true;
+  }
+  os::PathFacts facts;
+  const os::Status status = os::Inspect(mirror, facts);
+  return status.ok() || status.failure() != os::Failure::NotFound;
+}
+
+bool Conversion::AwaitWalk() {
+  try {
+    walk_->Finish();
+  } catch (const FileSystemError& error) {
+    return Refuse(Refusal::SourceUnreadable,
+                  "cannot read folder " + error.folder() + ": " + error.reason());
+  }
+  if (stop_.stop_requested()) throw Stopped{};
+  LearnTotals();
+  return true;
+}
+
+void Conversion::LearnTotals() {
+  if (plan_.messagesKnown) return;
+  std::int32_t files = 0;
+  std::int32_t messages = 0;
+  if (!walk_->Whole(files, messages)) return;
+  plan_.files = files;
+  plan_.messages = messages;
+  plan_.messagesKnown = true;
 }
 
 bool Conversion::TakeDestination() {
@@ -112,16 +157,17 @@ void Conversion::Settle(const MessageOutcome& outcome, const std::string& file) 
 
 void Conversion::ConvertFolder(bool secondCopy) {
   ConversionProgress progress;
-  progress.filesTotal = plan_.files;
-  progress.messagesTotal = plan_.messages;
   std::string folder;
   std::int32_t index = -1;
   for (const std::string& name : *queue_) {
     if (stop_.stop_requested()) throw Stopped{};
+    // While the walk goes on, the totals are not known yet.
+    LearnTotals();
     ++progress.files;
     if (IsMessageName(name)) {
       ++index;
       ++progress.messages;
+      if (!plan_.messagesKnown) plan_.messages = progress.messages;
       if (secondCopy || !Held(index)) {
         const std::int32_t position = progress.files;
         // The file is read by the exact name the walker queued: on this
@@ -141,8 +187,18 @@ void Conversion::ConvertFolder(bool secondCopy) {
         folder = ExtractParentPath(name);
       progress.folder = &folder;
     }
-    progress.fraction = plan_.files > 0 ? static_cast<double>(progress.files) / plan_.files : 1.0;
+    if (plan_.messagesKnown) {
+      progress.filesTotal = plan_.files;
+      progress.messagesTotal = plan_.messages;
+      progress.fraction = plan_.files > 0 ? static_cast<double>(progress.files) / plan_.files : 1.0;
+    }
     sink_.Converting(progress);
+  }
+  if (walk_ && !plan_.messagesKnown) {
+    // The queue ended: the walk is over, or it stopped early.
+    walk_->Finish();
+    if (stop_.stop_requested()) throw Stopped{};
+    LearnTotals();
   }
 }
 
@@ -194,10 +250,14 @@ void Conversion::CompleteReport() {
 ConversionReport Conversion::Run(const DecideFunction& decide) {
   try {
     if (!OpenSource() || !TakeDestination()) return std::move(report_);
-    if (plan_.archive)
+    if (plan_.archive) {
       PlanArchive();
-    else
+    } else if (!walk_) {
       PlanFolder();
+    } else if (SourceMirrored()) {
+      if (!AwaitWalk()) return std::move(report_);
+      PlanFolder();
+    }
   } catch (const Stopped&) {
     report_.ending = Ending::Stopped;
     return std::move(report_);
@@ -241,11 +301,31 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
       report_.ending = Ending::Stopped;
       // Read in one pass, only the messages met so far are known.
       if (plan_.archive && !plan_.messagesKnown) plan_.messages = archive_->messages();
+      // A walk still going on is waited for, so that the report tells how
+      // many messages the source holds.
+      if (walk_ && !plan_.messagesKnown) {
+        try {
+          walk_->Finish();
+          LearnTotals();
+        } catch (const std::exception&) {
+          // What broke the walk is of no use to a conversion that stopped.
+        }
+      }
     } catch (const ArchiveError& error) {
       // Nothing of a conversion that could not read its source to the end
       // is kept: its records may hold what a damaged archive gave.
       report_.ending = Ending::SourceBroken;
       report_.reason = error.reason();
+      for (const auto& [mailbox, reason] : destination_->Abandon())
+        report_.reason.append("; ").append(mailbox).append(": ").append(reason);
+      return std::move(report_);
+    } catch (const FileSystemError& error) {
+      // A folder the walk met only while the conversion went on could not
+      // be listed: nothing is kept of a conversion that could not see its
+      // whole source, as when that is known before it starts.
+      report_.ending = Ending::Refused;
+      report_.refusal = Refusal::SourceUnreadable;
+      report_.reason = "cannot read folder " + error.folder() + ": " + error.reason();
       for (const auto& [mailbox, reason] : destination_->Abandon())
         report_.reason.append("; ").append(mailbox).append(": ").append(reason);
       return std::move(report_);

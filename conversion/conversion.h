@@ -38,7 +38,9 @@ struct ConversionPlan {
   // The messages of the source, and how many of them the destination holds
   // already. An archive read in one pass into a destination that holds
   // nothing of it learns its number of messages only at its end: then
-  // messagesKnown is false and messages is 0.
+  // messagesKnown is false and messages is 0. So does a folder that no
+  // front end scanned, converted while it is walked into a destination that
+  // holds nothing of it.
   std::int32_t messages = 0;
   bool messagesKnown = true;
   std::int32_t held = 0;

@@ -15,6 +15,7 @@
 #include "conversion/conversion.h"
 #include "conversion/message_converter.h"
 #include "destination/destination.h"
+#include "source/background_walk.h"
 #include "source/export_archive.h"
 #include "source/folder_walker.h"
 #include "source/message_prefetch.h"
@@ -105,6 +106,14 @@ class Conversion {
   }
   bool OpenSource();
   bool TakeDestination();
+  // Whether the destination may hold some of the source: anything at the
+  // place of the source's mirror folder.
+  bool SourceMirrored();
+  // Waits for the walk of the source; refuses when a folder could not be
+  // listed.
+  bool AwaitWalk();
+  // The walk's totals, once it walked the whole tree.
+  void LearnTotals();
   void PlanFolder();
   void PlanArchive();
   void ConvertFolder(bool secondCopy);
@@ -132,6 +141,10 @@ class Conversion {
   // A folder's files are read ahead on the second core; without that
   // thread (it could not start), one at a time here.
   std::unique_ptr<MessagePrefetch> prefetch_;
+  // The walk of a folder source that no front end scanned. Declared after
+  // the prefetch, so that it stops first: the reading may be waiting for the
+  // walk's next path.
+  std::unique_ptr<BackgroundWalk> walk_;
   std::optional<MessageFile> file_;
   MessageFolder folder_;
 };

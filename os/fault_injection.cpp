@@ -71,6 +71,13 @@ std::optional<Status> CutBackFault(const std::string& path) {
   return InputOutputError();
 }
 
+std::optional<Status> ListingFault(const std::string& path) {
+  if (!anyPlanted.load(std::memory_order_relaxed)) return std::nullopt;
+  const std::lock_guard lock(plantedMutex);
+  if (!Applies(path) || !plan.failListing) return std::nullopt;
+  return Status(Failure::Other, std::generic_category().message(EACCES));
+}
+
 bool ThreadStartFault() {
   if (!anyPlanted.load(std::memory_order_relaxed)) return false;
   const std::lock_guard lock(plantedMutex);

@@ -19,6 +19,8 @@ struct Faults {
   bool failClose = false;
   // CutBack fails with an input/output error and leaves the file as it was.
   bool failCutBack = false;
+  // Listing a folder fails as if its permissions forbade it.
+  bool failListing = false;
   // Starting a thread fails as if the system had none left to give, for
   // every thread whatever pathPart says.
   bool failThreadStart = false;

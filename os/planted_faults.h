@@ -18,6 +18,8 @@ void CountAppended(const std::string& path, std::size_t written);
 // The failure planted for closing or cutting back path, if any.
 std::optional<Status> CloseFault(const std::string& path);
 std::optional<Status> CutBackFault(const std::string& path);
+// The failure planted for listing the folder path, if any.
+std::optional<Status> ListingFault(const std::string& path);
 // Whether starting a thread must fail.
 bool ThreadStartFault();
 // The failure of an append that met the planted full disk.

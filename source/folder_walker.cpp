@@ -27,8 +27,8 @@ FolderWalker::FolderWalker(ScanObserver* observer, FileSystemFactory fileSystemF
       fileSystemFactory_(std::move(fileSystemFactory)),
       separator_(separator) {}
 
-void FolderWalker::Walk(const std::string& root) {
-  const auto queue = std::make_shared<PathQueue>();
+void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queue) {
+  if (!queue) queue = std::make_shared<PathQueue>();
   queue_ = queue;
   const std::unique_ptr<FileSystem> fileSystem = fileSystemFactory_();
   if (!fileSystem->FolderExists(root)) return;

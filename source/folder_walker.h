@@ -30,17 +30,18 @@ class FolderWalker {
                         char separator = kNativeSeparator);
 
   // Walks the tree whose root is root (with or without a trailing
-  // separator) into a new queue, which queue() gives from the start of the
-  // walk on. The observer hears the running count after each file queued,
-  // and yields before each folder, subfolder and file; what a yield throws
-  // (a stop) ends the walk there and passes through.
+  // separator) into queue, or a new queue when it is null, which queue()
+  // gives from the start of the walk on. The walk does not close a growing
+  // queue: whoever made it does, once the walk is over however it ended. The observer hears the
+  // running count after each file queued, and yields before each folder, subfolder and file; what a
+  // yield throws (a stop) ends the walk there and passes through.
   // - A root that is not an existing folder queues nothing.
   // - A folder that cannot be looked up or listed: throws FileSystemError
   //   (folder and reason); everything queued before stays queued.
   // - More files than a 32-bit count holds: throws std::overflow_error.
   // A folder reached a second time through a symbolic link (same device and
   // inode) is walked only under the first name met, so a link loop ends.
-  void Walk(const std::string& root);
+  void Walk(const std::string& root, std::shared_ptr<PathQueue> queue = nullptr);
 
   // The queue of the last walk; null before the first.
   const PathQueueRef& queue() const { return queue_; }

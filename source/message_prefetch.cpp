@@ -270,7 +270,10 @@ void MessagePrefetch::Run() {
         std::advance(hint, position - hintPosition);
         hintPosition = position;
       }
-      for (; !window.full() && hint != queue.end(); ++hint, ++hintPosition)
+      // Only as far as the walk has queued: the reading does not wait for
+      // a walk that is still going on to announce files.
+      for (; !window.full() && static_cast<std::size_t>(hintPosition) <= queue.size();
+           ++hint, ++hintPosition)
         if (hintPosition >= wanted && IsMessageName(*hint))
           window.Add(hintPosition, *hint, kBytesHinted);
     }

@@ -26,7 +26,7 @@ namespace quillfen {
 class MessagePrefetch {
  public:
   // Starts reading the queued names that pass the message filter, in queue
-  // order. The queue must not change while the prefetch lives. Throws
+  // order. The queue may still grow while it is read (a walk that goes on). Throws
   // std::system_error when no thread can be started and std::bad_alloc
   // when the memory read ahead cannot be had: the caller then reads each
   // message itself.

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
-#include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,40 +20,43 @@ namespace quillfen {
 // kept as the length it shares with the one before and the rest: about 30
 // bytes a path where a vector of strings takes 150, which at 300,000
 // messages (and as many companion files) keeps the conversion within its
-// memory budget. Blocks are allocated one
-// after the other and never moved, so memory never holds two copies while
-// the queue grows; the first path of a block is kept whole.
+// memory budget. Blocks are allocated one after the other and never moved,
+// so memory never holds two copies while the queue grows; the first path of
+// a block is kept whole.
+//
+// A growing queue is read while one thread still fills it: a conversion
+// starts on the first folders while the walk goes on. Its readers wait at
+// the last path queued so far until more come or the walk closes the
+// queue. A queue that is not growing is whole at any moment: its readers
+// end at the last path queued.
 class PathQueue {
  public:
-  std::size_t size() const { return count_; }
-  bool empty() const { return count_ == 0; }
+  enum class Growth { Whole, Growing };
 
-  void push_back(std::string_view path) {
-    std::size_t shared = 0;
-    const std::size_t most = std::min(path.size(), last_.size());
-    while (shared < most && path[shared] == last_[shared]) ++shared;
-    if (blocks_.empty() ||
-        blocks_.back().used + kMaxVarint * 2 + path.size() - shared > blocks_.back().capacity) {
-      const std::size_t needed = kMaxVarint * 2 + path.size();
-      blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(std::max(kBlockSize, needed)),
-                              std::max(kBlockSize, needed), 0, 0});
-      shared = 0;
-    }
-    Block& block = blocks_.back();
-    char* out = block.bytes.get() + block.used;
-    out = PutVarint(out, shared);
-    out = PutVarint(out, path.size() - shared);
-    std::memcpy(out, path.data() + shared, path.size() - shared);
-    out += path.size() - shared;
-    block.used = static_cast<std::size_t>(out - block.bytes.get());
-    ++block.count;
-    last_.assign(path);
-    ++count_;
-  }
+  explicit PathQueue(Growth growth = Growth::Whole);
+  PathQueue(const PathQueue&) = delete;
+  PathQueue& operator=(const PathQueue&) = delete;
 
-  // Reads the paths in order, each decoded from the one before. Each
-  // iterator holds its own copy of the current path, so threads may read the
-  // queue at once.
+  // The paths queued so far.
+  std::size_t size() const { return count_.load(std::memory_order_acquire); }
+  bool empty() const { return size() == 0; }
+  // Whether no more paths will come: always for a queue that is not
+  // growing, and for a growing one once it was closed.
+  bool closed() const { return !open_.load(std::memory_order_acquire); }
+
+  // Queues path. Only one thread may queue.
+  void push_back(std::string_view path);
+  // Ends a growing queue: its readers end at the last path queued.
+  void Close();
+  // Waits until the path at index (from 0) is queued or the queue is
+  // closed; whether that path is there.
+  bool WaitFor(std::size_t index) const;
+
+  // Reads the paths in order, each decoded from the one before, when it is
+  // first looked at. Each iterator holds its own copy of the current path,
+  // so threads may read the queue at once. Stepping never waits; comparing
+  // with end() waits, on a growing queue, until the next path is queued or
+  // the queue is closed.
   class const_iterator {
    public:
     using iterator_category = std::input_iterator_tag;
@@ -62,13 +66,13 @@ class PathQueue {
     using reference = const std::string&;
 
     const_iterator() = default;
-    const_iterator(const PathQueue* queue, std::size_t index) : queue_(queue), index_(index) {
-      if (index_ < queue_->count_) Decode();
+    const std::string& operator*() const {
+      Decode();
+      return value_;
     }
-    const std::string& operator*() const { return value_; }
-    const std::string* operator->() const { return &value_; }
+    const std::string* operator->() const { return &**this; }
     const_iterator& operator++() {
-      if (++index_ < queue_->count_) Decode();
+      ++index_;
       return *this;
     }
     const_iterator operator++(int) {
@@ -77,68 +81,58 @@ class PathQueue {
       return before;
     }
     friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      if (b.index_ == kEnd) return a.AtEnd();
+      if (a.index_ == kEnd) return b.AtEnd();
       return a.index_ == b.index_;
     }
 
    private:
-    // Decodes the next path, moving on to the next block when this one is
-    // read to its end.
-    void Decode() {
-      if (in_ == nullptr || leftInBlock_ == 0) {
-        const Block& block = queue_->blocks_[in_ == nullptr ? 0 : ++block_];
-        in_ = block.bytes.get();
-        leftInBlock_ = block.count;
-      }
-      std::size_t shared = 0;
-      std::size_t rest = 0;
-      in_ = GetVarint(GetVarint(in_, shared), rest);
-      value_.resize(shared);
-      value_.append(in_, rest);
-      in_ += rest;
-      --leftInBlock_;
-    }
+    friend class PathQueue;
+    static constexpr std::size_t kEnd = static_cast<std::size_t>(-1);
+
+    const_iterator(const PathQueue* queue, std::size_t index) : queue_(queue), index_(index) {}
+    bool AtEnd() const { return queue_ == nullptr || !queue_->WaitFor(index_); }
+    // Decodes up to the path at index_, which must be queued.
+    void Decode() const;
 
     const PathQueue* queue_ = nullptr;
     std::size_t index_ = 0;
-    std::size_t block_ = 0;
-    std::size_t leftInBlock_ = 0;
-    const char* in_ = nullptr;  // the next path's bytes
-    std::string value_;
+    // How many paths were decoded, the last of them into value_, and where
+    // the next one's bytes are.
+    mutable std::size_t decoded_ = 0;
+    mutable const void* block_ = nullptr;
+    mutable const char* in_ = nullptr;
+    mutable std::string value_;
   };
   const_iterator begin() const { return {this, 0}; }
-  const_iterator end() const { return {this, count_}; }
+  const_iterator end() const { return {this, const_iterator::kEnd}; }
 
  private:
+  // A block's bytes, and the next block once this one is full. Readers
+  // learn of both through the count of paths, which is published last.
   struct Block {
     std::unique_ptr<char[]> bytes;
-    std::size_t capacity;
-    std::size_t used;
-    std::size_t count;  // paths begun in this block
+    std::size_t capacity = 0;
+    std::atomic<std::size_t> used{0};
+    std::atomic<Block*> next{nullptr};
   };
 
   static constexpr std::size_t kBlockSize = std::size_t{256} * 1024;
   static constexpr std::size_t kMaxVarint = 10;
 
-  static char* PutVarint(char* out, std::size_t value) {
-    while (value >= 0x80) {
-      *out++ = static_cast<char>((value & 0x7f) | 0x80);
-      value >>= 7;
-    }
-    *out++ = static_cast<char>(value);
-    return out;
-  }
-  static const char* GetVarint(const char* in, std::size_t& value) {
-    value = 0;
-    for (int shift = 0;; shift += 7) {
-      const auto byte = static_cast<unsigned char>(*in++);
-      value |= static_cast<std::size_t>(byte & 0x7f) << shift;
-      if ((byte & 0x80) == 0) return in;
-    }
-  }
+  static char* PutVarint(char* out, std::size_t value);
+  static const char* GetVarint(const char* in, std::size_t& value);
 
-  std::vector<Block> blocks_;
+  // Owned here, read by iterators through first_ and each block's next.
+  std::vector<std::unique_ptr<Block>> blocks_;
+  std::atomic<Block*> first_{nullptr};
   std::string last_;
-  std::size_t count_ = 0;
+  std::atomic<std::size_t> count_{0};
+  std::atomic<bool> open_;
+  // Readers of a growing queue that wait for more paths.
+  mutable std::mutex mutex_;
+  mutable std::condition_variable more_;
+  mutable std::atomic<int> waiting_{0};
 };
 
 // Whoever holds the queue keeps it alive: the front end that scanned, the

@@ -58,6 +58,7 @@ Status Inspect(const std::string& path, PathFacts& facts) {
 
 Status ListFolder(const std::string& path, FolderListing& listing) {
   listing = FolderListing();
+  if (std::optional<Status> planted = planted::ListingFault(path)) return *planted;
   std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
   if (!dir) return SystemFailure(errno);
   const int folderFd = ::dirfd(dir.get());

@@ -112,6 +112,7 @@ Status Inspect(const std::string& path, PathFacts& facts) {
 
 Status ListFolder(const std::string& path, FolderListing& listing) {
   listing = FolderListing();
+  if (std::optional<Status> planted = planted::ListingFault(path)) return *planted;
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) return InvalidPath();
   WIN32_FIND_DATAW entry{};

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/source/memory_file_system.h"
@@ -106,9 +108,9 @@ TEST(FolderWalker, RootFormsKeepTheCallersSpellingWithOneSeparator) {
   EXPECT_EQ(Queued(walker), Names{"/Mail/m"});
 }
 
-TEST(PathQueue, PathsComeBackExactlyInOrder) {
-  // Paths share prefixes of every length with the one before, some hold
-  // NUL bytes, and one is larger than a storage block.
+// Paths that share prefixes of every length with the one before, some with
+// NUL bytes, and one larger than a storage block.
+Names AwkwardPaths() {
   Names values;
   std::string folder = "/export/Inbox/";
   for (int k = 0; k < 5000; ++k) {
@@ -121,10 +123,37 @@ TEST(PathQueue, PathsComeBackExactlyInOrder) {
     if (k == 2502) name.clear();
     values.push_back(name);
   }
+  return values;
+}
+
+TEST(PathQueue, PathsComeBackExactlyInOrder) {
+  const Names values = AwkwardPaths();
   PathQueue queue;
   for (const std::string& value : values) queue.push_back(value);
   EXPECT_EQ(queue.size(), values.size());
   EXPECT_EQ(Names(queue.begin(), queue.end()), values);
+}
+
+TEST(PathQueue, AGrowingQueueIsReadWhileItIsFilled) {
+  // Readers keep pace with the writer, wait for it at the last path, and
+  // end only once the queue is closed.
+  const Names values = AwkwardPaths();
+  PathQueue queue(PathQueue::Growth::Growing);
+  Names read[2];
+  std::thread readers[2];
+  for (int r = 0; r < 2; ++r)
+    readers[r] = std::thread([&queue, &into = read[r]] {
+      for (const std::string& path : queue) into.push_back(path);
+    });
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    queue.push_back(values[k]);
+    if (k % 500 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(queue.closed());
+  queue.Close();
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(read[0], values);
+  EXPECT_EQ(read[1], values);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Faults of the reading side as a whole conversion meets them: no second
-// thread for reading ahead or decompressing, and a stop during the scan.
+// thread for reading ahead, walking or decompressing, a stop during the
+// scan, and a folder that cannot be listed while the conversion runs.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stop_token>
 #include <string>
@@ -64,6 +67,11 @@ TEST(ReadingFaults, StopDuringTheScanEndsItAtOnceWithNothingWritten) {
   TempDir dir;
   test::GenerateMessageTree(dir.path() / "export", 40, 4, 7);
   StopWhileScanning sink;
+  // Without a thread to walk the folder while it converts, the conversion
+  // scans the whole tree first, and tells of it.
+  os::Faults faults;
+  faults.failThreadStart = true;
+  const os::ScopedFaults planted(faults);
 
   const ConversionReport report = test::ConvertSource(
       dir.str() + "export", dir.str() + "destination", &sink, sink.stop.get_token());
@@ -72,6 +80,36 @@ TEST(ReadingFaults, StopDuringTheScanEndsItAtOnceWithNothingWritten) {
   EXPECT_FALSE(report.began);
   EXPECT_EQ(sink.scanned, 5);  // not one file more was queued
   EXPECT_FALSE(fs::exists(dir.path() / "destination"));
+}
+
+TEST(ReadingFaults, AFolderThatCannotBeListedWhileConvertingKeepsNothingOfTheRun) {
+  TempDir dir;
+  const fs::path source = dir.path() / "export";
+  test::GenerateMessageTree(source, 400, 8, 7);
+  const std::string destination = dir.str() + "destination";
+  {
+    // The deepest folder is walked last, while the first ones convert.
+    os::Faults faults;
+    faults.pathPart = "Dev/Archive";
+    faults.failListing = true;
+    const os::ScopedFaults planted(faults);
+    const ConversionReport report = test::ConvertSource(source.string(), destination);
+    EXPECT_EQ(report.ending, Ending::Refused);
+    EXPECT_EQ(report.refusal, Refusal::SourceUnreadable);
+    EXPECT_EQ(report.reason, "cannot read folder " + source.string() +
+                                 "/Lists/Dev/Archive/: " + std::strerror(EACCES));
+  }
+  const std::string sourceFolder = source.string() + "/";
+  for (const auto& [mailbox, records] :
+       test::MailboxRecordSets(test::MirrorOf(destination, sourceFolder)))
+    EXPECT_TRUE(records.empty()) << mailbox;
+
+  // Converted again, every message is there once.
+  ASSERT_EQ(test::ConvertSource(source.string(), destination).ending, Ending::Finished);
+  const std::string fresh = dir.str() + "fresh";
+  ASSERT_EQ(test::ConvertSource(source.string(), fresh).ending, Ending::Finished);
+  EXPECT_EQ(test::MailboxRecordSets(test::MirrorOf(destination, sourceFolder)),
+            test::MailboxRecordSets(test::MirrorOf(fresh, sourceFolder)));
 }
 
 TEST(ReadingFaults, APipeNamedLikeAnArchiveIsRefusedWithoutWaitingForAWriter) {
