@@ -52,8 +52,7 @@ class PathQueue {
   // closed; whether that path is there.
   bool WaitFor(std::size_t index) const;
 
-  // Reads the paths in order, each decoded from the one before, when it is
-  // first looked at. Each iterator holds its own copy of the current path,
+  // Reads the paths in order, each decoded from the one before. Each iterator holds its own copy of the current path,
   // so threads may read the queue at once. Stepping never waits; comparing
   // with end() waits, on a growing queue, until the next path is queued or
   // the queue is closed.
@@ -73,6 +72,7 @@ class PathQueue {
     const std::string* operator->() const { return &**this; }
     const_iterator& operator++() {
       ++index_;
+      DecodeIfQueued();
       return *this;
     }
     const_iterator operator++(int) {
@@ -90,7 +90,15 @@ class PathQueue {
     friend class PathQueue;
     static constexpr std::size_t kEnd = static_cast<std::size_t>(-1);
 
-    const_iterator(const PathQueue* queue, std::size_t index) : queue_(queue), index_(index) {}
+    const_iterator(const PathQueue* queue, std::size_t index) : queue_(queue), index_(index) {
+      DecodeIfQueued();
+    }
+    // Decoded at once when the path is queued already, so that copies of the
+    // iterator (algorithms take them by value) carry the path along instead
+    // of each decoding it again from the start.
+    void DecodeIfQueued() const {
+      if (index_ < queue_->size()) Decode();
+    }
     bool AtEnd() const { return queue_ == nullptr || !queue_->WaitFor(index_); }
     // Decodes up to the path at index_, which must be queued.
     void Decode() const;
