@@ -7,6 +7,7 @@
 
 #include "mbox/envelope_line.h"
 #include "mbox/message_failure.h"
+#include "mbox/record_bytes.h"
 #include "os/folders.h"
 
 namespace quillfen {
@@ -16,9 +17,6 @@ namespace {
 // Messages are read, quoted and written in pieces of this size; a message
 // up to this size is read with one read and written with one write.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
-// The room a message quoted in its batch may grow into; a message that
-// needs more is quoted on the way instead.
-constexpr std::size_t kQuotingRoom = 64;
 
 }  // namespace
 
@@ -116,51 +114,32 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
   // The From line comes from the header block: its date and sender. The
   // text itself is never decoded: a record holds the message's exact bytes,
   // whose own headers tell the importer their charset.
-  if (const HeaderAnswers* known = source.KnownAnswers())
-    reader_.OpenAnswers(*known);
-  else
-    reader_.OpenMessageBytes(head, source.FallbackTime());
-  const MessageDateTime date = reader_.MessageDate();
-  const std::string sender = reader_.SenderAddress();
-  const std::string fromLine = FormatFromLine(sender, date);
-  // A line break inside the From line would split the record in two.
-  if (fromLine.find_first_of("\r\n") != std::string::npos)
-    throw MessageFailure("the From line holds a line break");
+  const HeaderAnswers* known = source.KnownAnswers();
+  if (known == nullptr) reader_.OpenMessageBytes(head, source.FallbackTime());
+  const FromLine fromLine = known != nullptr
+                                ? FromLine(known->sender, known->date)
+                                : FromLine(reader_.SenderAddress(), reader_.MessageDate());
+  if (fromLine.HoldsLineBreak()) throw MessageFailure("the From line holds a line break");
 
   // An old envelope line gives way to the record's own From line.
   const std::string_view text = head.substr(EnvelopeLineLength(head));
   if (atEnd) {
-    // A message read whole is quoted straight into its mailbox's batch:
-    // copied, and then quoted where it lies, which costs less than quoting
-    // on the way, as nearly every text needs no ">" at all.
-    std::string& batch = mailbox.OpenRecord(fromLine.size() + text.size() + 4 + kQuotingRoom);
+    // A message read whole goes straight into its mailbox's batch.
+    std::string& batch = mailbox.OpenRecord(ExpectedRecordSize(fromLine, text.size()));
     try {
-      batch += fromLine;
-      batch += "\r\n";
-      const std::size_t at = batch.size();
-      batch += text;
-      batch.append(kQuotingRoom, '\0');
-      const std::size_t quoted = QuoteInPlace(batch.data() + at, text.size(), kQuotingRoom);
-      if (quoted != SIZE_MAX) {
-        batch.resize(at + quoted);
-      } else {
-        batch.resize(at);
-        quoter_.Feed(text, batch);
-        quoter_.Finish(batch);
-      }
-      batch += "\r\n";
+      AppendRecord(fromLine, text, batch, quoter_);
     } catch (...) {
       quoter_.Finish(out_);
       out_.clear();
       mailbox.DropRecord();
       throw;
     }
-    const ContentHash* known = source.KnownTextHash();
-    mailbox.CloseRecord(index, sourceFile, known != nullptr ? *known : HashOfText(text));
+    const ContentHash* knownHash = source.KnownTextHash();
+    mailbox.CloseRecord(index, sourceFile, knownHash != nullptr ? *knownHash : HashOfText(text));
     return;
   }
   out_.clear();
-  out_ += fromLine;
+  fromLine.AppendTo(out_);
   out_ += "\r\n";
   const std::int64_t start = mailbox.BeginRecord();
   hasher_.Finish();
@@ -203,14 +182,14 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
                                          const SourceOpener& open, const YieldFunction& yield) {
   MessageOutcome outcome;
   try {
-    outcome.mailbox = UpdateMailbox(sourceFile);
     // Not changed until the next message's mailbox is worked out.
+    const std::string& mailboxPath = UpdateMailbox(sourceFile);
     const std::string& mirrorFolder = lastMirrorFolder_;
     EnsureMirrorFolder(mirrorFolder);
     MessageSource& source = open();
     MailboxFile* mailbox = nullptr;
     try {
-      mailbox = &destination_.Mailbox(outcome.mailbox);
+      mailbox = &destination_.Mailbox(mailboxPath);
     } catch (const MessageFailure&) {
       // The mirror folder may have gone since it was made; it is made again
       // once.
@@ -220,7 +199,7 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
         throw;
       ensuredFolder_.clear();
       EnsureMirrorFolder(mirrorFolder);
-      mailbox = &destination_.Mailbox(outcome.mailbox);
+      mailbox = &destination_.Mailbox(mailboxPath);
     }
     WriteRecord(*mailbox, source, index, sourceFile, yield);
     outcome.kind = MessageOutcome::Kind::Converted;

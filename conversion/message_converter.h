@@ -24,8 +24,7 @@ using YieldFunction = std::function<void()>;
 struct MessageOutcome {
   enum class Kind { Converted, Failed };
   Kind kind = Kind::Failed;
-  std::string mailbox;  // the mailbox it went into (or was meant for)
-  std::string reason;   // for a failure: why, naming the side that failed
+  std::string reason;  // for a failure: why, naming the side that failed
 };
 
 // The one way a message becomes a record, for folder and archive conversion

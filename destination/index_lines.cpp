@@ -13,6 +13,13 @@ std::string Field(std::int64_t number) {
   return " " + std::to_string(number);
 }
 
+void AppendField(std::string& out, std::int64_t number) {
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out += ' ';
+  out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
 std::string Field(const std::string& text) {
   return " " + std::to_string(text.size()) + ":" + text;
 }
@@ -102,8 +109,13 @@ void IndexLines::Held(int id, const std::vector<HeldRecord>& records) {
   for (std::size_t first = 0; first < records.size(); first += kPerLine) {
     const std::size_t count = std::min(kPerLine, records.size() - first);
     text_ += "held" + Field(id) + Field(static_cast<std::int64_t>(count));
-    for (std::size_t i = first; i < first + count; ++i)
-      text_ += ' ' + HashText(records[i].hash) + Field(records[i].end);
+    for (std::size_t i = first; i < first + count; ++i) {
+      // Appended piece by piece: a line holds hundreds of records, and a
+      // string put together for each one would cost allocations.
+      text_ += ' ';
+      AppendHashText(records[i].hash, text_);
+      AppendField(text_, records[i].end);
+    }
     text_ += '\n';
   }
 }

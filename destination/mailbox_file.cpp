@@ -60,17 +60,17 @@ void MailboxFile::TryCutBack(std::int64_t length, std::string& reason) {
   reason += "; the mailbox could not be cut back: " + status.reason();
 }
 
-bool MailboxFile::RepayCutBack(std::string& reason) {
-  if (owedCutBack_ < 0) return true;
+void MailboxFile::RepayCutBack() {
+  if (owedCutBack_ < 0) return;
+  std::string reason = "an earlier record could not be removed from the mailbox";
   TryCutBack(owedCutBack_, reason);
-  return owedCutBack_ < 0;
+  if (owedCutBack_ >= 0) throw MessageFailure(reason);
 }
 
 std::string& MailboxFile::OpenRecord(std::size_t expected) {
   if (!batch_.empty() && batch_.size() + expected + 2 > kBatchSize) Flush();
   if (batch_.capacity() < kBatchSize) batch_.reserve(kBatchSize);
-  std::string reason = "an earlier record could not be removed from the mailbox";
-  if (!RepayCutBack(reason)) throw MessageFailure(reason);
+  RepayCutBack();
   recordMark_ = batch_.size();
   endedBeforeRecord_ = endsWithLineEnd_;
   // A mailbox that ends in the middle of a line would hide this record's
@@ -82,7 +82,8 @@ std::string& MailboxFile::OpenRecord(std::size_t expected) {
 void MailboxFile::CloseRecord(std::int32_t index, const std::string& file,
                               const ContentHash& hash) {
   length_ += static_cast<std::int64_t>(batch_.size() - recordMark_);
-  batched_.push_back({length_, index, file, hash});
+  batchedNames_ += file;
+  batched_.push_back({length_, index, batchedNames_.size(), hash});
   endsWithLineEnd_ = true;
 }
 
@@ -99,6 +100,7 @@ void MailboxFile::Flush(bool release) {
     return;
   }
   if (batch_.empty()) return;
+  NoteDeletion();
   std::size_t done = 0;
   const os::Status status = file_.Append(batch_, &done);
   batch_.clear();
@@ -106,6 +108,7 @@ void MailboxFile::Flush(bool release) {
     written_ = length_;
     for (const Batched& record : batched_) writtenRecords_.push_back({record.hash, record.end});
     batched_.clear();
+    batchedNames_.clear();
     return;
   }
   // The records that reached the file whole stay; the file is cut back to
@@ -121,9 +124,13 @@ void MailboxFile::Flush(bool release) {
   std::string reason = Reason("cannot write the mailbox", status);
   // Cutting back also learns again whether the file ends with a line end.
   TryCutBack(keep, reason);
-  for (std::size_t i = firstLost; i < batched_.size(); ++i)
-    lost_.push_back({batched_[i].index, std::move(batched_[i].file), reason});
+  for (std::size_t i = firstLost; i < batched_.size(); ++i) {
+    const std::size_t nameStart = i == 0 ? 0 : batched_[i - 1].nameEnd;
+    lost_.push_back({batched_[i].index,
+                     batchedNames_.substr(nameStart, batched_[i].nameEnd - nameStart), reason});
+  }
   batched_.clear();
+  batchedNames_.clear();
 }
 
 std::vector<MailboxFile::LostRecord> MailboxFile::TakeLost() {
@@ -140,8 +147,10 @@ std::vector<HeldRecord> MailboxFile::TakeWritten() {
 
 std::int64_t MailboxFile::BeginRecord() {
   Flush();
-  std::string reason = "an earlier record could not be removed from the mailbox";
-  if (!RepayCutBack(reason)) throw MessageFailure(reason);
+  // A large record goes out without a batch: the file is looked at here
+  // instead.
+  NoteDeletion();
+  RepayCutBack();
   const std::int64_t start = length_;
   if (!endsWithLineEnd_) {
     // A mailbox that ends in the middle of a line would hide this record's
@@ -167,6 +176,10 @@ void MailboxFile::Write(std::string_view bytes, std::int64_t recordStart) {
 
 bool MailboxFile::StillThere() const {
   return file_.isOpen() && !file_.Deleted();
+}
+
+void MailboxFile::NoteDeletion() {
+  if (!foundDeleted_ && file_.Deleted()) foundDeleted_ = true;
 }
 
 void MailboxFile::CutBack(std::int64_t length) {

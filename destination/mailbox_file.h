@@ -86,8 +86,13 @@ class MailboxFile {
   }
 
   // False once the file was deleted while open: records written to it now
-  // would be lost.
+  // would be lost. Asks the system each time.
   bool StillThere() const;
+  // True once a write found the file deleted. The file is looked at before
+  // each batch and each large record is written, not for every record:
+  // asking the system for every message cost more than the rest of the
+  // bookkeeping.
+  bool foundDeleted() const { return foundDeleted_; }
 
   // Cuts the file back to length (a resumed conversion's last whole record).
   // Throws MessageFailure.
@@ -102,13 +107,16 @@ class MailboxFile {
   struct Batched {
     std::int64_t end = 0;  // the record's end in the file
     std::int32_t index = 0;
-    std::string file;
+    std::size_t nameEnd = 0;  // the end of its message's name in batchedNames_
     ContentHash hash;
   };
 
   bool LastByteEndsLine(std::int64_t length);
   void TryCutBack(std::int64_t length, std::string& reason);
-  bool RepayCutBack(std::string& reason);
+  // Cuts the file back to the length an earlier failed cut-back still owes,
+  // if any. Throws MessageFailure when it still cannot.
+  void RepayCutBack();
+  void NoteDeletion();
 
   std::string path_;
   os::File file_;
@@ -125,6 +133,12 @@ class MailboxFile {
   bool endedBeforeRecord_ = true;  // endsWithLineEnd_ then
   std::int64_t written_ = 0;
   std::vector<Batched> batched_;
+  // The names of the batch's messages one after the other, for the report
+  // of those a batch that cannot be written loses: one string that keeps
+  // its memory from batch to batch, where a name each would cost an
+  // allocation for every message.
+  std::string batchedNames_;
+  bool foundDeleted_ = false;
   std::vector<LostRecord> lost_;
   std::vector<HeldRecord> writtenRecords_;
 };

@@ -30,7 +30,7 @@ MailboxFile* MailboxPool::Active(const std::string& mailboxPath) {
   if (active_ == nullptr || !active_->file ||
       mailboxPath.size() != root_.size() + active_->relative.size() ||
       mailboxPath.compare(root_.size(), std::string::npos, active_->relative) != 0 ||
-      mailboxPath.compare(0, root_.size(), root_) != 0 || !active_->file->StillThere())
+      mailboxPath.compare(0, root_.size(), root_) != 0 || active_->file->foundDeleted())
     return nullptr;
   active_->lastUse = ++useClock_;
   return active_->file.get();

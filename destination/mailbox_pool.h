@@ -22,9 +22,12 @@ class MailboxPool {
  public:
   MailboxPool(const std::string& root, IndexLines& pending);
 
-  // The mailbox at mailboxPath when it is the one written to last and is
-  // still there, else nothing. A folder's messages come one after the
-  // other: the same mailbox is asked for again and again.
+  // The mailbox at mailboxPath when it is the one written to last and was
+  // not found deleted, else nothing. A folder's messages come one after the
+  // other: the same mailbox is asked for again and again. Whether it is
+  // still there is asked of the system when it is opened or switched to and
+  // when its records are written, batch by batch (MailboxFile::foundDeleted),
+  // not for every message.
   MailboxFile* Active(const std::string& mailboxPath);
   // Makes the learned mailbox of state the active one, opening it when it
   // is not open. Before its first record of this conversion, announce gets

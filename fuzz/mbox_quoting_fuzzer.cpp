@@ -12,6 +12,7 @@
 
 #include "mbox/envelope_line.h"
 #include "mbox/mbox_quoting.h"
+#include "mbox/record_bytes.h"
 
 namespace {
 
@@ -94,20 +95,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body = first.substr(head.size(), first.size() - head.size() - 2);
   if (Unquote(body) != Expected(text)) Fail("the text does not come back exactly");
 
-  // Quoting in place, as the reading thread and the converter do for a text
-  // held whole, gives the streamed quoting's bytes, or leaves the text
-  // untouched when it needs more room than it has.
+  // The record as the reading thread and the converter put it together for
+  // a text held whole: where the text lies, which gives the streamed
+  // record's bytes or leaves the text untouched when the room does not
+  // suffice, and in a batch, which always gives them.
+  const quillfen::FromLine fromLine("fuzz@example.org", {2013, 3, 5, 14, 7, 9});
+  const std::string streamed = Record(kFirstFromLine, text, 0);
   const std::string_view quotedText = Expected(text);
-  const std::size_t room = data[0] % 80;
-  std::string inPlace(quotedText);
-  inPlace.append(room, '\0');
-  const std::size_t quotedSize = quillfen::QuoteInPlace(inPlace.data(), quotedText.size(), room);
-  if (quotedSize == SIZE_MAX) {
-    if (std::string_view(inPlace).substr(0, quotedText.size()) != quotedText)
-      Fail("quoting in place changed a text it gave up on");
-  } else if ("\r\n" + inPlace.substr(0, quotedSize) + "\r\n" != Record("", text, 0)) {
-    Fail("quoting in place differs from the quoting on the way");
+  // One byte short of the From line's room now and then, which must be
+  // refused.
+  const std::size_t before = fromLine.size() + 2 - (data[0] >> 7);
+  const std::size_t after = data[0] % 80;
+  std::string inPlace(before, '\0');
+  inPlace += quotedText;
+  inPlace.append(after, '\0');
+  const std::string_view record = quillfen::WriteRecordInPlace(fromLine, inPlace.data() + before,
+                                                               quotedText.size(), before, after);
+  if (record.empty() || before < fromLine.size() + 2) {
+    if (!record.empty() ||
+        std::string_view(inPlace).substr(before, quotedText.size()) != quotedText)
+      Fail("a record written in place took more room than it had, or changed its text");
+  } else if (record != streamed) {
+    Fail("the record written in place differs from the quoting on the way");
   }
+  std::string batch = "earlier records";
+  quillfen::MboxQuoter quoter;
+  quillfen::AppendRecord(fromLine, quotedText, batch, quoter);
+  if (batch != "earlier records" + streamed) Fail("the record in a batch differs");
 
   // The body line of the second record is quoted too.
   if (std::string_view(stored).substr(starts[1]) !=

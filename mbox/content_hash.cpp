@@ -58,14 +58,14 @@ ContentHash ContentHasher::Finish() {
   return hash;
 }
 
-std::string HashText(const ContentHash& hash) {
+void AppendHashText(const ContentHash& hash, std::string& out) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text(32, '0');
+  char text[32];
   for (int i = 0; i < 16; ++i) {
-    text[static_cast<std::size_t>(15 - i)] = kDigits[(hash.high >> (4 * i)) & 15];
-    text[static_cast<std::size_t>(31 - i)] = kDigits[(hash.low >> (4 * i)) & 15];
+    text[15 - i] = kDigits[(hash.high >> (4 * i)) & 15];
+    text[31 - i] = kDigits[(hash.low >> (4 * i)) & 15];
   }
-  return text;
+  out.append(text, sizeof text);
 }
 
 bool ParseHashText(std::string_view text, ContentHash& hash) {

@@ -42,8 +42,9 @@ class ContentHasher {
   std::string heldLineEnds_;
 };
 
-// 32 lower-case hex digits, and back; false for text that is not one.
-std::string HashText(const ContentHash& hash);
+// 32 lower-case hex digits, appended to out, and back; false for text that
+// is not one. Appended in place: the index gets a hash for every record.
+void AppendHashText(const ContentHash& hash, std::string& out);
 bool ParseHashText(std::string_view text, ContentHash& hash);
 
 }  // namespace quillfen

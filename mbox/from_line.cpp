@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <tuple>
 
 namespace quillfen {
@@ -24,50 +25,79 @@ MessageDateTime WithinFromLineRange(const MessageDateTime& date) {
   return date;
 }
 
-// Appends separator and value in decimal, with leading zeros up to width
-// digits, as printf's "%0*d" does; formatting by hand keeps the From line
-// off printf's path, which cost as much as the rest of the line.
-void AppendNumber(std::string& line, char separator, int value, int width) {
+// Writes text at out and gives the end.
+char* Put(char* out, std::string_view text) {
+  // An empty view may hold no pointer at all, which memcpy must not get.
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Writes separator and value in decimal at out, with leading zeros up to
+// width digits, as printf's "%0*d" does, and gives the end; formatting by
+// hand keeps the From line off printf's path, which cost as much as the
+// rest of the line.
+char* PutNumber(char* out, char separator, int value, int width) {
   char digits[16];
   const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   const char* start = digits;
-  line += separator;
+  *out++ = separator;
   // The zeros go after a minus sign, which counts towards the width.
-  if (*start == '-') line += *start++;
+  if (*start == '-') *out++ = *start++;
   const int count = static_cast<int>(end - digits);
-  if (count < width) line.append(static_cast<std::size_t>(width - count), '0');
-  line.append(start, end);
+  for (int i = count; i < width; ++i) *out++ = '0';
+  return Put(out, std::string_view(start, static_cast<std::size_t>(end - start)));
 }
 
 }  // namespace
 
-std::string FormatFromLine(const std::string& sender, const MessageDateTime& givenDate) {
+FromLine::FromLine(std::string_view sender, const MessageDateTime& givenDate) : sender_(sender) {
   using namespace std::chrono;
   const MessageDateTime date = WithinFromLineRange(givenDate);
-  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
-                                                       "Thu", "Fri", "Sat"};
-  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static constexpr std::array<std::string_view, 7> kDays = {"Sun", "Mon", "Tue", "Wed",
+                                                            "Thu", "Fri", "Sat"};
+  static constexpr std::array<std::string_view, 12> kMonths = {
+      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   // The names are fixed English ones whatever the locale: every mbox reader
   // expects them. The weekday comes from the date itself.
   const int month = date.month < 1 ? 1 : (date.month > 12 ? 12 : date.month);
   const year_month_day ymd(year(date.year), std::chrono::month(static_cast<unsigned>(month)),
                            day(static_cast<unsigned>(date.day < 1 ? 1 : date.day)));
   const weekday wd{sys_days(ymd)};
-  std::string line;
-  line.reserve(sender.size() + 30);
-  line += "From ";
-  line += sender;
-  line += ' ';
-  line += kDays[wd.c_encoding()];
-  line += ' ';
-  line += kMonths[month - 1];
-  AppendNumber(line, ' ', date.day, 2);
-  AppendNumber(line, ' ', date.hour, 2);
-  AppendNumber(line, ':', date.minute, 2);
-  AppendNumber(line, ':', date.second, 2);
-  AppendNumber(line, ' ', date.year, 4);
-  return line;
+  char* out = date_;
+  *out++ = ' ';
+  out = Put(out, kDays[wd.c_encoding()]);
+  *out++ = ' ';
+  out = Put(out, kMonths[static_cast<std::size_t>(month - 1)]);
+  out = PutNumber(out, ' ', date.day, 2);
+  out = PutNumber(out, ' ', date.hour, 2);
+  out = PutNumber(out, ':', date.minute, 2);
+  out = PutNumber(out, ':', date.second, 2);
+  out = PutNumber(out, ' ', date.year, 4);
+  dateSize_ = static_cast<std::size_t>(out - date_);
+}
+
+bool FromLine::HoldsLineBreak() const {
+  // The rest of the line is letters, digits, spaces, colons and signs.
+  return sender_.find_first_of("\r\n") != std::string_view::npos;
+}
+
+void FromLine::CopyTo(char* out) const {
+  out = Put(out, kFrom);
+  out = Put(out, sender_);
+  Put(out, std::string_view(date_, dateSize_));
+}
+
+void FromLine::AppendTo(std::string& out) const {
+  out += kFrom;
+  out += sender_;
+  out.append(date_, dateSize_);
+}
+
+std::string FormatFromLine(std::string_view sender, const MessageDateTime& date) {
+  const FromLine line(sender, date);
+  std::string text;
+  line.AppendTo(text);
+  return text;
 }
 
 }  // namespace quillfen

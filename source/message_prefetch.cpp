@@ -6,9 +6,8 @@
 #include <utility>
 
 #include "mbox/envelope_line.h"
-#include "mbox/from_line.h"
-#include "mbox/mbox_quoting.h"
 #include "mbox/message_failure.h"
+#include "mbox/record_bytes.h"
 #include "os/read_ahead.h"
 #include "os/thread.h"
 #include "source/message_name.h"
@@ -164,25 +163,15 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
 void MessagePrefetch::WriteRecord(Entry& entry) {
   const std::string_view bytes(entry.data, entry.size);
   const std::size_t envelope = EnvelopeLineLength(bytes);
-  char* const text = entry.data + envelope;
-  const std::size_t textSize = entry.size - envelope;
-  const std::string fromLine = FormatFromLine(entry.answers->sender, entry.answers->date);
-  // A From line with a line break in it is refused by the conversion.
-  if (fromLine.size() + 2 > kRecordHead + envelope ||
-      fromLine.find_first_of("\r\n") != std::string::npos)
-    return;
   // The ring holds one byte more than the message after it, and the tail.
-  const std::size_t room = kRecordTail + 1;
-  const std::size_t quoted = QuoteInPlace(text, textSize, room - 2);
-  if (quoted == SIZE_MAX) return;
-  text[quoted] = '\r';
-  text[quoted + 1] = '\n';
-  char* const record = text - fromLine.size() - 2;
-  fromLine.copy(record, fromLine.size());
-  text[-2] = '\r';
-  text[-1] = '\n';
-  entry.record = record;
-  entry.recordSize = fromLine.size() + 2 + quoted + 2;
+  // A record that does not fit, or a From line with a line break in it
+  // (which the conversion refuses), is left to the conversion.
+  const std::string_view record = WriteRecordInPlace(
+      FromLine(entry.answers->sender, entry.answers->date), entry.data + envelope,
+      entry.size - envelope, kRecordHead + envelope, kRecordTail + 1);
+  if (record.empty()) return;
+  entry.record = record.data();
+  entry.recordSize = record.size();
 }
 
 char* MessagePrefetch::Reserve(std::size_t size, std::uint64_t& end) {

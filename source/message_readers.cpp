@@ -284,19 +284,13 @@ bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackT
   return true;
 }
 
-void MessageReader::OpenAnswers(HeaderAnswers answers) {
-  impl_->charset = std::move(answers.charset);
-  impl_->date = answers.date;
-  impl_->sender = std::move(answers.sender);
-}
-
 std::string MessageReader::MessageCharset() const {
   return impl_->charset;
 }
 MessageDateTime MessageReader::MessageDate() const {
   return impl_->date;
 }
-std::string MessageReader::SenderAddress() const {
+const std::string& MessageReader::SenderAddress() const {
   return impl_->sender;
 }
 

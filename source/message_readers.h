@@ -28,10 +28,6 @@ class MessageReader {
   // Loads the header block from message bytes held in memory;
   // fallbackTime (seconds since the epoch) stands in for a missing date.
   bool OpenMessageBytes(std::string_view bytes, long long fallbackTime);
-  // Takes the answers that another reader gave for the same message: the
-  // thread that reads messages ahead works them out while the conversion
-  // writes the message before.
-  void OpenAnswers(HeaderAnswers answers);
 
   // The charset parameter of the top-level Content-Type; "us-ascii" if none.
   std::string MessageCharset() const;
@@ -39,7 +35,8 @@ class MessageReader {
   MessageDateTime MessageDate() const;
   // The bare address of Return-Path, else From, else Sender; "MAILER-DAEMON"
   // when none gives one. Never holds white space or control characters.
-  std::string SenderAddress() const;
+  // Valid until the next message is opened.
+  const std::string& SenderAddress() const;
 
  private:
   struct Impl;

@@ -20,7 +20,7 @@ namespace {
 // The one record written for a message of these bytes.
 std::string StoredRecord(const std::string& bytes, long long fallbackTime = 1372636800) {
   test::TempDir dir;
-  const MessageOutcome outcome =
+  const test::BytesOutcome outcome =
       test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", bytes, fallbackTime);
   EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
   return test::ReadFile(outcome.mailbox);
@@ -89,7 +89,7 @@ TEST(HostileInput, FolderNamesUpToTheFileNameLimitGetAMailbox) {
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     const std::string folder = dir.str() + "x/" + names[i] + "/";
-    const MessageOutcome outcome =
+    const test::BytesOutcome outcome =
         test::ConvertBytes(dir.str(), "/x/" + names[i] + "/1.eml", "Subject: x\n\nbody\n");
     EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
     EXPECT_EQ(outcome.mailbox, folder + stems[i] + ".mbox");

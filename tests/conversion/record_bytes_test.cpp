@@ -22,7 +22,7 @@ namespace {
 // without its From line: the line end after it, the text, the line end.
 std::string RecordAfterFromLine(const std::string& text, std::size_t pieceSize = 0) {
   test::TempDir dir;
-  const MessageOutcome outcome =
+  const test::BytesOutcome outcome =
       test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", text, 1372636800, pieceSize);
   EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
   const std::string written = test::ReadFile(outcome.mailbox);
@@ -102,7 +102,7 @@ TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
     // Part of the record fits before the disk is full, so the file really
     // grows before the write fails.
     const os::ScopedFaults full({.pathPart = ".mbox", .bytesBeforeFullDisk = 1024 * 1024 + 5000});
-    const MessageOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big);
+    const test::BytesOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big);
     EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Failed);
     EXPECT_EQ(outcome.reason, "cannot write the mailbox: No space left on device");
   }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mbox/content_hash.h"
@@ -13,6 +15,7 @@
 #include "mbox/mailbox_records.h"
 #include "mbox/mbox_quoting.h"
 #include "os/fault_injection.h"
+#include "os/file.h"
 #include "os/paths.h"
 #include "tests/support/temp_dir.h"
 
@@ -201,6 +204,33 @@ struct TwoMailboxes {
     ASSERT_TRUE(destination.Finish().empty());
   }
 };
+
+// A mailbox deleted while the conversion writes it (its folder removed, say)
+// is reported, and the records written once that is noticed, when the next
+// batch goes out, go into a new file by its name instead of being lost with
+// the deleted one.
+TEST(Destination, AMailboxDeletedDuringTheRunIsReportedAndMadeAgain) {
+  test::TempDir dir;
+  const std::string root = dir.str() + "out";
+  const std::string mailbox = root + PathStyle::Native().separator + "Inbox.mbox";
+  Destination destination(root);
+  destination.Begin();
+  Write(destination, mailbox, kTexts[0]);
+  {
+    os::File probe;
+    ASSERT_TRUE(probe.OpenForAppending(mailbox).ok());
+    ASSERT_TRUE(std::filesystem::remove(mailbox));
+    if (!probe.Deleted()) GTEST_SKIP() << "this system does not tell that an open file was deleted";
+  }
+  // A mark writes the batch.
+  for (int i = 0; i < 512; ++i) destination.Settled();
+  Write(destination, mailbox, kTexts[1]);
+  const std::vector<std::pair<std::string, std::string>> failures = destination.Finish();
+  ASSERT_FALSE(failures.empty());
+  EXPECT_EQ(failures[0].first, mailbox);
+  EXPECT_EQ(failures[0].second, "the mailbox was deleted during the conversion");
+  EXPECT_EQ(test::ReadFile(mailbox), Record(kTexts[1]));
+}
 
 // The index cannot be written (the disk is full) at each step that writes
 // it. The step fails with the reason, and the index still tells only the

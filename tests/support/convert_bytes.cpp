@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "destination/destination.h"
 #include "source/message_readers.h"
@@ -16,14 +17,21 @@ std::size_t BytesSource::Read(char* buffer, std::size_t size) {
   return length;
 }
 
-MessageOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
-                            std::string bytes, long long fallbackTime, std::size_t pieceSize) {
+BytesOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
+                          std::string bytes, long long fallbackTime, std::size_t pieceSize) {
   Destination target(destination);
   target.Begin();
   MessageConverter converter(target, {});
   BytesSource source(std::move(bytes), fallbackTime, pieceSize);
-  const MessageOutcome outcome =
+  BytesOutcome outcome;
+  static_cast<MessageOutcome&>(outcome) =
       converter.Convert(0, sourceFile, [&source]() -> MessageSource& { return source; });
+  try {
+    std::string mirrorFolder;
+    outcome.mailbox = converter.MailboxFor(sourceFile, mirrorFolder);
+  } catch (const std::exception&) {
+    // No mailbox can be derived from sourceFile.
+  }
   target.Finish();
   return outcome;
 }

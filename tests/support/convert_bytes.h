@@ -25,10 +25,16 @@ class BytesSource : public MessageSource {
   std::size_t at_ = 0;
 };
 
+// What became of the message, and the mailbox it went into (or was meant
+// for; empty when none could be derived).
+struct BytesOutcome : MessageOutcome {
+  std::string mailbox;
+};
+
 // Converts one message, as if it were the file sourceFile of a scanned
 // export, into its mailbox below destination (a conversion of its own).
-MessageOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
-                            std::string bytes, long long fallbackTime = 1372636800,
-                            std::size_t pieceSize = 0);
+BytesOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
+                          std::string bytes, long long fallbackTime = 1372636800,
+                          std::size_t pieceSize = 0);
 
 }  // namespace quillfen::test
