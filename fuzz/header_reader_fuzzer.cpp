@@ -44,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string sender = reader.SenderAddress();
   CheckField("sender", sender);
-  CheckField("charset", reader.MessageCharset());
 
   const quillfen::MessageDateTime date = reader.MessageDate();
   const std::string shown = std::to_string(date.year) + "-" + std::to_string(date.month) + "-" +

@@ -143,8 +143,7 @@ MessagePrefetch::Entry MessagePrefetch::ReadEntry(std::int32_t position, const s
     // a GMime object, and GMime's utility functions are safe on any thread.
     try {
       reader.OpenMessageBytes(std::string_view(entry.data, entry.size), entry.modificationTime);
-      entry.answers =
-          HeaderAnswers{reader.MessageCharset(), reader.MessageDate(), reader.SenderAddress()};
+      entry.answers = HeaderAnswers{reader.MessageDate(), reader.SenderAddress()};
       // And the hash the destination knows the record by.
       const std::string_view bytes(entry.data, entry.size);
       entry.textHash = HashOfText(bytes.substr(EnvelopeLineLength(bytes)));

@@ -147,8 +147,9 @@ std::string FirstAddress(std::string_view value) {
 // its memory bounded whatever the export holds.
 class AnswerCache {
  public:
+  // Valid until the next call.
   template <typename Parse>
-  std::string Get(const std::string& value, Parse parse) {
+  const std::string& Get(const std::string& value, Parse parse) {
     if (const auto known = answers_.find(value); known != answers_.end()) return known->second;
     if (answers_.size() >= kLimit) answers_.clear();
     return answers_.emplace(value, parse(value)).first->second;
@@ -159,9 +160,11 @@ class AnswerCache {
   std::unordered_map<std::string, std::string> answers_;
 };
 
-std::string CachedAddress(const std::string& value) {
+// Valid until the next call on this thread.
+const std::string& CachedAddress(const std::string& value) {
+  static const std::string none;
   thread_local AnswerCache addresses;
-  return value.empty() ? std::string() : addresses.Get(value, FirstAddress);
+  return value.empty() ? none : addresses.Get(value, FirstAddress);
 }
 
 // The first occurrence of each header field the answers come from, unfolded.
@@ -171,7 +174,7 @@ std::string CachedAddress(const std::string& value) {
 // is therefore only cut into fields here, and each value is then parsed by
 // GMime's own value parsers.
 struct HeaderFields {
-  std::string contentType, date, received, returnPath, from, sender;
+  std::string date, received, returnPath, from, sender;
 
   explicit HeaderFields(std::string_view block) {
     std::string* current = nullptr;
@@ -200,15 +203,14 @@ struct HeaderFields {
   }
 
  private:
-  std::array<bool, 6> seen_{};
+  std::array<bool, 5> seen_{};
 
   // Where the value of a field named name goes; null for fields that are
   // not needed and for repeats, since the first occurrence counts.
   std::string* Slot(std::string_view name) {
-    static constexpr std::array<std::string_view, 6> kNames = {"Content-Type", "Date", "Received",
-                                                               "Return-Path",  "From", "Sender"};
-    const std::array<std::string*, 6> slots = {&contentType, &date, &received,
-                                               &returnPath,  &from, &sender};
+    static constexpr std::array<std::string_view, 5> kNames = {"Date", "Received", "Return-Path",
+                                                               "From", "Sender"};
+    const std::array<std::string*, 5> slots = {&date, &received, &returnPath, &from, &sender};
     for (std::size_t i = 0; i < kNames.size(); ++i) {
       if (name.size() == kNames[i].size() &&
           g_ascii_strncasecmp(name.data(), kNames[i].data(), name.size()) == 0) {
@@ -220,15 +222,6 @@ struct HeaderFields {
     return nullptr;
   }
 };
-
-std::string CharsetOf(const std::string& contentType) {
-  if (contentType.empty()) return {};
-  GObjectPtr<GMimeContentType> parsed(
-      g_mime_content_type_parse(nullptr, AsUtf8(contentType).c_str()));
-  if (!parsed) return {};
-  const char* charset = g_mime_content_type_get_parameter(parsed.get(), "charset");
-  return charset ? WithoutSpaceOrControls(charset) : std::string();
-}
 
 // The Date field, else the date after the last ";" of the topmost (newest)
 // Received field.
@@ -245,25 +238,21 @@ std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
 }  // namespace
 
 struct MessageReader::Impl {
-  std::string charset = "us-ascii";
   MessageDateTime date;
-  std::string sender = "MAILER-DAEMON";
+  std::string sender;
 
-  // Takes the three answers from a header block (without an envelope line);
+  // Takes the answers from a header block (without an envelope line);
   // fallbackTime stands in for a missing date.
   void Load(std::string_view headerBlock, long long fallbackTime) {
-    *this = Impl();
     EnsureGMime();
 
     const HeaderFields fields(headerBlock);
-    thread_local AnswerCache charsets;
-    if (std::string named = charsets.Get(fields.contentType, CharsetOf); !named.empty())
-      charset = named;
     const std::optional<MessageDateTime> headerDate = DateOf(fields);
     date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
+    sender = "MAILER-DAEMON";
     for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
-      if (std::string address = CachedAddress(*value); !address.empty()) {
-        sender = std::move(address);
+      if (const std::string& address = CachedAddress(*value); !address.empty()) {
+        sender = address;
         break;
       }
     }
@@ -284,9 +273,6 @@ bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackT
   return true;
 }
 
-std::string MessageReader::MessageCharset() const {
-  return impl_->charset;
-}
 MessageDateTime MessageReader::MessageDate() const {
   return impl_->date;
 }

@@ -8,16 +8,16 @@
 
 namespace quillfen {
 
-// The three answers a message's header block gives.
+// The answers a message's header block gives for its From line.
 struct HeaderAnswers {
-  std::string charset;
   MessageDateTime date;
   std::string sender;
 };
 
 // Reads the header block of one message (never its body) and answers its
-// character set, date and sender. A first line that is an old mbox envelope
-// line ("From ...") is skipped. GMime lives behind this class only.
+// date and sender. Its character set is of no concern: a record holds the
+// message's exact bytes, whose own headers tell the importer. A first line that is an old mbox
+// envelope line ("From ...") is skipped. GMime lives behind this class only.
 class MessageReader {
  public:
   MessageReader();
@@ -29,8 +29,6 @@ class MessageReader {
   // fallbackTime (seconds since the epoch) stands in for a missing date.
   bool OpenMessageBytes(std::string_view bytes, long long fallbackTime);
 
-  // The charset parameter of the top-level Content-Type; "us-ascii" if none.
-  std::string MessageCharset() const;
   // Date, else the newest Received date, else the file's modification time.
   MessageDateTime MessageDate() const;
   // The bare address of Return-Path, else From, else Sender; "MAILER-DAEMON"
