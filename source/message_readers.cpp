@@ -124,44 +124,58 @@ std::string FirstMailbox(InternetAddressList* list) {
 }
 
 // Header text as UTF-8, which GMime's value parsers expect; 8-bit bytes in
-// another charset are converted the way GMime decodes such header text.
-std::string AsUtf8(std::string_view value) {
-  if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr))
-    return std::string(value);
-  std::unique_ptr<char, GFreeDeleter> converted(
-      g_mime_utils_decode_8bit(nullptr, value.data(), value.size()));
-  return converted ? std::string(converted.get()) : std::string();
+// another charset are converted the way GMime decodes such header text. The
+// text ends with a NUL, in room that each thread keeps from message to
+// message; valid until the next call on this thread.
+const char* AsUtf8(std::string_view value) {
+  thread_local std::string room;
+  if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
+    room.assign(value);
+  } else {
+    std::unique_ptr<char, GFreeDeleter> converted(
+        g_mime_utils_decode_8bit(nullptr, value.data(), value.size()));
+    room.assign(converted ? converted.get() : "");
+  }
+  return room.c_str();
 }
 
 std::string FirstAddress(std::string_view value) {
   if (value.empty()) return {};
-  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value).c_str()));
+  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value)));
   return FirstMailbox(list.get());
 }
 
-// An export repeats a few senders and content types thousands of times, and
-// building GMime's objects for a value costs more than copying a typical
-// message. The answer for a header value depends on the value alone, so the
-// answers for recently seen values are kept, per thread, and GMime parses
-// each distinct value once. The cache is emptied when it fills, which keeps
-// its memory bounded whatever the export holds.
+// Header values are looked up by view: a value seen before costs no copy.
+struct ValueHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view value) const {
+    return std::hash<std::string_view>{}(value);
+  }
+};
+
+// An export repeats a few senders thousands of times, and building GMime's
+// objects for a value costs more than copying a typical message. The answer
+// for a header value depends on the value alone, so the answers for
+// recently seen values are kept, per thread, and GMime parses each distinct
+// value once. The cache is emptied when it fills, which keeps its memory
+// bounded whatever the export holds.
 class AnswerCache {
  public:
   // Valid until the next call.
   template <typename Parse>
-  const std::string& Get(const std::string& value, Parse parse) {
+  const std::string& Get(std::string_view value, Parse parse) {
     if (const auto known = answers_.find(value); known != answers_.end()) return known->second;
     if (answers_.size() >= kLimit) answers_.clear();
-    return answers_.emplace(value, parse(value)).first->second;
+    return answers_.emplace(std::string(value), parse(value)).first->second;
   }
 
  private:
   static constexpr std::size_t kLimit = 2048;
-  std::unordered_map<std::string, std::string> answers_;
+  std::unordered_map<std::string, std::string, ValueHash, std::equal_to<>> answers_;
 };
 
 // Valid until the next call on this thread.
-const std::string& CachedAddress(const std::string& value) {
+const std::string& CachedAddress(std::string_view value) {
   static const std::string none;
   thread_local AnswerCache addresses;
   return value.empty() ? none : addresses.Get(value, FirstAddress);
@@ -173,11 +187,18 @@ const std::string& CachedAddress(const std::string& value) {
 // and costs several times the copying of a typical message; the header block
 // is therefore only cut into fields here, and each value is then parsed by
 // GMime's own value parsers.
+//
+// A value on one line is seen where it lies in the block; a folded one is
+// unfolded into room that each thread keeps from message to message, so
+// that taking a message's fields allocates nothing once the room has grown.
 struct HeaderFields {
-  std::string date, received, returnPath, from, sender;
+  static constexpr std::size_t kCount = 5;
+  std::string_view date, received, returnPath, from, sender;
 
   explicit HeaderFields(std::string_view block) {
-    std::string* current = nullptr;
+    thread_local std::array<std::string, kCount> unfolded;
+    std::string_view* current = nullptr;
+    std::string* room = nullptr;
     std::size_t lineStart = 0;
     while (lineStart < block.size()) {
       std::size_t lineEnd = block.find('\n', lineStart);
@@ -189,7 +210,11 @@ struct HeaderFields {
       if (line.front() == ' ' || line.front() == '\t') {
         // A folded line continues the field before it; unfolding drops only
         // the line break.
-        if (current != nullptr) current->append(line);
+        if (current != nullptr) {
+          if (current->data() != room->data()) room->assign(*current);
+          room->append(line);
+          *current = *room;
+        }
         continue;
       }
       current = nullptr;
@@ -197,29 +222,35 @@ struct HeaderFields {
       if (colon == std::string_view::npos) continue;  // not a field; skipped
       std::string_view name = line.substr(0, colon);
       while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-      current = Slot(name);
-      if (current != nullptr) current->assign(line.substr(colon + 1));
+      if (const std::size_t slot = Slot(name); slot < kCount) {
+        current = Fields()[slot];
+        room = &unfolded[slot];
+        *current = line.substr(colon + 1);
+      }
     }
   }
 
  private:
-  std::array<bool, 5> seen_{};
+  std::array<bool, kCount> seen_{};
 
-  // Where the value of a field named name goes; null for fields that are
-  // not needed and for repeats, since the first occurrence counts.
-  std::string* Slot(std::string_view name) {
-    static constexpr std::array<std::string_view, 5> kNames = {"Date", "Received", "Return-Path",
-                                                               "From", "Sender"};
-    const std::array<std::string*, 5> slots = {&date, &received, &returnPath, &from, &sender};
+  std::array<std::string_view*, kCount> Fields() {
+    return {&date, &received, &returnPath, &from, &sender};
+  }
+
+  // Which field a field named name is; kCount for fields that are not
+  // needed and for repeats, since the first occurrence counts.
+  std::size_t Slot(std::string_view name) {
+    static constexpr std::array<std::string_view, kCount> kNames = {
+        "Date", "Received", "Return-Path", "From", "Sender"};
     for (std::size_t i = 0; i < kNames.size(); ++i) {
       if (name.size() == kNames[i].size() &&
           g_ascii_strncasecmp(name.data(), kNames[i].data(), name.size()) == 0) {
-        if (seen_[i]) return nullptr;
+        if (seen_[i]) return kCount;
         seen_[i] = true;
-        return slots[i];
+        return i;
       }
     }
-    return nullptr;
+    return kCount;
   }
 };
 
@@ -227,11 +258,11 @@ struct HeaderFields {
 // Received field.
 std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
   if (!fields.date.empty()) {
-    if (auto parsed = DecodeDate(AsUtf8(fields.date).c_str())) return parsed;
+    if (auto parsed = DecodeDate(AsUtf8(fields.date))) return parsed;
   }
   const std::size_t semicolon = fields.received.rfind(';');
-  if (semicolon != std::string::npos)
-    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)).c_str());
+  if (semicolon != std::string_view::npos)
+    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)));
   return std::nullopt;
 }
 
@@ -250,8 +281,8 @@ struct MessageReader::Impl {
     const std::optional<MessageDateTime> headerDate = DateOf(fields);
     date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
     sender = "MAILER-DAEMON";
-    for (const std::string* value : {&fields.returnPath, &fields.from, &fields.sender}) {
-      if (const std::string& address = CachedAddress(*value); !address.empty()) {
+    for (const std::string_view value : {fields.returnPath, fields.from, fields.sender}) {
+      if (const std::string& address = CachedAddress(value); !address.empty()) {
         sender = address;
         break;
       }

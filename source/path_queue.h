@@ -52,10 +52,9 @@ class PathQueue {
   // closed; whether that path is there.
   bool WaitFor(std::size_t index) const;
 
-  // Reads the paths in order, each decoded from the one before. Each iterator holds its own copy of the current path,
-  // so threads may read the queue at once. Stepping never waits; comparing
-  // with end() waits, on a growing queue, until the next path is queued or
-  // the queue is closed.
+  // Reads the paths in order, each decoded from the one before. Each iterator holds its own copy of
+  // the current path, so threads may read the queue at once. Stepping never waits; comparing with
+  // end() waits, on a growing queue, until the next path is queued or the queue is closed.
   class const_iterator {
    public:
     using iterator_category = std::input_iterator_tag;
