@@ -7,10 +7,10 @@
 
 namespace quillfen {
 
-const os::Folder* MessageFolder::Of(const std::string& path, std::string& name) {
+const os::Folder* MessageFolder::Of(const std::string& path) {
   const std::size_t slash = path.rfind(PathStyle::Native().separator);
   if (slash == std::string::npos) return nullptr;
-  name.assign(path, slash + 1);
+  name_.assign(path, slash + 1);
   const std::string_view folder(path.data(), slash + 1);
   if (folder != folder_ || !open_.isOpen()) {
     folder_.assign(folder);
@@ -21,11 +21,10 @@ const os::Folder* MessageFolder::Of(const std::string& path, std::string& name) 
 }
 
 MessageFile::MessageFile(const std::string& path, MessageFolder* folder) {
-  std::string name;
-  const os::Folder* at = folder != nullptr ? folder->Of(path, name) : nullptr;
+  const os::Folder* at = folder != nullptr ? folder->Of(path) : nullptr;
   os::PathFacts facts;
-  const os::Status status =
-      at != nullptr ? file_.OpenForReading(*at, name, &facts) : file_.OpenForReading(path, &facts);
+  const os::Status status = at != nullptr ? file_.OpenForReading(*at, folder->name(), &facts)
+                                          : file_.OpenForReading(path, &facts);
   if (!status.ok())
     throw MessageFailure(status.failure() == os::Failure::NotRegularFile
                              ? std::string("the message is not a regular file")

@@ -53,13 +53,17 @@ class MessageSource {
 // again for every message of a folder.
 class MessageFolder {
  public:
-  // The open folder of path (up to its last separator), and in name the
-  // rest of path; nothing when the folder cannot be opened (path is then
-  // opened whole, which gives the reason).
-  const os::Folder* Of(const std::string& path, std::string& name);
+  // The open folder of path (up to its last separator), whose name() is
+  // then the rest of path; nothing when the folder cannot be opened (path is
+  // then opened whole, which gives the reason).
+  const os::Folder* Of(const std::string& path);
+  // Valid until the next call of Of; kept from message to message, so that
+  // opening a message allocates nothing.
+  const std::string& name() const { return name_; }
 
  private:
   std::string folder_;
+  std::string name_;
   os::Folder open_;
 };
 
