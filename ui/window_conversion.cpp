@@ -24,6 +24,7 @@ class WindowConversion::Sink : public ConversionSink {
       : owner_(owner), destination_(std::move(destination)) {}
 
   void ReadingDestination(std::int32_t mailboxes) override {
+    Word();
     Status status = last_;
     status.update = QStringLiteral("Reading what %1 already holds: %2 mailbox%3.")
                         .arg(destination_)
@@ -32,6 +33,7 @@ class WindowConversion::Sink : public ConversionSink {
     Show(status, true);
   }
   void Comparing(std::int32_t done, std::int32_t total) override {
+    Word();
     Status status = last_;
     status.update = QStringLiteral("Comparing the messages with what %1 already holds: %2")
                         .arg(destination_)
@@ -40,24 +42,23 @@ class WindowConversion::Sink : public ConversionSink {
     if (total > 0) status.update += QStringLiteral(" of %1").arg(total);
     Show(status, total > 0 && done >= total);
   }
+  // Comes for every message, far more often than the window shows it: the
+  // progress is kept as it is, and worded only when it is shown.
   void Converting(const ConversionProgress& progress) override {
-    Status status = last_;
-    if (progress.folder != nullptr)
-      status.update = QStringLiteral("Converting Messages... from ") + ToQt(*progress.folder);
-    // Messages are counted as the window's queue counts them; the files that
-    // are no messages are passed over. The bar follows the share of the
-    // source read, which they take part of.
-    if (progress.messagesTotal > 0)
-      status.progress =
-          QStringLiteral("Message %1 (of %2)").arg(progress.messages).arg(progress.messagesTotal);
-    else
-      status.progress = QStringLiteral("Message %1").arg(progress.messages);
-    status.percent = static_cast<float>(progress.fraction * 100.0);
-    status.hasPercent = true;
-    Show(status, progress.filesTotal > 0 && progress.files == progress.filesTotal);
+    progress_ = progress;
+    progress_.folder = nullptr;
+    if (progress.folder != nullptr && (!haveFolder_ || *progress.folder != folder_)) {
+      folder_ = *progress.folder;
+      haveFolder_ = true;
+      folderChanged_ = true;
+    }
+    progressPending_ = true;
+    pending_ = true;
+    if (Due(progress.filesTotal > 0 && progress.files == progress.filesTotal)) Flush();
   }
 
   void Flush() {
+    Word();
     if (pending_) owner_.Post(last_);
     pending_ = false;
   }
@@ -65,19 +66,50 @@ class WindowConversion::Sink : public ConversionSink {
  private:
   using Clock = std::chrono::steady_clock;
 
+  // Words the last progress of the conversion into the status.
+  void Word() {
+    if (!progressPending_) return;
+    progressPending_ = false;
+    if (folderChanged_)
+      last_.update = QStringLiteral("Converting Messages... from ") + ToQt(folder_);
+    folderChanged_ = false;
+    // Messages are counted as the window's queue counts them; the files that
+    // are no messages are passed over. The bar follows the share of the
+    // source read, which they take part of.
+    if (progress_.messagesTotal > 0)
+      last_.progress =
+          QStringLiteral("Message %1 (of %2)").arg(progress_.messages).arg(progress_.messagesTotal);
+    else
+      last_.progress = QStringLiteral("Message %1").arg(progress_.messages);
+    last_.percent = static_cast<float>(progress_.fraction * 100.0);
+    last_.hasPercent = true;
+  }
+
   void Show(const Status& status, bool now) {
     last_ = status;
     pending_ = true;
+    if (Due(now)) Flush();
+  }
+
+  // Whether a status is to be shown now: at most one every 16 ms, but the
+  // last one of a phase at once.
+  bool Due(bool now) {
     const Clock::time_point time = Clock::now();
-    if (!now && time - lastPost_ < std::chrono::milliseconds(16)) return;
+    if (!now && time - lastPost_ < std::chrono::milliseconds(16)) return false;
     lastPost_ = time;
-    Flush();
+    return true;
   }
 
   WindowConversion& owner_;
   QString destination_;
   Status last_;
   bool pending_ = false;
+  // The conversion's last progress, not yet worded into last_.
+  ConversionProgress progress_;
+  bool progressPending_ = false;
+  std::string folder_;
+  bool haveFolder_ = false;
+  bool folderChanged_ = false;
   Clock::time_point lastPost_{};
 };
 
