@@ -46,6 +46,10 @@ void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queu
   if (auto id = fileSystem->Identity(folders.front())) seen.insert(*id);
 
   std::int32_t count = 0;
+  // A file's path and the count text are put together in room kept from
+  // file to file: a walk queues hundreds of thousands of files.
+  std::string path;
+  std::string countText;
   for (std::size_t at = 0; at < folders.size(); ++at) {
     if (observer_) observer_->Yield();
     // A copy: the list may move its strings while subfolders are appended.
@@ -64,9 +68,13 @@ void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queu
       // value ends the walk instead of wrapping round.
       if (count == std::numeric_limits<std::int32_t>::max())
         throw std::overflow_error("folder walk: the file count overflows");
-      queue->push_back(folder + name);
+      path.assign(folder).append(name);
+      queue->push_back(path);
       ++count;
-      if (observer_) observer_->SetCountLabel(std::to_string(count) + kCountTextSuffix);
+      if (observer_) {
+        countText.assign(std::to_string(count)).append(kCountTextSuffix);
+        observer_->SetCountLabel(countText);
+      }
     }
   }
 }
