@@ -194,6 +194,18 @@ TEST(ExactlyOnce, ChangesBetweenRunsAppendOnlyWhatIsMissing) {
   EXPECT_EQ(RecordCount(StoredHoldings(work.path() / "out")), 2 * RecordCount(expected) - 2);
 }
 
+// A source named like a batch folder writes its own messages beside its
+// mirror folder, into its sibling's mailbox; one without messages of its
+// own must still be found converted by its subfolders'.
+TEST(ExactlyOnce, ASourceNamedLikeABatchFolderIsFoundConverted) {
+  TempDir work;
+  fs::create_directories(work.path() / "b/X");
+  GenerateMessageTree(work.path() / "b/X!2/sub", 20, 1, 20141207);
+  ASSERT_EQ(RunCli({"-q", "b/X!2", "out"}, work.path()).status, 0);
+  const CliResult again = RunCli({"-q", "b/X!2", "out"}, work.path());
+  EXPECT_TRUE(Contains(again.out, "already holds all 20 messages")) << again.out;
+}
+
 // Ctrl-C on one source, then a kill of its rerun, another source into the
 // same destination, then the first again: each message once, and the
 // stopped run's summary counts against the whole queue.
