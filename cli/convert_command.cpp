@@ -1,6 +1,7 @@
 #include "cli/convert_command.h"
 
 #include <stop_token>
+#include <utility>
 
 #include "cli/terminal_host.h"
 #include "conversion/conversion.h"
@@ -13,8 +14,7 @@ namespace {
 
 // The paths as the user reads them: without a trailing separator.
 std::string Shown(std::string path) {
-  while (path.size() > 1 && path.back() == PathStyle::Native().separator) path.pop_back();
-  return path;
+  return WithoutTrailingSeparators(std::move(path));
 }
 
 // Shows the conversion on the terminal's progress line, tells what the

@@ -105,9 +105,8 @@ bool Conversion::SourceMirrored() {
   // A root named like a batch folder ("Inbox!1") has its own messages
   // written beside its mirror, in its sibling's mailbox: whether the
   // destination holds any of it is then not told by one folder.
-  std::string root = request_.source;
-  while (root.size() > 1 && root.back() == PathStyle::Native().separator) root.pop_back();
-  if (ExtractFileName(root).find('!') != std::string::npos) return true;
+  if (ExtractFileName(WithoutTrailingSeparators(request_.source)).find('!') != std::string::npos)
+    return true;
   std::string mirror;
   try {
     (void)converter_->MailboxFor(AddTrailingSeparator(request_.source) + "message.eml", mirror);

@@ -50,6 +50,11 @@ std::string AddTrailingSeparator(std::string path, PathStyle style) {
   return path;
 }
 
+std::string WithoutTrailingSeparators(std::string path, PathStyle style) {
+  while (path.size() > 1 && path.back() == style.separator) path.pop_back();
+  return path;
+}
+
 bool MirrorLandsInsideSource(const std::string& sourceFolder, const std::string& destination) {
   namespace fs = std::filesystem;
   std::error_code ec;

@@ -40,6 +40,10 @@ std::string ExtractParentPath(std::string_view path, PathStyle style = PathStyle
 // path gives the separator alone.
 std::string AddTrailingSeparator(std::string path, PathStyle style = PathStyle::Native());
 
+// path without the separators it ends with, but a lone separator (the
+// file-system root) stays.
+std::string WithoutTrailingSeparators(std::string path, PathStyle style = PathStyle::Native());
+
 // path made absolute against the current folder, with "." and ".."
 // resolved by spelling alone (links are kept as named). When the current
 // folder cannot be had, path resolved by spelling as it is.

@@ -48,7 +48,7 @@ class ArchiveFolders {
   // entry was seen), else not known yet.
   std::optional<bool> Lookup(std::string folder, const std::string& root, bool complete) const {
     const std::string rootFolder = root.substr(0, root.size() - 1);
-    while (folder.size() > 1 && folder.back() == separator_) folder.pop_back();
+    folder = WithoutTrailingSeparators(std::move(folder), PathStyle{separator_, 0});
     if (folder == rootFolder) return true;
     if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0) {
       if (folders_.count(folder.substr(root.size())) != 0) return true;

@@ -47,9 +47,9 @@ class WindowConversion::Sink : public ConversionSink {
   void Converting(const ConversionProgress& progress) override {
     progress_ = progress;
     progress_.folder = nullptr;
-    if (progress.folder != nullptr && (!haveFolder_ || *progress.folder != folder_)) {
+    // A folder is never empty: it ends with its separator.
+    if (progress.folder != nullptr && *progress.folder != folder_) {
       folder_ = *progress.folder;
-      haveFolder_ = true;
       folderChanged_ = true;
     }
     progressPending_ = true;
@@ -108,7 +108,6 @@ class WindowConversion::Sink : public ConversionSink {
   ConversionProgress progress_;
   bool progressPending_ = false;
   std::string folder_;
-  bool haveFolder_ = false;
   bool folderChanged_ = false;
   Clock::time_point lastPost_{};
 };
