@@ -30,6 +30,7 @@ FolderWalker::FolderWalker(ScanObserver* observer, FileSystemFactory fileSystemF
 void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queue) {
   if (!queue) queue = std::make_shared<PathQueue>();
   queue_ = queue;
+  unreadable_.clear();
   const std::unique_ptr<FileSystem> fileSystem = fileSystemFactory_();
   if (!fileSystem->FolderExists(root)) return;
 
@@ -50,19 +51,36 @@ void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queu
   // file to file: a walk queues hundreds of thousands of files.
   std::string path;
   std::string countText;
+  // Lists one folder; a folder that cannot be listed is recorded and
+  // skipped when the walk goes on past it, and ends the walk otherwise.
+  const auto list = [&](auto listing, const std::string& folder, std::vector<std::string>& names) {
+    try {
+      names = ((*fileSystem).*listing)(folder);
+      return true;
+    } catch (const FileSystemError& error) {
+      if (!goOnPastUnreadable_) throw;
+      unreadable_.push_back(error);
+      return false;
+    }
+  };
+  std::vector<std::string> names;
   for (std::size_t at = 0; at < folders.size(); ++at) {
     if (observer_) observer_->Yield();
     // A copy: the list may move its strings while subfolders are appended.
     const std::string folder = folders[at];
 
-    for (const std::string& name : fileSystem->SubFolders(folder)) {
+    // A folder whose subfolders cannot be listed cannot list its files
+    // either: it is recorded once.
+    if (!list(&FileSystem::SubFolders, folder, names)) continue;
+    for (const std::string& name : names) {
       if (observer_) observer_->Yield();
       std::string subFolder = folder + name + separator_;
       if (auto id = fileSystem->Identity(subFolder); id && !seen.insert(*id).second) continue;
       folders.push_back(std::move(subFolder));
     }
 
-    for (const std::string& name : fileSystem->Files(folder)) {
+    if (!list(&FileSystem::Files, folder, names)) continue;
+    for (const std::string& name : names) {
       if (observer_) observer_->Yield();
       // The count is 32-bit for every front end; going past its largest
       // value ends the walk instead of wrapping round.

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/platform.h"
 #include "source/file_system.h"
@@ -37,7 +38,8 @@ class FolderWalker {
   // yield throws (a stop) ends the walk there and passes through.
   // - A root that is not an existing folder queues nothing.
   // - A folder that cannot be looked up or listed: throws FileSystemError
-  //   (folder and reason); everything queued before stays queued.
+  //   (folder and reason); everything queued before stays queued. Going on
+  //   past unreadable folders instead records it and walks the next folder.
   // - More files than a 32-bit count holds: throws std::overflow_error.
   // A folder reached a second time through a symbolic link (same device and
   // inode) is walked only under the first name met, so a link loop ends.
@@ -46,11 +48,22 @@ class FolderWalker {
   // The queue of the last walk; null before the first.
   const PathQueueRef& queue() const { return queue_; }
 
+  // Off by default: a conversion must not take a tree it could not read
+  // whole for the whole export. A front end that shows the user what could
+  // not be read, and says so again when it converts, turns it on so that one
+  // locked folder does not keep every folder after it out of the queue.
+  void SetGoOnPastUnreadableFolders(bool goOn) { goOnPastUnreadable_ = goOn; }
+  // The folders the last walk could not list, each with its reason, in the
+  // order met; always empty unless the walk goes on past them.
+  const std::vector<FileSystemError>& unreadableFolders() const { return unreadable_; }
+
  private:
   ScanObserver* observer_;
   FileSystemFactory fileSystemFactory_;
   char separator_;
   PathQueueRef queue_;
+  bool goOnPastUnreadable_ = false;
+  std::vector<FileSystemError> unreadable_;
 };
 
 }  // namespace quillfen

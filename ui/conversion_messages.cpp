@@ -120,15 +120,42 @@ QString EndingWarning(const ConversionReport& report) {
   return {};
 }
 
-FinishedMessage FinishedMessageFor(const ConversionReport& report) {
+FinishedMessage FinishedMessageFor(const ConversionReport& report,
+                                   const std::vector<FileSystemError>& unreadable) {
   const ConversionPlan& plan = report.plan;
   FinishedMessage message;
   MessageBoxRequest& request = message.request;
   request.title = kAppTitle;
   request.buttons = QMessageBox::Ok;
   request.defaultButton = QMessageBox::Ok;
-  request.details = Details(report);
-  if (report.failures.empty()) {
+  request.details = UnreadableFolderLines(unreadable);
+  if (const QString details = Details(report); !details.isEmpty()) {
+    if (!request.details.isEmpty()) request.details += QLatin1Char('\n');
+    request.details += details;
+  }
+  if (!unreadable.empty()) {
+    // Every message that was queued may have gone in, but the mail of the
+    // folders that could not be read is still missing.
+    request.icon = QMessageBox::Warning;
+    request.text = QStringLiteral(
+                       "The conversion is partial: %1 of the source could not be read, so "
+                       "the messages in %2 were not converted.")
+                       .arg(FoldersCount(unreadable.size()),
+                            unreadable.size() == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+    if (report.failures.empty())
+      request.text +=
+          plan.messages == 1
+              ? QStringLiteral(" The 1 message found in the other folders was converted.")
+              : QStringLiteral(" The %1 messages found in the other folders were converted.")
+                    .arg(plan.messages);
+    else
+      request.text += QStringLiteral(" Of the %1 messages found, %2 could not be converted.")
+                          .arg(plan.messages)
+                          .arg(report.failures.size());
+    request.text += QStringLiteral(
+        " Once they can be read, choosing the source again and converting into the same folder "
+        "adds the messages that are missing.");
+  } else if (report.failures.empty()) {
     request.icon = QMessageBox::Information;
     request.text = QStringLiteral(
         "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 #include "conversion/conversion.h"
+#include "source/file_system.h"
 #include "ui/shell_services.h"
 
 namespace quillfen {
@@ -23,7 +25,11 @@ struct FinishedMessage {
 
 // Says that the messages were converted, or how many failed (each failure,
 // shortened and renamed mailbox on a line of the details), what was
-// skipped, and where the mailboxes are.
-FinishedMessage FinishedMessageFor(const ConversionReport& report);
+// skipped, and where the mailboxes are. unreadable holds the folders the
+// scan of the source could not read: their messages were never queued, so
+// the conversion is said to be partial (each folder on a line of the
+// details), never to have succeeded.
+FinishedMessage FinishedMessageFor(const ConversionReport& report,
+                                   const std::vector<FileSystemError>& unreadable = {});
 
 }  // namespace quillfen

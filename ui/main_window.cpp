@@ -250,7 +250,7 @@ void MainWindow::ShowRunMessage(QMessageBox::Icon icon, const QString& text) {
 }
 
 void MainWindow::ShowFinished(const ConversionReport& report) {
-  const FinishedMessage message = FinishedMessageFor(report);
+  const FinishedMessage message = FinishedMessageFor(report, unreadableFolders_);
   ShowPendingCount();
   HideBusyCursor();
   if (shell_.ShowMessageBox(this, message.request) != QMessageBox::Open ||

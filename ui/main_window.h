@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "conversion/conversion.h"
 #include "source/export_archive.h"
@@ -68,6 +69,9 @@ class MainWindow : public QWidget, public ScanObserver {
   std::int32_t queuedCount() const { return queuedCount_; }
   std::int32_t skippedCount() const { return skippedCount_; }
   PathQueueRef queue() const { return queue_; }
+  // The folders the last folder scan could not read, with their reasons:
+  // their messages are not in the queue.
+  const std::vector<FileSystemError>& unreadableFolders() const { return unreadableFolders_; }
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
   bool busy() const { return busy_; }
@@ -117,8 +121,9 @@ class MainWindow : public QWidget, public ScanObserver {
   void ScanFolder();
   // Counts the entries of the archive at path, and shows the count.
   void ScanArchive(const QString& path);
-  // The message that ends a scan: the count, after the failure if any. The
-  // count's line then shows what is queued now, and from where.
+  // The message that ends a scan: the count, after the failure and the
+  // folders that could not be read, if any. The count's line then shows
+  // what is queued now, and from where.
   void ShowCountMessage(const QString& failure);
 
   // A new source or a new run: the last run's captions and bar go.
@@ -146,6 +151,9 @@ class MainWindow : public QWidget, public ScanObserver {
   std::int32_t queuedCount_ = 0;
   std::int32_t skippedCount_ = 0;
   PathQueueRef queue_;
+  // The folders the scan of queue_ could not read. Kept with the queue, so
+  // that the conversion of it never reads as complete.
+  std::vector<FileSystemError> unreadableFolders_;
   // The archive taken in last; while it is set, it is what Convert converts.
   std::unique_ptr<ExportArchive> archive_;
   // The conversion in progress, if any.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QStringList>
 #include <algorithm>
 #include <exception>
 
@@ -124,7 +125,13 @@ void MainWindow::TakeInChosen(const QString& path) {
 void MainWindow::ScanFolder() {
   sourceFolder_ = FromCore(AddTrailingSeparator(ToCore(sourceFolder_)));
   const std::string folder = ToCore(sourceFolder_);
-  if (!walker_) walker_ = std::make_unique<FolderWalker>(this, fileSystems_);
+  if (!walker_) {
+    walker_ = std::make_unique<FolderWalker>(this, fileSystems_);
+    // One folder the user cannot read would otherwise keep every folder
+    // walked after it out of the queue; each is named to the user instead,
+    // and again when the queue is converted.
+    walker_->SetGoOnPastUnreadableFolders(true);
+  }
   ShowBusyCursor();
   // Repaint once now that the chooser has closed.
   QCoreApplication::processEvents();
@@ -132,9 +139,6 @@ void MainWindow::ScanFolder() {
   QString failure;
   try {
     walker_->Walk(folder);
-  } catch (const FileSystemError& error) {
-    failure = QStringLiteral("The folder %1 could not be read: %2")
-                  .arg(FromCore(error.folder()), FromCore(error.reason()));
   } catch (const std::exception& error) {
     failure =
         QStringLiteral("The scan of %1 stopped: %2").arg(FromCore(folder), FromCore(error.what()));
@@ -143,6 +147,7 @@ void MainWindow::ScanFolder() {
   // After a failure the files queued before it stay queued, so the user can
   // still convert what was found.
   queue_ = walker_->queue();
+  unreadableFolders_ = walker_->unreadableFolders();
   const PathQueue& names = *queue_;
   queuedCount_ =
       static_cast<std::int32_t>(std::count_if(names.begin(), names.end(), IsMessageName));
@@ -159,6 +164,7 @@ void MainWindow::ScanArchive(const QString& path) {
   // The archive takes the place of whatever was queued before, also when it
   // turns out unreadable: the user chose to convert it, not the earlier one.
   queue_.reset();
+  unreadableFolders_.clear();
   archive_.reset();
   queuedCount_ = 0;
   skippedCount_ = 0;
@@ -187,10 +193,16 @@ void MainWindow::ShowCountMessage(const QString& failure) {
   // tells what is queued, whatever happened to the scan, and from where.
   const QString caption = CountCaption(queuedCount_);
   QString line = caption;
+  QStringList notes;
   if (skippedCount_ == 1)
-    line += QStringLiteral(" (1 other file skipped)");
+    notes << QStringLiteral("1 other file skipped");
   else if (skippedCount_ > 1)
-    line += QStringLiteral(" (%1 other files skipped)").arg(skippedCount_);
+    notes << QStringLiteral("%1 other files skipped").arg(skippedCount_);
+  // The line stays after the message is gone: what could not be read must
+  // not look like an empty folder.
+  if (!unreadableFolders_.empty())
+    notes << FoldersCount(unreadableFolders_.size()) + QStringLiteral(" not read");
+  if (!notes.isEmpty()) line += QStringLiteral(" (") + notes.join(QStringLiteral(", ")) + ')';
   line += QStringLiteral(" from ");
   QLabel* countLabel = controls_.countLabel;
   const QFontMetrics metrics(countLabel->font());
@@ -200,16 +212,26 @@ void MainWindow::ShowCountMessage(const QString& failure) {
 
   QString counted = caption + QLatin1Char('.');
   if (skippedCount_ > 0) counted += QStringLiteral("\n\n") + SkippedSentence(skippedCount_);
+  QStringList paragraphs;
+  if (!failure.isEmpty()) paragraphs << failure;
+  if (unreadableFolders_.size() == 1) {
+    const FileSystemError& folder = unreadableFolders_.front();
+    paragraphs << QStringLiteral(
+                      "The folder %1 could not be read: %2. Its messages are not queued.")
+                      .arg(FromCore(folder.folder()), FromCore(folder.reason()));
+  } else if (!unreadableFolders_.empty()) {
+    paragraphs << QStringLiteral(
+                      "%1 could not be read, so their messages are not queued. The details "
+                      "list each folder with the reason.")
+                      .arg(FoldersCount(unreadableFolders_.size()));
+  }
   MessageBoxRequest request;
   request.title = kAppTitle;
   request.buttons = QMessageBox::Ok;
-  if (failure.isEmpty()) {
-    request.text = counted;
-    request.icon = QMessageBox::NoIcon;
-  } else {
-    request.text = failure + QStringLiteral("\n\n") + counted;
-    request.icon = QMessageBox::Warning;
-  }
+  request.icon = paragraphs.isEmpty() ? QMessageBox::NoIcon : QMessageBox::Warning;
+  request.details = UnreadableFolderLines(unreadableFolders_);
+  paragraphs << counted;
+  request.text = paragraphs.join(QStringLiteral("\n\n"));
   shell_.ShowMessageBox(this, request);
 }
 

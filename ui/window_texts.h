@@ -3,6 +3,9 @@
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "source/file_system.h"
 
 namespace quillfen {
 
@@ -30,5 +33,13 @@ QString CountCaption(std::int32_t files);
 
 // Why the other files of a source are not converted, once counted.
 QString SkippedSentence(std::int32_t skipped);
+
+// "1 folder" or "N folders".
+QString FoldersCount(std::size_t folders);
+
+// One line per folder a scan could not read, with the reason, for a message
+// box's details. A name may hold a line feed; escaped, one line is always
+// one folder.
+QString UnreadableFolderLines(const std::vector<FileSystemError>& unreadable);
 
 }  // namespace quillfen

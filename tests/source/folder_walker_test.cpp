@@ -59,11 +59,15 @@ TEST(FolderWalker, QueuesFoldersLevelByLevelInListingOrderWithARunningCount) {
   EXPECT_EQ(first->size(), 6u);
 }
 
-TEST(FolderWalker, ListingFailureStopsTheWalkAndKeepsWhatWasQueued) {
+// By default a folder that cannot be listed ends the walk; a walk told to
+// go on records it and still queues every folder after it, and the next
+// walk starts with no record.
+TEST(FolderWalker, ListingFailureStopsTheWalkOrIsRecordedAndPassed) {
   MemoryFileSystem fs;
   fs.AddFolder("/r/", {"r1"});
   fs.AddFolder("/r/A/", {"a1", "a2"});
   fs.AddFolder("/r/B/", {"b1"});
+  fs.AddFolder("/r/B/B1/", {"b11"});
   fs.AddFolder("/r/C/", {"c1"});
   fs.FailListing(3, "Permission denied");  // the third folder listed: /r/B/
   FolderWalker walker(nullptr, Serving(fs), '/');
@@ -76,6 +80,19 @@ TEST(FolderWalker, ListingFailureStopsTheWalkAndKeepsWhatWasQueued) {
     EXPECT_EQ(error.reason(), "Permission denied");
   }
   EXPECT_EQ(Queued(walker), (Names{"/r/r1", "/r/A/a1", "/r/A/a2"}));
+  EXPECT_TRUE(walker.unreadableFolders().empty());
+
+  walker.SetGoOnPastUnreadableFolders(true);
+  fs.FailListing(3, "Permission denied");
+  walker.Walk("/r/");
+  EXPECT_EQ(Queued(walker), (Names{"/r/r1", "/r/A/a1", "/r/A/a2", "/r/C/c1"}));
+  ASSERT_EQ(walker.unreadableFolders().size(), 1u);
+  EXPECT_EQ(walker.unreadableFolders()[0].folder(), "/r/B/");
+  EXPECT_EQ(walker.unreadableFolders()[0].reason(), "Permission denied");
+
+  walker.Walk("/r/");
+  EXPECT_EQ(Queued(walker).size(), 6u);
+  EXPECT_TRUE(walker.unreadableFolders().empty());
 }
 
 TEST(FolderWalker, FolderReachedAgainThroughALinkIsWalkedOnce) {

@@ -9,7 +9,10 @@
 #include <QtTest>
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/source/archive_test_support.h"
@@ -96,6 +99,32 @@ std::map<fs::path, std::string> TreeBytes(const fs::path& folder) {
   return bytes;
 }
 
+// The platform's file system, but for one folder that cannot be listed, as
+// one the user may not read: the tests run as any user, root included.
+class OneFolderLocked : public quillfen::FileSystem {
+ public:
+  explicit OneFolderLocked(std::string locked) : locked_(std::move(locked)) {}
+  bool FolderExists(const std::string& path) override { return real_->FolderExists(path); }
+  std::vector<std::string> SubFolders(const std::string& path) override {
+    Check(path);
+    return real_->SubFolders(path);
+  }
+  std::vector<std::string> Files(const std::string& path) override {
+    Check(path);
+    return real_->Files(path);
+  }
+  std::optional<quillfen::FolderIdentity> Identity(const std::string& path) override {
+    return real_->Identity(path);
+  }
+
+ private:
+  void Check(const std::string& path) const {
+    if (path == locked_) throw quillfen::FileSystemError(path, "Permission denied");
+  }
+  std::string locked_;
+  std::unique_ptr<quillfen::FileSystem> real_ = quillfen::MakeDefaultFileSystem();
+};
+
 }  // namespace
 
 class WindowConvertTest : public QObject {
@@ -107,6 +136,7 @@ class WindowConvertTest : public QObject {
   void archiveBreakingMidRunIsReported();
   void cancellingTheDestinationChangesNothing();
   void failedMessagesAreReported();
+  void folderThatCannotBeReadMakesTheConversionPartial();
   void exitQuestionAndClosing();
   void closingDuringARunStopsBetweenRecords();
   void droppedFolderAndArchiveConvertAlike();
@@ -348,6 +378,45 @@ void WindowConvertTest::failedMessagesAreReported() {
   QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{2});
   QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
   QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+// A folder that cannot be read is passed: the folders after it are
+// converted, and the closing message says the conversion is partial
+// instead of claiming success.
+void WindowConvertTest::folderThatCannotBeReadMakesTheConversionPartial() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  WriteFile(source / "Inbox" / "1.eml", Message("one"));
+  WriteFile(source / "Inbox" / "2.eml", Message("two"));
+  WriteFile(source / "Locked" / "3.eml", Message("three"));
+  WriteFile(source / "Sent" / "4.eml", Message("four"));
+  const std::string locked = (Folder(source) + "Locked/").toStdString();
+  WindowHarness h([locked] { return std::make_unique<OneFolderLocked>(locked); });
+  h.Choose(Folder(source));
+
+  const QString notRead =
+      "Folder not read: " + QString::fromStdString(locked) + QStringLiteral(": Permission denied");
+  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
+  QVERIFY2(h.lastBox().text.startsWith("The folder " + QString::fromStdString(locked) +
+                                       " could not be read: Permission denied."),
+           qPrintable(h.lastBox().text));
+  QCOMPARE(h.lastBox().details, notRead);
+  QCOMPARE(h.window->queuedCount(), 3);
+
+  const fs::path out = temp.path() / "out";
+  QVERIFY(h.ConvertInto(out));
+  const quillfen::MessageBoxRequest& box = h.lastBox();
+  QCOMPARE(box.icon, QMessageBox::Warning);
+  QVERIFY2(box.text.startsWith("The conversion is partial: 1 folder of the source could not be "
+                               "read, so the messages in it were not converted. The 3 messages "
+                               "found in the other folders were converted."),
+           qPrintable(box.text));
+  QVERIFY2(!box.text.contains("successfully"), qPrintable(box.text));
+  QVERIFY(box.text.endsWith(Folder(Mirror(out, source))));
+  QCOMPARE(box.details, notRead);
+  QCOMPARE(ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox").size(), std::size_t{2});
+  QCOMPARE(ReadMbox(Mirror(out, source / "Sent") / "Sent.mbox").size(), std::size_t{1});
+  QVERIFY(!fs::exists(Mirror(out, source / "Locked")));
 }
 
 void WindowConvertTest::exitQuestionAndClosing() {

@@ -1,6 +1,6 @@
 // The choose-folder command: the scan with its count message and the line
-// that shows what is queued, cancelling, empty and root folders, walk
-// failures and the busy guard.
+// that shows what is queued, cancelling, empty and root folders, folders
+// that cannot be read and the busy guard.
 
 #include <QApplication>
 #include <QTimer>
@@ -135,13 +135,19 @@ void WindowScanTest::rootFolderKeepsOneSeparator() {
   QCOMPARE(h.lastBox().text, QStringLiteral("2 Files(s) Queued For Conversion."));
 }
 
+// A folder that cannot be read is named with its reason, and the walk goes
+// on past it: the folders after it are queued all the same.
 void WindowScanTest::walkFailureKeepsWhatWasQueued() {
   FakeTree tree;
   tree.AddFile("/export/", "a.eml");
   tree.AddFile("/export/", "b.eml");
   tree.AddSubFolder("/export/", "Locked");
+  tree.AddSubFolder("/export/", "Later");
+  tree.AddSubFolder("/export/", "Shut");
   tree.AddFile("/export/Locked/", "c.eml");
+  tree.AddFile("/export/Later/", "d.eml");
   tree.FailListing("/export/Locked/", "Permission denied");
+  tree.FailListing("/export/Shut/", "Input/output error");
   tree.AddFolder("/broken/");
   tree.FailListing("/broken/", "Input/output error");
   WindowHarness h(tree.Factory());
@@ -151,24 +157,32 @@ void WindowScanTest::walkFailureKeepsWhatWasQueued() {
   const quillfen::MessageBoxRequest& box = h.lastBox();
   QCOMPARE(box.icon, QMessageBox::Warning);
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
-  QVERIFY2(box.text.contains("/export/Locked/"), qPrintable(box.text));
-  QVERIFY2(box.text.contains("Permission denied"), qPrintable(box.text));
-  QVERIFY2(box.text.endsWith("2 Files(s) Queued For Conversion."), qPrintable(box.text));
-  QCOMPARE(h.window->queuedCount(), 2);
-  QCOMPARE(QueueOf(*h.window), QStringList({"/export/a.eml", "/export/b.eml"}));
+  QVERIFY2(box.text.startsWith("2 folders could not be read"), qPrintable(box.text));
+  QVERIFY2(box.text.endsWith("3 Files(s) Queued For Conversion."), qPrintable(box.text));
+  QCOMPARE(box.details, QStringLiteral("Folder not read: /export/Locked/: Permission denied\n"
+                                       "Folder not read: /export/Shut/: Input/output error"));
+  QCOMPARE(h.window->queuedCount(), 3);
+  QCOMPARE(QueueOf(*h.window),
+           QStringList({"/export/a.eml", "/export/b.eml", "/export/Later/d.eml"}));
+  QVERIFY(h.countLineShows("3 Files(s) Queued For Conversion (2 folders not read)", "/export/"));
   QVERIFY(h.button("convertButton")->isEnabled());
   QVERIFY(!h.window->busy());
 
   // Failing before anything is queued leaves nothing to convert, and the
   // window still works for the next scan.
   h.Choose("/broken");
-  QVERIFY(h.lastBox().text.contains("Input/output error"));
+  QCOMPARE(h.lastBox().text, QStringLiteral("The folder /broken/ could not be read: Input/output "
+                                            "error. Its messages are not queued.\n\n0 Files(s) "
+                                            "Queued For Conversion."));
   QCOMPARE(h.window->queuedCount(), 0);
   QVERIFY(!h.button("convertButton")->isEnabled());
-  QCOMPARE(h.text("countLabel"), QStringLiteral("0 Files(s) Queued For Conversion from /broken/"));
+  QCOMPARE(h.text("countLabel"),
+           QStringLiteral("0 Files(s) Queued For Conversion (1 folder not read) from /broken/"));
   tree.FailListing("/export/Locked/", "");
   h.Choose("/export/Locked");
   QCOMPARE(h.lastBox().text, QStringLiteral("1 Files(s) Queued For Conversion."));
+  QCOMPARE(h.lastBox().icon, QMessageBox::NoIcon);
+  QVERIFY(h.window->unreadableFolders().empty());
   QVERIFY(h.button("convertButton")->isEnabled());
 }
 
