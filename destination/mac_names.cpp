@@ -37,6 +37,18 @@ std::string FoldedName(const std::string& name) {
   return again ? std::string(again.get()) : std::string(folded.get());
 }
 
+// The longest folder name the file systems on either side take, in bytes.
+constexpr std::size_t kNameLimit = 255;
+
+// name cut to at most limit bytes, at the start of a UTF-8 character, so
+// that what is left stays valid UTF-8.
+std::string FittedName(const std::string& name, std::size_t limit) {
+  if (name.size() <= limit) return name;
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
+}
+
 }  // namespace
 
 MacSafeNames::MacSafeNames(Destination& destination, char separator)
@@ -92,8 +104,11 @@ const std::string& MacSafeNames::Map(const std::string& relativeFolder) {
   }
   const std::string chosenParent = wantedParent.empty() ? std::string() : Map(wantedParent);
   Space& space = SpaceOf(chosenParent);
+  // Replacing invalid bytes can lengthen a name, and so does the number
+  // added to keep it apart: cut first, or the folder could not be created
+  // and none of its messages would be converted.
   const std::string valid = ValidName(name);
-  std::string candidate = valid;
+  std::string candidate = FittedName(valid, kNameLimit);
   for (int n = 2;; ++n) {
     const auto taken = space.find(FoldedName(candidate));
     // A folder that is there already by this very name is used again,
@@ -102,7 +117,8 @@ const std::string& MacSafeNames::Map(const std::string& relativeFolder) {
         (taken->second.spelling == candidate &&
          (taken->second.owner.empty() || taken->second.owner == relativeFolder)))
       break;
-    candidate = valid + " (" + std::to_string(n) + ")";
+    const std::string number = " (" + std::to_string(n) + ")";
+    candidate = FittedName(valid, kNameLimit - number.size()) + number;
   }
   space[FoldedName(candidate)] = Entry{candidate, relativeFolder};
   const std::string chosen = chosenParent + candidate + separator_;

@@ -16,9 +16,11 @@ class Destination;
 // folder of mail with the other. Within each folder every name is kept
 // apart from the others, from what the folder holds already, and from the
 // folder's own mailbox: the later of two names that fold together becomes
-// "<name> (2)" (or 3, ...). A name that is not valid UTF-8 gets its
-// invalid bytes replaced, as a Mac could not store it. Choices are kept in
-// the destination's index, so every run into it chooses the same.
+// "<name> (2)" (or 3, ...), the name cut at a character first where the
+// number would take it past 255 bytes. A name that is not valid UTF-8 gets
+// its invalid bytes replaced, as a Mac could not store it, and is cut to 255
+// bytes when that made it longer. Choices are kept in the destination's
+// index, so every run into it chooses the same.
 class MacSafeNames {
  public:
   MacSafeNames(Destination& destination, char separator);

@@ -167,6 +167,30 @@ TEST(DestinationSafety, NamesStayApartOnAMac) {
   }
 }
 
+// A long name kept apart takes its number within the 255 bytes a name may
+// have: it is cut first, at the start of a character, so that its folder
+// can be created and its messages converted.
+TEST(DestinationSafety, ALongNameKeptApartStillFits) {
+  TempDir work;
+  const fs::path source = work.path() / "export";
+  std::string upper, lower;  // 127 times "Ü" and "ü": 254 bytes, one name on a Mac
+  for (int i = 0; i < 127; ++i) {
+    upper += "\xC3\x9C";
+    lower += "\xC3\xBC";
+  }
+  WriteFile(source / upper / "1.eml", Message("upper"));
+  WriteFile(source / lower / "1.eml", Message("lower"));
+  const fs::path out = work.path() / "out";
+  const Outcome run = Convert(source, out);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  // Each mailbox's own name is cut to 250 bytes before ".mbox" as well.
+  const fs::path mirror = out / source.relative_path();
+  EXPECT_EQ(TextsOf(mirror / upper / (upper.substr(0, 250) + ".mbox")),
+            std::vector<std::string>{Message("upper")});
+  EXPECT_EQ(TextsOf(mirror / (lower.substr(0, 250) + " (2)") / (lower.substr(0, 250) + ".mbox")),
+            std::vector<std::string>{Message("lower")});
+}
+
 // With 16 files open at most, 200 folders still convert whole.
 TEST(DestinationSafety, ALowOpenFilesLimitCostsNoMessage) {
   TempDir work;
