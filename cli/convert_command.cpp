@@ -84,6 +84,14 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
 }  // namespace
 
 int Convert(const ConvertOptions& options, std::ostream& out, std::ostream& err) {
+  // An empty DEST (an unset variable in a script, most often) names no
+  // folder; taken as a path, it would put the mailboxes in a place the user
+  // never chose.
+  if (options.destination.empty()) {
+    err << "quillfen-cli: DEST is empty; name the destination folder (\".\" for the current "
+           "folder)\n";
+    return kExitCannotStart;
+  }
   ConversionRequest request;
   // Relative paths are taken from the working folder. The mirror tree
   // repeats the source path below the destination, so "." and ".." are

@@ -5,10 +5,11 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <new>
+#include <ostream>
 #include <string>
 
+#include "cli/checked_output.h"
 #include "cli/convert_command.h"
 #include "cli/terminal_host.h"
 
@@ -47,9 +48,9 @@ void StopCleanlyOnSignals() {
 #endif
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Parses the arguments and runs the conversion, writing to out and err.
+// Returns the exit status.
+int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   using namespace quillfen::cli;
 
   CLI::App app{
@@ -72,18 +73,37 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // Help and version are successes; every other parse error is bad usage.
-    return app.exit(e) == 0 ? kExitConverted : kExitCannotStart;
+    return app.exit(e, out, err) == 0 ? kExitConverted : kExitCannotStart;
   }
 
   options.showProgress = !quiet && QUILLFEN_ISATTY(fileno(stderr));
   StopCleanlyOnSignals();
   try {
-    return Convert(options, std::cout, std::cerr);
+    return Convert(options, out, err);
   } catch (const std::bad_alloc&) {
-    std::cerr << "quillfen-cli: not enough memory to convert; nothing more was written\n";
+    err << "quillfen-cli: not enough memory to convert; nothing more was written\n";
     return kExitCannotStart;
   } catch (const std::exception& e) {
-    std::cerr << "quillfen-cli: " << e.what() << '\n';
+    err << "quillfen-cli: " << e.what() << '\n';
     return kExitCannotStart;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quillfen::cli;
+
+  CheckedOutput out(stdout);
+  CheckedOutput err(stderr);
+  const int status = Run(argc, argv, out.stream(), err.stream());
+
+  // A summary or a reason the caller never got is no success: a script
+  // reading the status would take the run as done and reported.
+  const bool outWritten = out.Flush();
+  if (!outWritten)
+    err.stream() << "quillfen-cli: cannot write to standard output: " << out.failure() << '\n';
+  const bool errWritten = err.Flush();
+  if (outWritten && errWritten) return status;
+  return status == kExitConverted ? kExitSomeFailed : status;
 }

@@ -131,6 +131,34 @@ TEST(Cli, BadUsageOrSourceGivesStatusTwo) {
   }
   // Nothing was created for a run that could not start.
   EXPECT_FALSE(fs::exists(work.path() / "out"));
+
+  // An empty DEST names no folder: it is refused as such, not taken as a
+  // path.
+  WriteFile(work.path() / "export" / "1.eml", "From: a@example.org\r\n\r\n");
+  const CliResult empty = RunCli({"export", ""}, work.path());
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_NE(empty.err.find("DEST is empty"), std::string::npos) << empty.err;
+}
+
+// A summary that could not be written is no success: the reason goes to
+// stderr and the status is 1; a run that could not start keeps its 2.
+TEST(Cli, OutputThatCannotBeWrittenIsNoSuccess) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TempDir work;
+  GenerateMessageTree(work.path() / "export", 3, 1, 11);
+  const std::string cli =
+      "cd '" + work.path().string() + "' && '" QUILLFEN_BUILD_DIR "/quillfen-cli' ";
+  const auto status = [](const std::string& command) {
+    return ExitStatus(std::system(command.c_str()));
+  };
+
+  EXPECT_EQ(status(cli + "export out >/dev/full 2>err"), 1);
+  EXPECT_EQ(ReadFile(work.path() / "err"),
+            "quillfen-cli: cannot write to standard output: No space left on device\n");
+  ExpectEveryMessageOnce(work.path() / "export", work.path() / "out");
+  EXPECT_EQ(status(cli + "export again >/dev/full 2>&1"), 1);
+  EXPECT_EQ(status(cli + "--help >/dev/full 2>/dev/null"), 1);
+  EXPECT_EQ(status(cli + "missing out >/dev/full 2>&1"), 2);
 }
 
 TEST(Cli, HelpAndVersionSucceed) {
