@@ -1,7 +1,8 @@
 #include "cli/checked_output.h"
 
 #include <cerrno>
-#include <cstring>
+
+#include "os/status.h"
 
 namespace quillfen::cli {
 
@@ -14,7 +15,7 @@ void CheckedOutput::Buffer::Failed() {
   // Only the first reason is kept: a later one is most often the same
   // failure again.
   if (!failure.empty()) return;
-  failure = errno != 0 ? std::strerror(errno) : "write error";
+  failure = errno != 0 ? os::ErrnoReason(errno) : "write error";
 }
 
 CheckedOutput::Buffer::int_type CheckedOutput::Buffer::overflow(int_type c) {
