@@ -74,6 +74,10 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
   for (const ConversionReport::Renamed& renamed : report.renamedMailboxes)
     out << "Mailbox renamed to stay apart on a Mac: " << EscapedForReport(renamed.mailbox)
         << " (for " << EscapedForReport(renamed.wanted) << ")\n";
+  for (const ConversionReport::SetAside& tail : report.setAside)
+    out << "Set aside: the torn end an interrupted conversion left in "
+        << EscapedForReport(tail.mailbox) << " (" << tail.bytes << " bytes), kept in "
+        << EscapedForReport(tail.keptAs) << '\n';
   // A name may hold a line feed; escaped, one line is always one message.
   for (const FailedMessage& failure : report.failures)
     out << "Not converted: " << EscapedForReport(failure.file) << ": "

@@ -297,6 +297,8 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
   try {
     destination_->Begin();
     report_.began = true;
+    for (const SetAsideTail& tail : destination_->SetAside())
+      report_.setAside.push_back({tail.mailbox, tail.keptAs, tail.bytes});
     try {
       if (plan_.archive)
         ConvertArchive(secondCopy);

@@ -144,6 +144,14 @@ struct ConversionReport {
     std::string wanted;
   };
   std::vector<Renamed> renamedMailboxes;
+  // Torn ends that interrupted conversions left in mailboxes, cut off them
+  // before this run wrote, and kept in the destination's hidden folder.
+  struct SetAside {
+    std::string mailbox;
+    std::string keptAs;
+    std::int64_t bytes = 0;
+  };
+  std::vector<SetAside> setAside;
 };
 
 using DecideFunction = std::function<Decision(const ConversionPlan&)>;

@@ -39,7 +39,8 @@ ContentHash HashOfMessage(MessageSource& source, char* piece, ContentHasher& has
 }
 
 // Learns what every mailbox of the source holds: those whose index is
-// missing or disagrees are read back, after the user was told.
+// missing or disagrees are read back, after the user was told. Nothing is
+// written: the index learns of it once the user decided to convert.
 void LearnMailboxes(Destination& destination, const std::vector<std::string>& mailboxes,
                     ConversionSink& sink) {
   std::int32_t reading = 0;
@@ -47,7 +48,6 @@ void LearnMailboxes(Destination& destination, const std::vector<std::string>& ma
     if (destination.NeedsReadingBack(mailbox)) ++reading;
   if (reading > 0) sink.ReadingDestination(reading);
   for (const std::string& mailbox : mailboxes) destination.Learn(mailbox);
-  destination.SaveLearned();
 }
 
 }  // namespace

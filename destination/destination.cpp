@@ -1,6 +1,7 @@
 #include "destination/destination.h"
 
 #include "mbox/message_failure.h"
+#include "os/file.h"
 #include "os/paths.h"
 
 namespace quillfen {
@@ -22,8 +23,11 @@ Destination::Destination(std::string root)
       pool_(root_, pending_) {
   IndexContents contents = index_.Read();
   names_ = std::move(contents.names);
-  ledger_.Load(std::move(contents.mailboxes));
-  ledger_.CutBackInterrupted();
+  // An index that is not trusted is begun afresh when it is next written:
+  // the names chosen for mirror folders go into it again.
+  if (!contents.trusted)
+    for (const auto& [wanted, chosen] : names_) pending_.Name(wanted, chosen);
+  ledger_.Load(std::move(contents.mailboxes), contents.trusted);
 }
 
 // Mailboxes still open here belong to a conversion that did not finish:
@@ -49,10 +53,6 @@ bool Destination::Take(const std::string& mailboxPath, const ContentHash& hash) 
   return ledger_.Take(ledger_.StateFor(mailboxPath), hash);
 }
 
-void Destination::SaveLearned() {
-  index_.Append(pending_, false);
-}
-
 void Destination::RememberName(const std::string& wanted, const std::string& chosen) {
   if (const auto known = names_.find(wanted); known != names_.end() && known->second == chosen)
     return;
@@ -62,6 +62,9 @@ void Destination::RememberName(const std::string& wanted, const std::string& cho
 
 void Destination::Begin() {
   if (writing_) throw std::logic_error("the writing has begun already");
+  // Only now, once the user decided, is anything cut; and what the index
+  // learned while the plan was made is written.
+  ledger_.StartWriting();
   pending_.Begin();
   index_.Append(pending_, true);
   writing_ = true;
@@ -96,9 +99,17 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
 
 void Destination::WriteMark() {
   // The index speaks only of records on the disk: the batches go first, and
-  // what they could not write is failed before the index counts it.
+  // what they could not write is failed before the index counts it. The
+  // mark vouches for them only once they are on the disk themselves, not
+  // only in the system's cache: one flush of the file system where it has
+  // one, else each mailbox written since the last mark.
   pool_.FlushAll();
   sinceMark_ = 0;
+  if constexpr (os::kFlushesFileSystem)
+    index_.FlushFileSystem();
+  else
+    pool_.MakeDurable();
+  pending_.Mark();
   index_.Append(pending_, true);
 }
 

@@ -24,16 +24,19 @@ namespace quillfen {
 //
 // The mailboxes are the truth and the index is a cache of them: a mailbox
 // whose length or time disagrees with the index (the index or the hidden
-// folder was lost, the user edited the mailbox, another program wrote it) is
-// read back to learn its records. The one exception is the tail that an
-// interrupted conversion appended after its last mark: only Quillfen can
-// have written it, under the lock, and it may end in a torn record, so it is
-// cut back. Whatever else a mailbox holds is never cut or rewritten.
+// folder was lost, the user edited the mailbox, another program wrote it),
+// and every mailbox of an index that is damaged, is read back to learn its
+// records. The one exception is the tail that an interrupted conversion
+// appended after its last mark: its records are read back too, and a last
+// one left torn (cut short, or zeros where a power cut lost writes) is cut
+// off and kept in the hidden folder, once the user decided to convert.
+// Whatever else a mailbox holds is never cut or rewritten.
 //
 // Records are written in batches; the index learns of a record only after
-// it reached its mailbox, and is written (and flushed to disk) once every few
-// hundred messages, so durability costs a few flushes per thousand messages
-// rather than one per mailbox.
+// it reached its mailbox, and marks (written once every few hundred
+// messages, after the mailboxes and then the index are flushed to disk)
+// vouch for what is durable: a few flushes per thousand messages rather
+// than one per mailbox.
 //
 // Its parts, each in its own file: DestinationLock (the lock and the hidden
 // folder), IndexFile and IndexLines (the index on disk and its lines),
@@ -69,9 +72,6 @@ class Destination {
   // earlier call took; takes it if so. Equal messages are counted: two
   // equal records answer two calls.
   bool Take(const std::string& mailboxPath, const ContentHash& hash);
-  // Writes what was learned into the index, so that the next run need not
-  // read the mailboxes back again. Throws DestinationError.
-  void SaveLearned();
 
   // The names earlier conversions chose for mirror folders (both relative,
   // ending with the separator): the folder's own name to the one written.
@@ -81,8 +81,14 @@ class Destination {
 
   // Writing.
   //
-  // Starts writing. Throws DestinationError.
+  // Starts writing, once the user decided: the torn tails that interrupted
+  // conversions left are set aside, and the index learns what was learned
+  // of the mailboxes, so that the next run need not read them back again.
+  // Until then nothing below the destination is changed. Throws
+  // DestinationError.
   void Begin();
+  // The torn tails set aside since the destination was taken.
+  const std::vector<SetAsideTail>& SetAside() const { return ledger_.setAside(); }
   // The open mailbox at mailboxPath, opened (and learned, when it was not)
   // before its first record. Throws MessageFailure.
   MailboxFile& Mailbox(const std::string& mailboxPath);

@@ -19,6 +19,13 @@ DestinationLock::DestinationLock(const std::string& root) {
   if (const os::Status made = os::CreateFoldersBelow(root, kHiddenFolder); !made.ok())
     throw DestinationError("cannot write into the destination folder " + root + ": " +
                            ReasonBelow(root + kHiddenFolder, made));
+  if (const os::Status opened = folder_.Open(root); !opened.ok())
+    throw DestinationError("cannot open the destination folder " + root + ": " + opened.reason());
+  if (const os::Status locked = folder_.LockExclusively(); !locked.ok()) {
+    folder_.Close();
+    if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root);
+    throw DestinationError("cannot lock the destination folder " + root + ": " + locked.reason());
+  }
   const std::string lock = InHiddenFolder("lock");
   if (const os::Status opened = file_.OpenForAppendingBelow(root, lock); !opened.ok())
     throw DestinationError("cannot write into the destination folder " + root + ": " +

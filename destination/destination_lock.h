@@ -12,10 +12,13 @@ inline constexpr const char* kHiddenFolder = ".quillfen";
 // The path of name in the hidden folder, relative to the destination.
 std::string InHiddenFolder(const char* name);
 
-// The destination held by one conversion: the lock is a file in the hidden
-// folder, locked while this object lives. The system gives the lock up when
-// the process ends, however it ends, so a killed conversion never leaves
-// the destination locked.
+// The destination held by one conversion: the destination folder itself
+// and a file in the hidden folder are locked while this object lives. The
+// folder's lock holds when the hidden folder is deleted during a run (a
+// second conversion would otherwise make a new one and lock that); the
+// file's is the one Windows keeps. The system gives the locks up when the
+// process ends, however it ends, so a killed conversion never leaves the
+// destination locked.
 class DestinationLock {
  public:
   // Creates root (ending with the separator) and its hidden folder when
@@ -25,6 +28,7 @@ class DestinationLock {
   explicit DestinationLock(const std::string& root);
 
  private:
+  os::Folder folder_;
   os::File file_;
 };
 

@@ -8,12 +8,6 @@
 
 namespace quillfen {
 
-namespace {
-
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
-
-}  // namespace
-
 IndexFile::IndexFile(const std::string& root) : folder_(root + kHiddenFolder) {
   const std::string index = InHiddenFolder("index");
   if (const os::Status opened = file_.OpenForAppendingBelow(root, index); !opened.ok())
@@ -21,65 +15,47 @@ IndexFile::IndexFile(const std::string& root) : folder_(root + kHiddenFolder) {
                            ReasonBelow(root + index, opened));
 }
 
-IndexContents IndexFile::Read() {
-  // The index is read a piece at a time; a line may straddle two pieces.
-  std::string text;
-  std::int64_t offset = 0;
-  std::size_t consumed = 0;  // bytes of text already replayed
-  bool atEnd = false;
-  const auto more = [&]() {
-    text.erase(0, consumed);
-    consumed = 0;
-    const std::size_t had = text.size();
-    text.resize(had + kReadPiece);
+IndexContents IndexFile::Read(std::size_t piece) {
+  IndexReader reader;
+  std::string buffer(piece, '\0');
+  for (std::int64_t offset = 0;;) {
     std::size_t got = 0;
-    if (const os::Status status = file_.ReadAt(offset, text.data() + had, kReadPiece, got);
-        !status.ok())
+    if (const os::Status status = file_.ReadAt(offset, buffer.data(), piece, got); !status.ok())
       throw DestinationError("cannot read the index in " + folder_ + ": " + status.reason());
-    text.resize(had + got);
+    if (got == 0) break;
+    reader.Feed(std::string_view(buffer.data(), got));
     offset += static_cast<std::int64_t>(got);
-    atEnd = got == 0;
-  };
-  more();
-  while (!atEnd && text.size() < kIndexFirstLine.size()) more();
-  if (!std::string_view(text).starts_with(kIndexFirstLine)) {
-    goodLength_ = 0;
-    return {};
   }
-  hasFirstLine_ = true;
-  consumed = kIndexFirstLine.size();
-  std::int64_t good = static_cast<std::int64_t>(kIndexFirstLine.size());
-  IndexReplay replay;
-  for (;;) {
-    std::size_t used = 0;
-    const IndexReplay::Line line = replay.Next(std::string_view(text).substr(consumed), used);
-    if (line == IndexReplay::Line::Whole) {
-      consumed += used;
-      good += static_cast<std::int64_t>(used);
-      continue;
-    }
-    if (line == IndexReplay::Line::Short && !atEnd) {
-      more();
-      continue;
-    }
-    // The end, or a line cut short by an ended process or damaged: the
-    // index is taken as far as it is whole.
-    break;
-  }
-  goodLength_ = good;
-  return replay.Take();
+  IndexContents contents = reader.Finish();
+  // An index that cannot be trusted is begun afresh: what is learned now
+  // must not follow lines that may say otherwise.
+  hasFirstLine_ = reader.current() && contents.trusted;
+  goodLength_ = hasFirstLine_ ? reader.wholeLength() : 0;
+  lines_ = hasFirstLine_ ? reader.lines() : 0;
+  return contents;
 }
 
 void IndexFile::Append(IndexLines& lines, bool flush) {
   const std::string& text = lines.text();
   if (text.empty() && !flush) return;
   std::string out;
+  std::int64_t number = lines_;
   if (!hasFirstLine_) {
     out = kIndexFirstLine;
     goodLength_ = 0;
+    number = 0;
   }
-  out += text;
-  // What follows the last whole line was cut short by an ended process.
+  out.reserve(out.size() + text.size() + text.size() / 16);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::string_view line(text.data() + at, end - at);
+    out.append(line);
+    out += LineCheck(line, ++number);
+    out += '\n';
+    at = end + 1;
+  }
+  // What follows the last whole line was cut short by an ended process, or
+  // is an index begun afresh.
   if (const os::Status status = file_.CutBack(goodLength_); !status.ok())
     throw DestinationError("cannot write the index in " + folder_ + ": " + status.reason());
   if (const os::Status status = file_.Append(out); !status.ok()) {
@@ -91,6 +67,7 @@ void IndexFile::Append(IndexLines& lines, bool flush) {
   const bool created = !hasFirstLine_;
   hasFirstLine_ = true;
   goodLength_ += static_cast<std::int64_t>(out.size());
+  lines_ = number;
   if (flush) {
     if (const os::Status status = file_.Flush(); !status.ok())
       throw DestinationError("cannot write the index in " + folder_ + ": " + status.reason());
@@ -98,6 +75,12 @@ void IndexFile::Append(IndexLines& lines, bool flush) {
     if (created) (void)os::FlushFolder(folder_);
   }
   lines.Clear();
+}
+
+void IndexFile::FlushFileSystem() {
+  if (const os::Status status = file_.FlushFileSystem(); !status.ok())
+    throw DestinationError("cannot make the mailboxes durable in " + folder_ + ": " +
+                           status.reason());
 }
 
 }  // namespace quillfen

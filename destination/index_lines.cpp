@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <utility>
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 namespace quillfen {
 
 namespace {
@@ -24,21 +27,16 @@ std::string Field(const std::string& text) {
   return " " + std::to_string(text.size()) + ":" + text;
 }
 
-// Reads one line's fields from a buffer that may end in the middle of it:
-// every read fails once the buffer is used up, and short_read() then tells
-// a line cut by the buffer's end from a damaged one.
+// Reads the fields of one whole line, given without its check and line
+// end: every read fails at the line's end or at a field that is not there.
 class FieldReader {
  public:
   explicit FieldReader(std::string_view text) : text_(text) {}
 
-  std::size_t position() const { return at_; }
-  bool short_read() const { return short_; }
-
   bool Keyword(std::string_view& word) {
-    const std::size_t end = text_.find_first_of(" \n", at_);
-    if (end == std::string_view::npos) return Short();
-    if (end == at_) return false;
-    word = text_.substr(at_, end - at_);
+    const std::size_t end = std::min(text_.find(' '), text_.size());
+    if (end == 0) return false;
+    word = text_.substr(0, end);
     at_ = end;
     return true;
   }
@@ -48,7 +46,6 @@ class FieldReader {
     const char* last = text_.data() + text_.size();
     const auto [next, error] = std::from_chars(first, last, value);
     if (error != std::errc() || next == first) return false;
-    if (next == last) return Short();
     at_ = static_cast<std::size_t>(next - text_.data());
     return true;
   }
@@ -59,8 +56,7 @@ class FieldReader {
     return true;
   }
   bool Read(ContentHash& hash) {
-    if (!Space()) return false;
-    if (text_.size() - at_ < 32) return Short();
+    if (!Space() || text_.size() - at_ < 32) return false;
     if (!ParseHashText(text_.substr(at_, 32), hash)) return false;
     at_ += 32;
     return true;
@@ -68,35 +64,32 @@ class FieldReader {
   bool Read(std::string& value) {
     std::int64_t length = 0;
     if (!Read(length) || length < 0) return false;
-    if (text_[at_] != ':') return false;
-    if (static_cast<std::int64_t>(text_.size() - at_ - 1) < length) return Short();
+    if (at_ >= text_.size() || text_[at_] != ':') return false;
+    if (static_cast<std::int64_t>(text_.size() - at_ - 1) < length) return false;
     value.assign(text_.substr(at_ + 1, static_cast<std::size_t>(length)));
     at_ += 1 + static_cast<std::size_t>(length);
     return true;
   }
-  bool LineEnd() {
-    if (at_ >= text_.size()) return Short();
-    if (text_[at_] != '\n') return false;
-    ++at_;
-    return true;
-  }
+  bool LineEnd() const { return at_ == text_.size(); }
 
  private:
   bool Space() {
-    if (at_ >= text_.size()) return Short();
-    if (text_[at_] != ' ') return false;
+    if (at_ >= text_.size() || text_[at_] != ' ') return false;
     ++at_;
     return true;
-  }
-  bool Short() {
-    short_ = true;
-    return false;
   }
 
   std::string_view text_;
   std::size_t at_ = 0;
-  bool short_ = false;
 };
+
+// A line of the index is never longer than this: a "held" line of the most
+// records with the widest numbers, or a "name" line of two long paths. The
+// start of a longer one is damage, and is not kept in memory.
+constexpr std::size_t kLongestLine = std::size_t{1} << 20;
+
+// A line's check: a space and 16 hexadecimal digits.
+constexpr std::size_t kCheckSize = 17;
 
 }  // namespace
 
@@ -144,6 +137,10 @@ void IndexLines::Name(const std::string& wanted, const std::string& chosen) {
   text_ += "name" + Field(wanted) + Field(chosen) + "\n";
 }
 
+void IndexLines::Mark() {
+  text_ += "mark\n";
+}
+
 void IndexLines::Begin() {
   text_ += "begin\n";
 }
@@ -152,103 +149,196 @@ void IndexLines::End() {
   text_ += "end\n";
 }
 
-IndexedMailbox* IndexReplay::Find(int id) {
+std::string LineCheck(std::string_view line, std::int64_t number) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  const std::uint64_t check =
+      XXH3_64bits_withSeed(line.data(), line.size(), static_cast<std::uint64_t>(number));
+  std::string text(kCheckSize, ' ');
+  for (std::size_t i = 0; i < 16; ++i) text[kCheckSize - 1 - i] = kDigits[(check >> (4 * i)) & 15];
+  return text;
+}
+
+IndexedMailbox* IndexReader::Find(int id) {
   const auto found = placeOf_.find(id);
   return found == placeOf_.end() ? nullptr : &contents_.mailboxes[found->second];
 }
 
-IndexReplay::Line IndexReplay::Next(std::string_view text, std::size_t& used) {
-  FieldReader reader(text);
-  std::string_view word;
-  bool ok = reader.Keyword(word);
-  if (ok) {
-    int id = 0;
-    if (word == "mailbox") {
-      IndexedMailbox made;
-      ok = reader.Read(made.id) && reader.Read(made.relative) && reader.LineEnd() &&
-           Find(made.id) == nullptr && relatives_.count(made.relative) == 0;
-      if (ok) {
-        placeOf_[made.id] = contents_.mailboxes.size();
-        relatives_.insert(made.relative);
-        contents_.mailboxes.push_back(std::move(made));
+void IndexReader::Feed(std::string_view piece) {
+  while (!piece.empty() && stage_ != Stage::Stopped) {
+    const std::size_t end = piece.find('\n');
+    if (end == std::string_view::npos) {
+      if (partial_.size() + piece.size() > kLongestLine) {
+        // No line is this long: what is there is not the index's.
+        if (stage_ == Stage::Lines) contents_.trusted = false;
+        stage_ = Stage::Stopped;
+        return;
       }
-    } else if (word == "name") {
-      std::string wanted, chosen;
-      ok = reader.Read(wanted) && reader.Read(chosen) && reader.LineEnd();
-      if (ok) contents_.names[wanted] = chosen;
-    } else if (word == "held") {
-      std::int64_t count = 0;
-      ok = reader.Read(id) && Find(id) != nullptr && reader.Read(count) && count >= 0;
-      if (ok) {
-        // Only the hashes are kept: where the records end matters to
-        // other readers of the index, not to this one.
-        std::vector<ContentHash>& held = Find(id)->held;
-        const std::size_t before = held.size();
-        for (std::int64_t i = 0; ok && i < count; ++i) {
-          ContentHash hash;
-          std::int64_t end = 0;
-          ok = reader.Read(hash) && reader.Read(end);
-          if (ok) held.push_back(hash);
-        }
-        ok = ok && reader.LineEnd();
-        if (!ok) held.resize(before);
-      }
-    } else if (word == "length") {
-      std::int64_t length = 0, time = 0;
-      ok = reader.Read(id) && Find(id) != nullptr && reader.Read(length) && reader.Read(time) &&
-           reader.LineEnd();
-      if (ok) {
-        IndexedMailbox& mailbox = *Find(id);
-        mailbox.known = true;
-        mailbox.length = length;
-        mailbox.time = time;
-      }
-    } else if (word == "truncate") {
-      std::int64_t count = 0;
-      ok = reader.Read(id) && Find(id) != nullptr && reader.Read(count) && count >= 0 &&
-           reader.LineEnd();
-      // The records after the first count were taken back.
-      if (ok && static_cast<std::size_t>(count) < Find(id)->held.size())
-        Find(id)->held.resize(static_cast<std::size_t>(count));
-    } else if (word == "reset") {
-      ok = reader.Read(id) && Find(id) != nullptr && reader.LineEnd();
-      if (ok) {
-        Find(id)->held.clear();
-        Find(id)->known = false;
-      }
-    } else if (word == "open") {
-      std::int64_t length = 0;
-      ok = reader.Read(id) && Find(id) != nullptr && reader.Read(length) && reader.LineEnd();
-      if (ok) {
-        Find(id)->openLength = length;
-        openedByRun_.push_back(id);
-      }
-    } else if (word == "closed") {
-      ok = reader.Read(id) && Find(id) != nullptr && reader.LineEnd();
-      if (ok) Find(id)->openLength = -1;
-    } else if (word == "begin" || word == "end") {
-      ok = reader.LineEnd();
-      // A conversion that ended closed every mailbox it opened; one that
-      // was killed left its own open, whatever later conversions did.
-      if (ok && word == "end")
-        for (const int opened : openedByRun_) Find(opened)->openLength = -1;
-      if (ok) openedByRun_.clear();
-    } else {
-      ok = false;
+      partial_.append(piece);
+      return;
     }
+    std::string_view line = piece.substr(0, end + 1);
+    piece.remove_prefix(end + 1);
+    if (!partial_.empty()) {
+      partial_.append(line);
+      line = partial_;
+    }
+    TakeLine(line);
+    partial_.clear();
   }
-  if (ok) {
-    used = reader.position();
-    return Line::Whole;
-  }
-  return reader.short_read() ? Line::Short : Line::Damaged;
 }
 
-IndexContents IndexReplay::Take() {
+void IndexReader::TakeLine(std::string_view line) {
+  if (stage_ == Stage::FirstLine) {
+    if (line == kIndexFirstLine) {
+      current_ = true;
+    } else if (line == kOldIndexFirstLine) {
+      checked_ = false;
+    } else {
+      // Not Quillfen's index: it says nothing, and is begun afresh.
+      contents_.trusted = false;
+      stage_ = Stage::Stopped;
+      return;
+    }
+    // What an older index says of the mailboxes was never checked.
+    contents_.trusted = current_;
+    stage_ = Stage::Lines;
+    whole_ = static_cast<std::int64_t>(line.size());
+    return;
+  }
+  std::string_view body = line.substr(0, line.size() - 1);
+  if (checked_) {
+    if (body.size() < kCheckSize ||
+        body.substr(body.size() - kCheckSize) !=
+            LineCheck(body.substr(0, body.size() - kCheckSize), lines_ + 1)) {
+      contents_.trusted = false;
+      stage_ = Stage::Stopped;
+      return;
+    }
+    body.remove_suffix(kCheckSize);
+  }
+  if (!Replay(body)) {
+    contents_.trusted = false;
+    stage_ = Stage::Stopped;
+    return;
+  }
+  ++lines_;
+  whole_ += static_cast<std::int64_t>(line.size());
+}
+
+bool IndexReader::Replay(std::string_view line) {
+  FieldReader reader(line);
+  std::string_view word;
+  if (!reader.Keyword(word)) return false;
+  int id = 0;
+  if (word == "mailbox") {
+    IndexedMailbox made;
+    if (!reader.Read(made.id) || !reader.Read(made.relative) || !reader.LineEnd() ||
+        Find(made.id) != nullptr || relatives_.count(made.relative) != 0)
+      return false;
+    placeOf_[made.id] = contents_.mailboxes.size();
+    relatives_.insert(made.relative);
+    contents_.mailboxes.push_back(std::move(made));
+    return true;
+  }
+  if (word == "name") {
+    std::string wanted, chosen;
+    if (!reader.Read(wanted) || !reader.Read(chosen) || !reader.LineEnd()) return false;
+    contents_.names[wanted] = chosen;
+    return true;
+  }
+  if (word == "begin" || word == "end" || word == "mark") {
+    if (!reader.LineEnd()) return false;
+    if (word == "mark") {
+      // What the conversion wrote so far is on the disk.
+      for (const int opened : openedByRun_) {
+        IndexedMailbox& mailbox = *Find(opened);
+        if (mailbox.openLength < 0) continue;
+        mailbox.durableCount = mailbox.held.size();
+        mailbox.durableLength = mailbox.known ? mailbox.length : mailbox.openLength;
+      }
+      return true;
+    }
+    // A conversion that ended closed every mailbox it opened; one that
+    // was killed left its own open, whatever later conversions did.
+    if (word == "end")
+      for (const int opened : openedByRun_) Find(opened)->openLength = -1;
+    openedByRun_.clear();
+    return true;
+  }
+  if (!reader.Read(id) || Find(id) == nullptr) return false;
+  IndexedMailbox& mailbox = *Find(id);
+  if (word == "held") {
+    std::int64_t count = 0;
+    if (!reader.Read(count) || count < 0) return false;
+    // Only the hashes are kept: where the records end matters to other
+    // readers of the index, not to this one.
+    const std::size_t before = mailbox.held.size();
+    for (std::int64_t i = 0; i < count; ++i) {
+      ContentHash hash;
+      std::int64_t end = 0;
+      if (!reader.Read(hash) || !reader.Read(end)) {
+        mailbox.held.resize(before);
+        return false;
+      }
+      mailbox.held.push_back(hash);
+    }
+    if (reader.LineEnd()) return true;
+    mailbox.held.resize(before);
+    return false;
+  }
+  if (word == "length") {
+    std::int64_t length = 0, time = 0;
+    if (!reader.Read(length) || !reader.Read(time) || !reader.LineEnd() || length < 0) return false;
+    mailbox.known = true;
+    mailbox.length = length;
+    mailbox.time = time;
+    return true;
+  }
+  if (word == "truncate") {
+    std::int64_t count = 0;
+    if (!reader.Read(count) || count < 0 || !reader.LineEnd()) return false;
+    // The records after the first count were taken back.
+    if (static_cast<std::size_t>(count) < mailbox.held.size())
+      mailbox.held.resize(static_cast<std::size_t>(count));
+    mailbox.durableCount = std::min(mailbox.durableCount, mailbox.held.size());
+    mailbox.openCount = std::min(mailbox.openCount, mailbox.held.size());
+    return true;
+  }
+  if (word == "reset") {
+    if (!reader.LineEnd()) return false;
+    mailbox.held.clear();
+    mailbox.known = false;
+    mailbox.durableCount = mailbox.openCount = 0;
+    return true;
+  }
+  if (word == "open") {
+    std::int64_t length = 0;
+    if (!reader.Read(length) || length < 0 || !reader.LineEnd()) return false;
+    mailbox.openLength = length;
+    mailbox.openCount = mailbox.held.size();
+    mailbox.durableCount = mailbox.held.size();
+    mailbox.durableLength = length;
+    openedByRun_.push_back(id);
+    return true;
+  }
+  if (word == "closed") {
+    if (!reader.LineEnd()) return false;
+    mailbox.openLength = -1;
+    return true;
+  }
+  return false;
+}
+
+IndexContents IndexReader::Finish() {
+  // A last line cut short (a process ended while appending it) is left
+  // out; the index is trusted as far as it is whole.
+  partial_.clear();
   for (IndexedMailbox& mailbox : contents_.mailboxes) mailbox.held.shrink_to_fit();
+  if (!current_) whole_ = lines_ = 0;
   placeOf_.clear();
   relatives_.clear();
   openedByRun_.clear();
+  stage_ = Stage::Stopped;
   return std::exchange(contents_, {});
 }
 

@@ -189,6 +189,13 @@ void MailboxFile::CutBack(std::int64_t length) {
   if (owedCutBack_ >= 0) throw MessageFailure(reason);
 }
 
+std::string MailboxFile::Sync() {
+  if (!file_.isOpen()) return {};
+  Flush();
+  const os::Status status = file_.Flush();
+  return status.ok() ? std::string() : status.reason();
+}
+
 std::string MailboxFile::Close() {
   if (!file_.isOpen()) return {};
   Flush();

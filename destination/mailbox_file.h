@@ -98,6 +98,10 @@ class MailboxFile {
   // Throws MessageFailure.
   void CutBack(std::int64_t length);
 
+  // Writes the batch and waits until the file is on the disk; gives the
+  // reason when that failed, else the empty string.
+  std::string Sync();
+
   // Writes the batch and closes the file; gives the reason when closing
   // failed (the last writes may then not have reached the disk), else the
   // empty string.

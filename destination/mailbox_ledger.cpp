@@ -1,10 +1,14 @@
 #include "destination/mailbox_ledger.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "destination/destination_errors.h"
+#include "destination/destination_lock.h"
 #include "mbox/mailbox_records.h"
 #include "mbox/message_failure.h"
+#include "os/file.h"
+#include "os/paths.h"
 
 namespace quillfen {
 
@@ -19,64 +23,44 @@ bool MailboxFacts(const std::string& root, const std::string& relative, os::Path
   return status.ok() && !facts.folder;
 }
 
+constexpr std::size_t kCopyPiece = std::size_t{1} << 20;
+
 }  // namespace
 
 MailboxLedger::MailboxLedger(const std::string& root, IndexLines& pending)
     : root_(root), pending_(pending) {}
 
-void MailboxLedger::Load(std::vector<IndexedMailbox> mailboxes) {
+void MailboxLedger::Load(std::vector<IndexedMailbox> mailboxes, bool trusted) {
   for (IndexedMailbox& indexed : mailboxes) {
     auto state = std::make_unique<MailboxState>();
     state->id = indexed.id;
     state->relative = std::move(indexed.relative);
-    state->declared = true;
-    state->logged = std::move(indexed.held);
-    state->known = indexed.known;
-    state->length = indexed.length;
-    state->time = indexed.time;
-    state->openLength = indexed.openLength;
+    // An index begun afresh names its mailboxes again.
+    state->declared = trusted;
+    if (trusted) {
+      state->logged = std::move(indexed.held);
+      state->known = indexed.known;
+      state->length = indexed.length;
+      state->time = indexed.time;
+      state->openLength = indexed.openLength;
+      state->openCount = indexed.openCount;
+      state->durableCount = indexed.durableCount;
+      state->durableLength = indexed.durableLength;
+    }
     nextId_ = std::max(nextId_, state->id + 1);
     idByRelative_[state->relative] = state->id;
     states_[state->id] = std::move(state);
   }
 }
 
-void MailboxLedger::CutBackInterrupted() {
+void MailboxLedger::StartWriting() {
   // A conversion that was killed may have left a torn record at the end of
-  // any mailbox it had open, whichever source it converted: each is cut
-  // back to the last point known whole (its last mark, or where that
-  // conversion began to append) before anything else happens here.
-  for (auto& [id, state] : states_) {
-    if (state->openLength < 0) continue;
-    const std::string path = root_ + state->relative;
-    os::PathFacts facts;
-    bool link = false;
-    // A mailbox replaced by a link since is left alone, open as it is.
-    if (!MailboxFacts(root_, state->relative, facts, link)) {
-      if (link) continue;
-      state->openLength = -1;
-      pending_.Closed(id);
-      continue;
-    }
-    const std::int64_t whole =
-        state->known ? std::max(state->length, state->openLength) : state->openLength;
-    // A mailbox shorter than that lost records (a power cut): it is read
-    // back when it is learned.
-    if (facts.size < whole) continue;
-    if (facts.size > whole) {
-      if (const os::Status status = os::CutBackFileBelow(root_, state->relative, whole);
-          !status.ok())
-        throw DestinationError("cannot cut back the mailbox " + path + ": " +
-                               ReasonBelow(path, status));
-      bool ignored = false;
-      (void)MailboxFacts(root_, state->relative, facts, ignored);
-    }
-    state->openLength = -1;
-    pending_.Closed(id);
-    if (!state->known || state->length != whole) continue;
-    state->time = facts.modificationTime;
-    pending_.Length(id, state->length, state->time);
-  }
+  // any mailbox it had open, whichever source it converted.
+  for (auto& [id, state] : states_)
+    if (state->openLength >= 0) Learn(*state);
+  for (auto& [id, state] : states_)
+    if (state->cutAt >= 0) SetAside(*state);
+  writing_ = true;
 }
 
 MailboxState& MailboxLedger::StateFor(const std::string& mailboxPath) {
@@ -103,8 +87,6 @@ void MailboxLedger::Declare(MailboxState& state) {
 MailboxLedger::Verdict MailboxLedger::Judge(const MailboxState& state,
                                             const os::PathFacts* facts) const {
   if (facts == nullptr || facts->size == 0) return Verdict::Empty;
-  // An interrupted conversion still open here lost records (a power cut):
-  // CutBackInterrupted settled every other one.
   if (state.openLength >= 0 || !state.known) return Verdict::ReadBack;
   if (facts->size == state.length && facts->modificationTime == state.time) return Verdict::Trusted;
   return Verdict::ReadBack;
@@ -116,6 +98,138 @@ bool MailboxLedger::NeedsReadingBack(const MailboxState& state) const {
   bool link = false;
   const bool exists = MailboxFacts(root_, state.relative, facts, link);
   return !link && Judge(state, exists ? &facts : nullptr) == Verdict::ReadBack;
+}
+
+void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHash>& logged,
+                                     std::int64_t size) {
+  const std::string mailboxPath = root_ + state.relative;
+  const auto readFailed = [&](const os::Status& status) {
+    if (status.failure() == os::Failure::Link) {
+      state.refused = "the mailbox " + ReasonBelow(mailboxPath, status);
+      return;
+    }
+    throw DestinationError("cannot read the mailbox " + mailboxPath + ": " + status.reason());
+  };
+  // What the last mark vouched for is on the disk and is taken from the
+  // index; what came after it is read back, as that conversion may not
+  // have lived (or the power lasted) to write it whole.
+  std::vector<HeldRecord> records;
+  std::int64_t from = state.durableLength;
+  state.settleReset = false;
+  state.settleKeep = std::min(state.durableCount, logged.size());
+  // The records the index lists from there on, in the order they were
+  // written; those that reached the index but not the disk differ.
+  std::size_t listed = state.settleKeep;
+  if (size < state.durableLength || state.durableLength < state.openLength) {
+    // Shorter than the mark vouched for: not what a crash leaves. Whatever
+    // was there before that conversion is read back as it is, and only
+    // what it appended may be set aside.
+    from = std::min(size, state.openLength);
+    state.settleReset = true;
+    state.settleKeep = 0;
+    listed = std::min(state.openCount, logged.size());
+    if (const os::Status status = ReadMailboxRecords(root_, state.relative, from, records);
+        !status.ok())
+      return readFailed(status);
+  }
+  std::int64_t torn = -1;
+  const std::size_t tailStart = records.size();
+  if (from < size)
+    if (const os::Status status = ReadMailboxTail(root_, state.relative, from, size, records, torn);
+        !status.ok())
+      return readFailed(status);
+  // A record of the tail that is not the one the index lists at its place
+  // is torn, whatever its shape.
+  for (std::size_t i = tailStart; i < records.size() && listed + (i - tailStart) < logged.size();
+       ++i) {
+    if (records[i].hash == logged[listed + (i - tailStart)]) continue;
+    const std::int64_t start = i == tailStart ? from : records[i - 1].end;
+    if (torn < 0 || start < torn) torn = start;
+    break;
+  }
+  if (torn >= 0)
+    records.erase(std::find_if(records.begin(), records.end(),
+                               [torn](const HeldRecord& record) { return record.end > torn; }),
+                  records.end());
+  logged.resize(state.settleKeep);
+  state.held = std::move(logged);
+  for (const HeldRecord& record : records) state.held.push_back(record.hash);
+  state.settled = std::move(records);
+  state.cutAt = torn;
+}
+
+void MailboxLedger::RecordSettled(MailboxState& state, std::int64_t length, std::int64_t time) {
+  Declare(state);
+  if (state.settleReset)
+    pending_.Reset(state.id);
+  else
+    pending_.Truncate(state.id, static_cast<std::int64_t>(state.settleKeep));
+  pending_.Held(state.id, state.settled);
+  pending_.Length(state.id, length, time);
+  pending_.Closed(state.id);
+  state.settled = {};
+  state.known = true;
+  state.length = length;
+  state.time = time;
+  state.openLength = -1;
+}
+
+void MailboxLedger::SetAside(MailboxState& state) {
+  // The torn tail is copied into the hidden folder, and made durable there,
+  // before the mailbox is cut: its bytes are never lost.
+  const std::string mailboxPath = root_ + state.relative;
+  const char separator = PathStyle::Native().separator;
+  const std::string folder = std::string(kHiddenFolder) + separator + "cut";
+  const std::string kept =
+      folder + separator + std::to_string(state.id) + "-" + std::to_string(state.cutAt) + ".cut";
+  const auto fail = [&](const std::string& what, const os::Status& status) {
+    throw DestinationError("cannot set aside the torn end of the mailbox " + mailboxPath + " (" +
+                           what + "): " + status.reason());
+  };
+  os::File source;
+  os::PathFacts facts;
+  if (const os::Status status = source.OpenForReadingBelow(root_, state.relative, &facts);
+      !status.ok())
+    fail("reading it", status);
+  if (const os::Status status = os::CreateFoldersBelow(root_, folder); !status.ok())
+    fail("making " + root_ + folder, status);
+  os::File copy;
+  std::int64_t copyStart = 0;
+  {
+    os::PathFacts copyFacts;
+    if (const os::Status status = copy.OpenForAppendingBelow(root_, kept, nullptr, &copyFacts);
+        !status.ok())
+      fail("writing " + root_ + kept, status);
+    copyStart = copyFacts.size;
+  }
+  const auto piece = std::make_unique_for_overwrite<char[]>(kCopyPiece);
+  for (std::int64_t at = state.cutAt; at < facts.size;) {
+    std::size_t got = 0;
+    if (const os::Status status = source.ReadAt(
+            at, piece.get(),
+            static_cast<std::size_t>(std::min<std::int64_t>(facts.size - at, kCopyPiece)), got);
+        !status.ok())
+      fail("reading it", status);
+    if (got == 0) break;
+    if (const os::Status status = copy.Append(std::string_view(piece.get(), got)); !status.ok()) {
+      (void)copy.CutBack(copyStart);
+      fail("writing " + root_ + kept, status);
+    }
+    at += static_cast<std::int64_t>(got);
+  }
+  if (const os::Status status = copy.Flush(); !status.ok()) fail("writing " + root_ + kept, status);
+  (void)os::FlushFolder(root_ + folder);
+  if (const os::Status status = copy.Close(); !status.ok()) fail("writing " + root_ + kept, status);
+  if (const os::Status status = os::CutBackFileBelow(root_, state.relative, state.cutAt);
+      !status.ok())
+    throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
+                           ReasonBelow(mailboxPath, status));
+  setAside_.push_back({mailboxPath, root_ + kept, facts.size - state.cutAt});
+  os::PathFacts now;
+  bool link = false;
+  (void)MailboxFacts(root_, state.relative, now, link);
+  RecordSettled(state, state.cutAt, now.modificationTime);
+  state.cutAt = -1;
 }
 
 void MailboxLedger::Learn(MailboxState& state) {
@@ -131,78 +245,79 @@ void MailboxLedger::Learn(MailboxState& state) {
     state.learned = true;
     return;
   }
-  const Verdict verdict = Judge(state, exists ? &facts : nullptr);
   std::vector<ContentHash> logged = std::move(state.logged);
   state.logged = {};
-  std::int64_t length = exists ? facts.size : 0;
-  switch (verdict) {
-    case Verdict::Empty:
-      break;
-    case Verdict::Trusted:
-      state.held = std::move(logged);
-      break;
-    case Verdict::ReadBack: {
-      if (state.openLength >= 0 && state.openLength < length) {
-        // Records of an interrupted conversion were lost (a power cut), and
-        // what is left of them may end torn: everything it wrote goes, and
-        // its messages are converted again.
-        if (const os::Status status = os::CutBackFileBelow(root_, state.relative, state.openLength);
-            !status.ok())
-          throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
-                                 ReasonBelow(mailboxPath, status));
-        length = state.openLength;
-      }
-      std::vector<HeldRecord> records;
-      if (const os::Status status = ReadMailboxRecords(root_, state.relative, length, records);
-          !status.ok()) {
-        if (status.failure() == os::Failure::Link) {
-          state.refused = "the mailbox " + ReasonBelow(mailboxPath, status);
-          state.learned = true;
-          return;
-        }
-        throw DestinationError("cannot read the mailbox " + mailboxPath + ": " + status.reason());
-      }
-      Declare(state);
-      pending_.Reset(state.id);
-      pending_.Held(state.id, records);
-      state.held.reserve(records.size());
-      for (const HeldRecord& record : records) state.held.push_back(record.hash);
-      break;
+  const std::int64_t size = exists ? facts.size : 0;
+  if (state.openLength >= 0 && size > 0) {
+    LearnInterrupted(state, logged, size);
+    if (!state.refused.empty()) {
+      state.learned = true;
+      return;
     }
+    if (state.cutAt < 0)
+      RecordSettled(state, size, facts.modificationTime);
+    else if (writing_)
+      SetAside(state);
+  } else {
+    const Verdict verdict = Judge(state, exists ? &facts : nullptr);
+    switch (verdict) {
+      case Verdict::Empty:
+        break;
+      case Verdict::Trusted:
+        state.held = std::move(logged);
+        break;
+      case Verdict::ReadBack: {
+        std::vector<HeldRecord> records;
+        if (const os::Status status = ReadMailboxRecords(root_, state.relative, size, records);
+            !status.ok()) {
+          if (status.failure() == os::Failure::Link) {
+            state.refused = "the mailbox " + ReasonBelow(mailboxPath, status);
+            state.learned = true;
+            return;
+          }
+          throw DestinationError("cannot read the mailbox " + mailboxPath + ": " + status.reason());
+        }
+        Declare(state);
+        pending_.Reset(state.id);
+        pending_.Held(state.id, records);
+        state.held.reserve(records.size());
+        for (const HeldRecord& record : records) state.held.push_back(record.hash);
+        break;
+      }
+    }
+    if (state.openLength >= 0) {
+      Declare(state);
+      pending_.Closed(state.id);
+    }
+    const bool nothingToSay = verdict == Verdict::Empty && !state.known;
+    if (!nothingToSay && (verdict != Verdict::Trusted || state.openLength >= 0)) {
+      // The index learns the mailbox's length and time as they are now.
+      Declare(state);
+      if (verdict == Verdict::Empty && state.known) pending_.Reset(state.id);
+      pending_.Length(state.id, size, exists ? facts.modificationTime : 0);
+      state.known = true;
+      state.length = size;
+      state.time = exists ? facts.modificationTime : 0;
+    }
+    state.openLength = -1;
   }
-  if (state.openLength >= 0) {
-    Declare(state);
-    pending_.Closed(state.id);
-  }
-  const bool nothingToSay = verdict == Verdict::Empty && !state.known;
-  if (!nothingToSay && (verdict != Verdict::Trusted || state.openLength >= 0)) {
-    // The index learns the mailbox's length and time as they are now.
-    os::PathFacts now;
-    bool ignored = false;
-    const bool there = MailboxFacts(root_, state.relative, now, ignored);
-    Declare(state);
-    if (verdict == Verdict::Empty && state.known) pending_.Reset(state.id);
-    pending_.Length(state.id, there ? now.size : 0, there ? now.modificationTime : 0);
-    state.known = true;
-    state.length = there ? now.size : 0;
-    state.time = there ? now.modificationTime : 0;
-  }
-  state.openLength = -1;
   std::sort(state.held.begin(), state.held.end());
-  state.taken.assign(state.held.size(), false);
+  state.taken.assign(state.held.size(), 0);
   state.learned = true;
 }
 
 bool MailboxLedger::Take(MailboxState& state, const ContentHash& hash) {
   Learn(state);
-  auto at = std::lower_bound(state.held.begin(), state.held.end(), hash);
-  for (; at != state.held.end() && *at == hash; ++at) {
-    const auto position = static_cast<std::size_t>(at - state.held.begin());
-    if (state.taken[position]) continue;
-    state.taken[position] = true;
-    return true;
-  }
-  return false;
+  // Equal records lie together once sorted: the first of them counts how
+  // many are taken, so that a mailbox of many equal records is not walked
+  // from its first one for each.
+  const auto at = std::lower_bound(state.held.begin(), state.held.end(), hash);
+  if (at == state.held.end() || *at != hash) return false;
+  const auto first = static_cast<std::size_t>(at - state.held.begin());
+  const std::size_t next = first + state.taken[first];
+  if (next >= state.held.size() || state.held[next] != hash) return false;
+  ++state.taken[first];
+  return true;
 }
 
 std::string MailboxLedger::TakeBack(MailboxState& state, IndexLines& lines) {

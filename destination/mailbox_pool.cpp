@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "destination/destination_errors.h"
+#include "os/file.h"
 #include "os/folders.h"
 
 namespace quillfen {
@@ -92,6 +94,9 @@ void MailboxPool::Close(MailboxState& state) {
   if (!state.file) return;
   state.file->Flush();
   Collect(state);
+  // Where the file system cannot be flushed as a whole, the next mark
+  // vouches for this mailbox only if it is on the disk before it is closed.
+  if constexpr (!os::kFlushesFileSystem) (void)state.file->Sync();
   if (std::string reason = state.file->Close(); !reason.empty())
     closeFailures_.emplace_back(state.file->path(), std::move(reason));
   state.file.reset();
@@ -112,6 +117,14 @@ void MailboxPool::FlushAll() {
     state->file->Flush();
     Collect(*state);
   }
+}
+
+void MailboxPool::MakeDurable() {
+  for (MailboxState* state : opened_)
+    if (state->file)
+      if (std::string reason = state->file->Sync(); !reason.empty())
+        throw DestinationError("cannot make the mailbox " + state->file->path() +
+                               " durable: " + reason);
 }
 
 void MailboxPool::CloseAll() {

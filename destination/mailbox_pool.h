@@ -38,6 +38,10 @@ class MailboxPool {
 
   // Writes every open mailbox's batch.
   void FlushAll();
+  // Waits until every mailbox written since the last call is on the disk,
+  // where the file system cannot be flushed as a whole: the open ones now,
+  // those closed since when they were closed. Throws DestinationError.
+  void MakeDurable();
   // Closes every mailbox.
   void CloseAll();
   // Closes the mailbox of state as it is, its records no longer counted.

@@ -20,7 +20,17 @@ struct ContentHash {
 // framed (the From line, the line end that closes it, a message that ends
 // without one or with empty lines) then never changes the hash, so reading a
 // mailbox back gives the hashes that the run which wrote it gave.
+//
+// The header fields in which mail programs keep their own state of a
+// message in an mbox file (Status, X-Status, X-Mozilla-Status and the like,
+// Content-Length, Lines; see IsStateField) are left out of the hash, with
+// their folded lines: a mail program that marks the records it has seen
+// keeps them the same messages.
 ContentHash HashOfText(std::string_view text);
+
+// Whether a header field of this name is one that mail programs write into
+// mbox files to keep their state. Case does not matter.
+bool IsStateField(std::string_view name);
 
 // The same hash for a text that arrives in pieces: the line ends at the end
 // of the pieces so far are held back until more text follows them.
@@ -37,9 +47,21 @@ class ContentHasher {
   ContentHash Finish();
 
  private:
+  // Hashes text that is kept: the header fields of state are taken out
+  // before it comes here.
+  void FeedKept(std::string_view piece);
+
   struct State;
   State* state_;
   std::string heldLineEnds_;
+  // Where the text is: in its header, at the start of a line whose fate is
+  // not known yet (its first bytes held in lineHead_), or inside a line that
+  // is kept or left out.
+  bool inHeader_ = true;
+  bool lineDecided_ = false;
+  bool skippingLine_ = false;
+  bool lastFieldSkipped_ = false;
+  std::string lineHead_;
 };
 
 // 32 lower-case hex digits, appended to out, and back; false for text that

@@ -13,15 +13,23 @@ namespace {
 
 constexpr std::string_view kFrom = "From ";
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+// Zero bytes in a row that no message holds, but a file system that lost
+// writes in a power cut leaves (a block at least).
+constexpr std::size_t kZeroRun = 256;
 
 // Splits the bytes of a mailbox into records and unquotes their lines, piece
 // by piece. The start of a line is held back, as counts, until it is known
 // whether it is a separator, a quoted separator look-alike, or plain text.
 class RecordSplitter {
  public:
-  explicit RecordSplitter(std::vector<HeldRecord>& records) : records_(records) {}
+  explicit RecordSplitter(std::vector<HeldRecord>& records, bool findTorn = false)
+      : records_(records), findTorn_(findTorn) {}
 
   void Feed(const char* data, std::size_t size, std::int64_t offset) {
+    if (findTorn_ && size > 0) {
+      LookForZeros(data, size, offset);
+      lastByte_ = data[size - 1];
+    }
     std::size_t at = 0;
     while (at < size) {
       if (skippingFromLine_) {
@@ -47,6 +55,7 @@ class RecordSplitter {
             // A separator: the record before it ends where this line starts.
             EndRecord(lineStart_);
             inRecord_ = true;
+            if (findTorn_) starts_.push_back(lineStart_);
             skippingFromLine_ = true;
           } else {
             Emit(std::string(greaters_ - 1, '>'));
@@ -69,7 +78,22 @@ class RecordSplitter {
 
   void Finish(std::int64_t length) {
     if (atLineStart_) ReleaseHeld();
+    if (findTorn_ && inRecord_ && lastByte_ != '\n') recordTorn_ = true;
     EndRecord(length);
+  }
+
+  // Where the first torn record of those fed from from on begins, or -1.
+  std::int64_t Torn(std::int64_t from, std::int64_t length) const {
+    const std::int64_t firstStart = starts_.empty() ? length : starts_.front();
+    if (firstStart - from > 2 || (zeroAt_ >= 0 && zeroAt_ < firstStart)) return from;
+    std::int64_t torn = torn_;
+    if (zeroAt_ >= 0) {
+      // The record that holds the run: the last one to begin before it.
+      const auto after = std::upper_bound(starts_.begin(), starts_.end(), zeroAt_);
+      const std::int64_t holder = *(after - 1);
+      torn = torn < 0 ? holder : std::min(torn, holder);
+    }
+    return torn;
   }
 
  private:
@@ -90,10 +114,35 @@ class RecordSplitter {
   }
   void EndRecord(std::int64_t end) {
     if (inRecord_) records_.push_back({hasher_.Finish(), end});
+    if (inRecord_ && recordTorn_ && torn_ < 0) torn_ = starts_.back();
     inRecord_ = false;
+    recordTorn_ = false;
+  }
+  // Notes where the first long run of zero bytes begins.
+  void LookForZeros(const char* data, std::size_t size, std::int64_t offset) {
+    for (std::size_t at = 0; at < size && zeroAt_ < 0;) {
+      if (zeros_ == 0) {
+        const void* zero = std::memchr(data + at, 0, size - at);
+        if (zero == nullptr) return;
+        at = static_cast<std::size_t>(static_cast<const char*>(zero) - data);
+      }
+      if (data[at] != 0) {
+        zeros_ = 0;
+        continue;
+      }
+      ++at;
+      if (++zeros_ == kZeroRun) zeroAt_ = offset + static_cast<std::int64_t>(at - kZeroRun);
+    }
   }
 
   std::vector<HeldRecord>& records_;
+  const bool findTorn_;
+  std::vector<std::int64_t> starts_;  // where each record begins
+  std::int64_t zeroAt_ = -1;
+  std::int64_t torn_ = -1;
+  bool recordTorn_ = false;
+  std::size_t zeros_ = 0;
+  char lastByte_ = '\n';
   ContentHasher hasher_;
   bool inRecord_ = false;
   bool skippingFromLine_ = false;
@@ -103,25 +152,45 @@ class RecordSplitter {
   std::int64_t lineStart_ = 0;
 };
 
-}  // namespace
-
-os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
-                              std::int64_t length, std::vector<HeldRecord>& records) {
+os::Status ReadRecords(const std::string& root, const std::string& relative, std::int64_t from,
+                       std::int64_t length, RecordSplitter& splitter, std::int64_t& end) {
   os::File file;
   if (os::Status status = file.OpenForReadingBelow(root, relative); !status.ok()) return status;
   const auto piece = std::make_unique_for_overwrite<char[]>(kPieceSize);
-  RecordSplitter splitter(records);
-  std::int64_t offset = 0;
+  std::int64_t offset = from;
   while (offset < length) {
     std::size_t got = 0;
     const auto wanted =
         static_cast<std::size_t>(std::min<std::int64_t>(length - offset, kPieceSize));
-    if (os::Status status = file.Read(piece.get(), wanted, got); !status.ok()) return status;
+    if (os::Status status = file.ReadAt(offset, piece.get(), wanted, got); !status.ok())
+      return status;
     if (got == 0) break;
     splitter.Feed(piece.get(), got, offset);
     offset += static_cast<std::int64_t>(got);
   }
   splitter.Finish(offset);
+  end = offset;
+  return {};
+}
+
+}  // namespace
+
+os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
+                              std::int64_t length, std::vector<HeldRecord>& records) {
+  RecordSplitter splitter(records);
+  std::int64_t end = 0;
+  return ReadRecords(root, relative, 0, length, splitter, end);
+}
+
+os::Status ReadMailboxTail(const std::string& root, const std::string& relative, std::int64_t from,
+                           std::int64_t length, std::vector<HeldRecord>& records,
+                           std::int64_t& torn) {
+  RecordSplitter splitter(records, true);
+  std::int64_t end = from;
+  torn = -1;
+  if (os::Status status = ReadRecords(root, relative, from, length, splitter, end); !status.ok())
+    return status;
+  torn = end > from ? splitter.Torn(from, end) : -1;
   return {};
 }
 

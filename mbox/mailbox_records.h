@@ -28,4 +28,16 @@ struct HeldRecord {
 os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
                               std::int64_t length, std::vector<HeldRecord>& records);
 
+// The same from offset from, where a record begins, for the records a
+// conversion that did not end appended there. torn receives where the first
+// record that was left torn begins, or -1 when none was: one that holds a
+// long run of zero bytes (what a power cut leaves of writes that never
+// reached the disk), the last one when it does not end with a line end
+// (every record Quillfen writes does), or from itself when more than a line
+// end comes before the first record there. What the tail holds from torn on
+// cannot be told from damage; the records before it are whole.
+os::Status ReadMailboxTail(const std::string& root, const std::string& relative, std::int64_t from,
+                           std::int64_t length, std::vector<HeldRecord>& records,
+                           std::int64_t& torn);
+
 }  // namespace quillfen

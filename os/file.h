@@ -29,6 +29,11 @@ class Folder {
   // Opens the folder at path (UTF-8), closing the one held before.
   Status Open(const std::string& path);
   void Close();
+  // Takes an exclusive lock on the folder itself without waiting, as
+  // File::LockExclusively does on a file: it holds even when every file in
+  // the folder is deleted. On Windows nothing is done: a file held open in
+  // a folder keeps the folder from being deleted there.
+  Status LockExclusively();
 
  private:
   friend class File;
@@ -43,6 +48,13 @@ class Folder {
 // the bytes written are the bytes on disk on every platform. Move-only: the
 // destructor closes quietly, Close() reports failure. Every call on a file
 // that is not open fails.
+// Whether File::FlushFileSystem reaches every file of the file system.
+#if defined(__linux__)
+inline constexpr bool kFlushesFileSystem = true;
+#else
+inline constexpr bool kFlushesFileSystem = false;
+#endif
+
 class File {
  public:
   File() = default;
@@ -107,6 +119,11 @@ class File {
   Status CutBack(std::int64_t length);
   // Waits until what was written is on the disk.
   Status Flush();
+  // Waits until everything written to the file system that holds this file,
+  // by any file, is on the disk (Linux's syncfs). Where the system has no
+  // such call (Windows), only this file's writes: the caller then flushes
+  // each file it needs on the disk itself (kFlushesFileSystem).
+  Status FlushFileSystem();
   // Takes an exclusive lock on the file without waiting; Failure::LockHeld
   // when another open file holds it. The lock ends with the file's handle,
   // however the process ends. On Windows the lock also keeps other handles

@@ -232,6 +232,24 @@ Status File::Flush() {
   return ::fdatasync(static_cast<int>(handle_)) == 0 ? Status() : SystemFailure(errno);
 }
 
+Status File::FlushFileSystem() {
+  if (!isOpen()) return NotOpen();
+#if defined(__linux__)
+  return ::syncfs(static_cast<int>(handle_)) == 0 ? Status() : SystemFailure(errno);
+#else
+  return Flush();
+#endif
+}
+
+Status Folder::LockExclusively() {
+  if (!open_) return SystemFailure(EBADF);
+  int result;
+  do {
+    result = ::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? Status() : SystemFailure(errno);
+}
+
 Status File::LockExclusively() {
   if (!isOpen()) return NotOpen();
   // flock belongs to the open file, so the lock ends with it, and a second

@@ -231,6 +231,14 @@ Status File::Flush() {
   return ::FlushFileBuffers(Handle(handle_)) ? Status() : SystemFailure(::GetLastError());
 }
 
+Status File::FlushFileSystem() {
+  return Flush();
+}
+
+Status Folder::LockExclusively() {
+  return Status();
+}
+
 Status File::LockExclusively() {
   if (!isOpen()) return NotOpen();
   // The whole possible range, so that the lock does not depend on the

@@ -81,7 +81,15 @@ TEST(Destination, ReadingBackGivesTheWritersHashes) {
   }
 }
 
-// The index is a cache: a killed writer's unmarked tail is cut back, and a
+// Writes into the index what the destination learned, as a conversion
+// that wrote nothing does.
+void Save(Destination& destination) {
+  destination.Begin();
+  EXPECT_TRUE(destination.Finish().empty());
+}
+
+// The index is a cache: a killed writer's torn last record is set aside
+// once writing begins, never before, and its whole records are kept; a
 // mailbox the index disagrees with is read back and never cut.
 TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
   test::TempDir dir;
@@ -99,6 +107,7 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
     EXPECT_EQ(destination.RecordsAdded(), 2);
   }
   const std::string finished = test::ReadFile(mailbox);
+  const std::string torn = "From torn Tue Mar  4 09:05:01 2014\r\nSubj";
   {
     // Killed after writing past the index's last mark: the mailbox ends in
     // records that no index knows of, the last one torn.
@@ -108,38 +117,46 @@ TEST(Destination, KnowsWhatItHoldsWhateverHappenedToItsIndex) {
     destination.Mailbox(mailbox).Flush();
     os::File file;
     ASSERT_TRUE(file.OpenForAppending(mailbox).ok());
-    ASSERT_TRUE(file.Append("From torn Tue Mar  4 09:05:01 2014\r\nSubj").ok());
+    ASSERT_TRUE(file.Append(torn).ok());
   }
+  const std::string whole = finished + Record(kTexts[2]);
   {
     Destination destination(root);
-    EXPECT_FALSE(destination.NeedsReadingBack(mailbox));
+    EXPECT_TRUE(destination.NeedsReadingBack(mailbox));
     EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(kTexts[1]))));
-    EXPECT_FALSE(destination.Take(mailbox, HashOfText(TextOf(kTexts[2]))));
-    EXPECT_EQ(test::ReadFile(mailbox), finished);
-    destination.SaveLearned();
+    EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(kTexts[2]))));
+    // Nothing is cut before writing begins.
+    EXPECT_EQ(test::ReadFile(mailbox), whole + torn);
+    Save(destination);
+    EXPECT_EQ(test::ReadFile(mailbox), whole);
+    ASSERT_EQ(destination.SetAside().size(), 1u);
+    EXPECT_EQ(destination.SetAside()[0].mailbox, mailbox);
+    EXPECT_EQ(test::ReadFile(destination.SetAside()[0].keptAs), torn);
   }
   // The user's own record after ours: read back, kept.
   const std::string own = "From me Sat Jan  1 00:00:00 2000\nSubject: mine\n\nhello\n";
-  test::WriteFile(mailbox, finished + own);
+  test::WriteFile(mailbox, whole + own);
   {
     Destination destination(root);
     EXPECT_TRUE(destination.NeedsReadingBack(mailbox));
     EXPECT_TRUE(destination.Take(mailbox, HashOfText("Subject: mine\n\nhello\n")));
     EXPECT_TRUE(destination.Take(mailbox, HashOfText(TextOf(kTexts[0]))));
     EXPECT_FALSE(destination.Take(mailbox, HashOfText(TextOf(kTexts[0]))));
-    destination.SaveLearned();
+    Save(destination);
   }
-  EXPECT_EQ(test::ReadFile(mailbox), finished + own);
+  EXPECT_EQ(test::ReadFile(mailbox), whole + own);
   {
-    // A mailbox this conversion creates, killed before any mark knew of it.
+    // A mailbox this conversion creates, killed before any mark knew of it:
+    // its whole record stays.
     Destination destination(root);
     destination.Begin();
     Write(destination, fresh, kTexts[3]);
     destination.Mailbox(fresh).Flush();
   }
   Destination destination(root);
-  EXPECT_FALSE(destination.HoldsAny(fresh));
-  EXPECT_EQ(test::ReadFile(fresh), "");
+  EXPECT_TRUE(destination.Take(fresh, HashOfText(TextOf(kTexts[3]))));
+  Save(destination);
+  EXPECT_EQ(test::ReadFile(fresh), Record(kTexts[3]));
 }
 
 // The faults of the index. Every case ends by opening the destination and
@@ -180,7 +197,7 @@ void ExpectTheIndexRepaired(const std::string& root, const std::vector<std::stri
   {
     Destination destination(root);
     ExpectFindsWhatIsInTheFiles(destination, mailboxes);
-    destination.SaveLearned();
+    Save(destination);
   }
   Destination destination(root);
   for (const std::string& mailbox : mailboxes)
@@ -277,14 +294,17 @@ TEST(Destination, AnIndexThatCannotBeWrittenTellsOnlyTheTruth) {
   }
 }
 
-// A power cut after a mark: the index lists records that never reached the
-// mailbox, which is shorter than the index says. Everything the cut run
-// wrote goes (what is left of it may be torn), never what was there before
-// it, and the mailbox is read back.
-TEST(Destination, APowerCutTakesBackTheCutRunOnly) {
+// The mailbox of a run that did not end is shorter than its last mark
+// says (not what a crash leaves, but the user may cut it): what was there
+// before the run is read back as it is, the run's whole records are kept,
+// and only a torn one of the run is set aside.
+TEST(Destination, AMailboxCutShortLosesOnlyTheRunsTornRecord) {
   const std::int64_t before = static_cast<std::int64_t>(Record(Text(0)).size());
-  const std::int64_t marked = before + static_cast<std::int64_t>(Record(Text(1)).size() * 2);
-  for (const std::int64_t length : {marked - 10, before + 3, before, before - 5, std::int64_t{0}}) {
+  const std::int64_t one = before + static_cast<std::int64_t>(Record(Text(1)).size());
+  const std::int64_t marked = one + static_cast<std::int64_t>(Record(Text(2)).size());
+  const std::vector<std::pair<std::int64_t, std::int64_t>> cases = {
+      {marked - 10, one}, {before + 3, before}, {before, before}, {before - 5, before - 5}, {0, 0}};
+  for (const auto& [length, kept] : cases) {
     SCOPED_TRACE(length);
     TwoMailboxes out;
     {
@@ -314,59 +334,60 @@ TEST(Destination, APowerCutTakesBackTheCutRunOnly) {
       EXPECT_EQ(destination.NeedsReadingBack(out.inbox), length > 0);
     }
     ExpectTheIndexRepaired(out.root, {out.inbox});
-    EXPECT_EQ(test::ReadFile(out.inbox),
-              written.substr(0, static_cast<std::size_t>(std::min(length, before))));
+    EXPECT_EQ(test::ReadFile(out.inbox), written.substr(0, static_cast<std::size_t>(kept)));
   }
 }
 
-// A damaged index is taken as far as it is whole; the mailboxes it no
-// longer tells truly are read back. Nothing is lost that a run finished
-// writing, unless the damage hides that it finished: then only that run's
-// records are taken back, as after a kill.
-TEST(Destination, ADamagedIndexIsReadAsFarAsItIsWhole) {
-  struct Damage {
-    const char* what;
-    std::function<std::string(const std::string&)> apply;
-    bool keepsEverything;
+// A damaged index is noticed: every mailbox is then read back, and nothing
+// is cut, whatever the damage hides.
+TEST(Destination, ADamagedIndexIsNoticedAndNothingIsCut) {
+  const auto lineStart = [](const std::string& index, std::string_view word, int which) {
+    std::size_t at = 0;
+    for (int i = 0; i < which; ++i) at = index.find("\n" + std::string(word) + " ", at + 1);
+    return at + 1;
   };
-  const auto insertAfter = [](std::string_view line, std::string_view added, int which) {
-    return [=](const std::string& index) {
-      std::size_t at = 0;
-      for (int i = 0; i < which; ++i) at = index.find(line, at) + line.size();
-      return index.substr(0, at) + std::string(added) + index.substr(at);
-    };
-  };
-  const std::vector<Damage> damages = {
-      {"a first line of another version",
-       [](const std::string& index) { return "quillfen-index 2" + index.substr(16); }, true},
-      {"garbage between two runs", insertAfter("end\n", "\x01garbage\n", 1), true},
-      {"a mailbox nobody named", insertAfter("begin\n", "held 99 0\n", 2), true},
-      {"a number named twice",
-       [](const std::string& index) {
-         return index.substr(0, index.size() - 4) + "mailbox 1 4:Junk\nend\n";
-       },
-       true},
-      {"a last line cut short",
-       [](const std::string& index) { return index.substr(0, index.rfind("held") + 20); }, false},
-  };
-  for (const Damage& damage : damages) {
-    SCOPED_TRACE(damage.what);
+  const std::vector<std::pair<const char*, std::function<std::string(const std::string&)>>>
+      damages = {
+          {"a first line of another version",
+           [](const std::string& index) { return "quillfen-index 9" + index.substr(16); }},
+          {"garbage between two runs",
+           [&](const std::string& index) {
+             const std::size_t at = lineStart(index, "begin", 2);
+             return index.substr(0, at) + "\x01garbage\n" + index.substr(at);
+           }},
+          {"a line lost",
+           [&](const std::string& index) {
+             const std::size_t at = lineStart(index, "held", 3);
+             return index.substr(0, at) + index.substr(index.find('\n', at) + 1);
+           }},
+          {"a hash changed",
+           [&](const std::string& index) {
+             std::string changed = index;
+             char& digit = changed[lineStart(index, "held", 1) + 12];
+             digit = digit == '0' ? '1' : '0';
+             return changed;
+           }},
+          {"zeros in the middle",
+           [](const std::string& index) {
+             std::string changed = index;
+             std::fill_n(changed.begin() + static_cast<std::ptrdiff_t>(index.size() / 2), 40, '\0');
+             return changed;
+           }},
+          {"a last line cut short",
+           [](const std::string& index) { return index.substr(0, index.rfind("held") + 20); }},
+      };
+  for (const auto& [what, apply] : damages) {
+    SCOPED_TRACE(what);
     TwoMailboxes out;
     out.Convert(0);
     out.Convert(2);
     const std::string index = out.root + PathStyle::Native().separator + ".quillfen" +
                               PathStyle::Native().separator + "index";
-    test::WriteFile(index, damage.apply(test::ReadFile(index)));
+    test::WriteFile(index, apply(test::ReadFile(index)));
     const std::string inbox = test::ReadFile(out.inbox), sent = test::ReadFile(out.sent);
     ExpectTheIndexRepaired(out.root, {out.inbox, out.sent});
-    if (damage.keepsEverything) {
-      EXPECT_EQ(test::ReadFile(out.inbox), inbox);
-      EXPECT_EQ(test::ReadFile(out.sent), sent);
-    } else {
-      // The second run's record in Sent was written after the last line
-      // that survived.
-      EXPECT_EQ(test::ReadFile(out.sent), Record(Text(1)));
-    }
+    EXPECT_EQ(test::ReadFile(out.inbox), inbox);
+    EXPECT_EQ(test::ReadFile(out.sent), sent);
   }
 }
 
