@@ -105,6 +105,9 @@ void MailboxFile::Flush(bool release) {
   const os::Status status = file_.Append(batch_, &done);
   batch_.clear();
   if (status.ok()) {
+    // The disk starts on the batch now, while the conversion goes on: the
+    // mark's flush then waits for little.
+    file_.StartWriting(written_, length_ - written_);
     written_ = length_;
     for (const Batched& record : batched_) writtenRecords_.push_back({record.hash, record.end});
     batched_.clear();

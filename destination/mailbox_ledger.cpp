@@ -100,6 +100,20 @@ bool MailboxLedger::NeedsReadingBack(const MailboxState& state) const {
   return !link && Judge(state, exists ? &facts : nullptr) == Verdict::ReadBack;
 }
 
+bool MailboxLedger::AtFromLine(const MailboxState& state, std::int64_t offset) const {
+  os::File file;
+  if (!file.OpenForReadingBelow(root_, state.relative).ok()) return false;
+  char head[7] = {};
+  std::size_t got = 0;
+  if (!file.ReadAt(offset, head, sizeof head, got).ok()) return false;
+  const std::string_view text(head, got);
+  // A record of ours may begin with the line end that closed another
+  // program's last line; one cut short may end inside its From line.
+  for (const std::string_view line : {"From ", "\r\nFrom ", "\nFrom "})
+    if (text.starts_with(line) || (got < sizeof head && line.starts_with(text))) return true;
+  return false;
+}
+
 void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHash>& logged,
                                      std::int64_t size) {
   const std::string mailboxPath = root_ + state.relative;
@@ -138,14 +152,32 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
     if (const os::Status status = ReadMailboxTail(root_, state.relative, from, size, records, torn);
         !status.ok())
       return readFailed(status);
-  // A record of the tail that is not the one the index lists at its place
-  // is torn, whatever its shape.
-  for (std::size_t i = tailStart; i < records.size() && listed + (i - tailStart) < logged.size();
-       ++i) {
-    if (records[i].hash == logged[listed + (i - tailStart)]) continue;
+  // The tail's records are matched with those the index lists in the order
+  // they were written. One that is not listed is another program's, kept,
+  // unless it is the last one where the index lists more: that is one of
+  // ours left torn, whatever its shape.
+  std::size_t next = listed;
+  for (std::size_t i = tailStart; i < records.size(); ++i) {
+    if (next < logged.size() && records[i].hash == logged[next]) {
+      ++next;
+      continue;
+    }
+    if (i + 1 < records.size() || next >= logged.size()) continue;
     const std::int64_t start = i == tailStart ? from : records[i - 1].end;
     if (torn < 0 || start < torn) torn = start;
-    break;
+  }
+  // Cuts are made only where a record begins: a tail that does not begin
+  // with one was changed before it, by someone else, and the mailbox is
+  // read back whole, nothing of it cut.
+  if ((from < size && !AtFromLine(state, from)) || (torn >= 0 && !AtFromLine(state, torn))) {
+    records.clear();
+    if (const os::Status status = ReadMailboxRecords(root_, state.relative, size, records);
+        !status.ok())
+      return readFailed(status);
+    state.settleReset = true;
+    state.settleKeep = 0;
+    logged.clear();
+    torn = -1;
   }
   if (torn >= 0)
     records.erase(std::find_if(records.begin(), records.end(),

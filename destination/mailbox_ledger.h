@@ -73,6 +73,8 @@ class MailboxLedger {
  private:
   enum class Verdict { Empty, Trusted, ReadBack };
   Verdict Judge(const MailboxState& state, const os::PathFacts* facts) const;
+  // Whether a From line begins at offset in the mailbox.
+  bool AtFromLine(const MailboxState& state, std::int64_t offset) const;
   void LearnInterrupted(MailboxState& state, std::vector<ContentHash>& logged, std::int64_t size);
   // The index learns what an interrupted conversion's mailbox holds now.
   void RecordSettled(MailboxState& state, std::int64_t length, std::int64_t time);

@@ -124,6 +124,10 @@ class File {
   // such call (Windows), only this file's writes: the caller then flushes
   // each file it needs on the disk itself (kFlushesFileSystem).
   Status FlushFileSystem();
+  // Starts writing the file's bytes from offset on to the disk without
+  // waiting, so that a later flush finds them written (Linux's
+  // sync_file_range); nothing elsewhere. Never fails: it is only a hint.
+  void StartWriting(std::int64_t offset, std::int64_t length);
   // Takes an exclusive lock on the file without waiting; Failure::LockHeld
   // when another open file holds it. The lock ends with the file's handle,
   // however the process ends. On Windows the lock also keeps other handles

@@ -241,6 +241,17 @@ Status File::FlushFileSystem() {
 #endif
 }
 
+void File::StartWriting(std::int64_t offset, std::int64_t length) {
+#if defined(__linux__)
+  if (isOpen())
+    (void)::sync_file_range(static_cast<int>(handle_), static_cast<off_t>(offset),
+                            static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)offset;
+  (void)length;
+#endif
+}
+
 Status Folder::LockExclusively() {
   if (!open_) return SystemFailure(EBADF);
   int result;

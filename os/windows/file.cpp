@@ -235,6 +235,8 @@ Status File::FlushFileSystem() {
   return Flush();
 }
 
+void File::StartWriting(std::int64_t, std::int64_t) {}
+
 Status Folder::LockExclusively() {
   return Status();
 }
