@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <utility>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-
 namespace quillfen {
 
 namespace {
@@ -151,8 +148,7 @@ void IndexLines::End() {
 
 std::string LineCheck(std::string_view line, std::int64_t number) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  const std::uint64_t check =
-      XXH3_64bits_withSeed(line.data(), line.size(), static_cast<std::uint64_t>(number));
+  const std::uint64_t check = CheckHash(line, static_cast<std::uint64_t>(number));
   std::string text(kCheckSize, ' ');
   for (std::size_t i = 0; i < 16; ++i) text[kCheckSize - 1 - i] = kDigits[(check >> (4 * i)) & 15];
   return text;

@@ -161,6 +161,10 @@ ContentHash ContentHasher::Finish() {
   return hash;
 }
 
+std::uint64_t CheckHash(std::string_view text, std::uint64_t seed) {
+  return XXH3_64bits_withSeed(text.data(), text.size(), seed);
+}
+
 void AppendHashText(const ContentHash& hash, std::string& out) {
   static constexpr char kDigits[] = "0123456789abcdef";
   char text[32];

@@ -64,6 +64,10 @@ class ContentHasher {
   std::string lineHead_;
 };
 
+// A 64-bit hash of text with a seed (XXH3), for the checks that tell a
+// line of the index was changed, not for telling messages apart.
+std::uint64_t CheckHash(std::string_view text, std::uint64_t seed);
+
 // 32 lower-case hex digits, appended to out, and back; false for text that
 // is not one. Appended in place: the index gets a hash for every record.
 void AppendHashText(const ContentHash& hash, std::string& out);

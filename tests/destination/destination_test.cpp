@@ -1,4 +1,5 @@
 #include "destination/destination.h"
+#include "destination/index_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include "os/fault_injection.h"
 #include "os/file.h"
 #include "os/paths.h"
+#include "os/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillfen {
@@ -79,6 +81,34 @@ TEST(Destination, ReadingBackGivesTheWritersHashes) {
     ASSERT_EQ(records.size(), hashes.size());
     for (std::size_t i = 0; i < hashes.size(); ++i) EXPECT_EQ(records[i].hash, hashes[i]) << i;
   }
+}
+
+// The header fields in which mail programs keep their state in an mbox
+// file, with their folded lines, do not count in a text's hash, whole or in
+// pieces; fields that merely look like them, and the body, do.
+TEST(Destination, StateFieldsDoNotCountInTheHash) {
+  const std::string plain = "Subject: a\r\nStatuses: kept\r\n\r\nStatus: in the body\r\n";
+  const std::string marked =
+      "Status: RO\r\nSubject: a\r\nX-Mozilla-Status: 0001\r\n  folded\r\nx-keywords: $a\r\n"
+      "Statuses: kept\r\nlines: 3\r\n\r\nStatus: in the body\r\n";
+  EXPECT_EQ(HashOfText(marked), HashOfText(plain));
+  for (const std::string& text : {plain, marked}) {
+    ContentHasher hasher;
+    for (const char c : text) hasher.Feed(std::string_view(&c, 1));
+    EXPECT_EQ(hasher.Finish(), HashOfText(plain));
+  }
+  EXPECT_NE(HashOfText("Subject: a\r\n\r\nStatus: in the body\r\n"), HashOfText(plain));
+}
+
+// The destination folder itself is locked: deleting the hidden folder
+// during a conversion does not let a second one in.
+TEST(Destination, TheLockOutlivesTheHiddenFolder) {
+  if (os::kWindows) GTEST_SKIP() << "an open file keeps its folder from being deleted there";
+  test::TempDir dir;
+  const std::string root = dir.str() + "out";
+  Destination first(root);
+  std::filesystem::remove_all(std::filesystem::path(root) / ".quillfen");
+  EXPECT_THROW((Destination{root}), DestinationBusy);
 }
 
 // Writes into the index what the destination learned, as a conversion
@@ -388,6 +418,48 @@ TEST(Destination, ADamagedIndexIsNoticedAndNothingIsCut) {
     ExpectTheIndexRepaired(out.root, {out.inbox, out.sent});
     EXPECT_EQ(test::ReadFile(out.inbox), inbox);
     EXPECT_EQ(test::ReadFile(out.sent), sent);
+  }
+}
+
+// What the index says does not depend on the pieces it is read in.
+TEST(Destination, TheIndexReadsTheSameInPiecesOfAnySize) {
+  TwoMailboxes out;
+  for (int run = 0; run < 3; ++run) {
+    Destination destination(out.root);
+    destination.Begin();
+    for (int i = 0; i < 300; ++i) Write(destination, i % 2 ? out.inbox : out.sent, Text(i));
+    destination.RememberName("a/", "a (2)/");
+    for (int i = 0; i < 512; ++i) destination.Settled();
+    Write(destination, out.inbox, Text(1000 + run));
+    destination.Mailbox(out.inbox).Flush();
+    if (run < 2) {
+      ASSERT_TRUE(destination.Finish().empty());
+    }
+  }
+  const std::string index = test::ReadFile(out.root + PathStyle::Native().separator + ".quillfen" +
+                                           PathStyle::Native().separator + "index");
+  const auto describe = [](IndexReader& reader) {
+    const IndexContents contents = reader.Finish();
+    std::string text = std::to_string(contents.trusted) + std::to_string(reader.wholeLength()) +
+                       "/" + std::to_string(reader.lines());
+    for (const IndexedMailbox& mailbox : contents.mailboxes) {
+      text += " " + mailbox.relative + std::to_string(mailbox.held.size()) + "," +
+              std::to_string(mailbox.length) + "," + std::to_string(mailbox.openLength) + "," +
+              std::to_string(mailbox.durableCount) + "," + std::to_string(mailbox.durableLength);
+      for (const ContentHash& hash : mailbox.held) text += std::to_string(hash.low % 1000);
+    }
+    for (const auto& [wanted, chosen] : contents.names) text += " " + wanted + chosen;
+    return text;
+  };
+  IndexReader whole;
+  whole.Feed(index);
+  const std::string once = describe(whole);
+  EXPECT_NE(once.find("1" + std::to_string(index.size()) + "/"), std::string::npos) << once;
+  for (std::size_t piece = 1; piece <= 700; ++piece) {
+    IndexReader reader;
+    for (std::size_t at = 0; at < index.size(); at += piece)
+      reader.Feed(std::string_view(index).substr(at, piece));
+    ASSERT_EQ(describe(reader), once) << "pieces of " << piece;
   }
 }
 
