@@ -6,15 +6,6 @@
 
 namespace quillfen {
 
-namespace {
-
-// The index is written after this many messages: a conversion that is
-// killed redoes at most this many, and the index costs one flush for as
-// many messages.
-constexpr std::int32_t kMessagesPerMark = 512;
-
-}  // namespace
-
 Destination::Destination(std::string root)
     : root_(AddTrailingSeparator(std::move(root))),
       lock_(root_),

@@ -33,7 +33,7 @@ namespace quillfen {
 // Whatever else a mailbox holds is never cut or rewritten.
 //
 // Records are written in batches; the index learns of a record only after
-// it reached its mailbox, and marks (written once every few hundred
+// it reached its mailbox, and marks (written once every few thousand
 // messages, after the mailboxes and then the index are flushed to disk)
 // vouch for what is durable: a few flushes per thousand messages rather
 // than one per mailbox.
@@ -53,6 +53,11 @@ class Destination {
   // Closes the mailboxes and gives up the lock.
   ~Destination();
   Destination(const Destination&) = delete;
+  // A mark is made after this many messages: it waits until what was
+  // written is on the disk, so it costs what the disk still has to write.
+  // A run cut off between marks loses nothing by it: what it wrote after
+  // its last mark is read back and kept as far as it is whole.
+  static constexpr std::int32_t kMessagesPerMark = 4096;
   Destination& operator=(const Destination&) = delete;
 
   const std::string& root() const { return root_; }
@@ -92,7 +97,7 @@ class Destination {
   // The open mailbox at mailboxPath, opened (and learned, when it was not)
   // before its first record. Throws MessageFailure.
   MailboxFile& Mailbox(const std::string& mailboxPath);
-  // A message was dealt with; once every few hundred, the records written
+  // A message was dealt with; once every few thousand, the records written
   // since the last mark go into the index. Throws DestinationError.
   void Settled();
   // Records whose batch could not be written (a full disk): each message's

@@ -105,6 +105,7 @@ void MailboxFile::Flush(bool release) {
   const os::Status status = file_.Append(batch_, &done);
   batch_.clear();
   if (status.ok()) {
+    recordsWritten_ += static_cast<std::int32_t>(batched_.size());
     // The disk starts on the batch now, while the conversion goes on: the
     // mark's flush then waits for little.
     file_.StartWriting(written_, length_ - written_);
@@ -120,6 +121,7 @@ void MailboxFile::Flush(bool release) {
   std::int64_t keep = written_;
   std::size_t firstLost = 0;
   for (; firstLost < batched_.size() && batched_[firstLost].end <= reached; ++firstLost) {
+    ++recordsWritten_;
     keep = batched_[firstLost].end;
     writtenRecords_.push_back({batched_[firstLost].hash, keep});
   }
@@ -205,6 +207,7 @@ std::string MailboxFile::Close() {
   // A mailbox deleted while it was open takes its records with it when it
   // is closed: that must not pass for a success.
   const bool deleted = file_.Deleted() && length_ > 0;
+  lostWithFile_ = deleted;
   if (const os::Status status = file_.Close(); !status.ok())
     return Reason("cannot close the mailbox", status);
   return deleted ? "the mailbox was deleted while it was written; its records are lost"

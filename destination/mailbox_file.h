@@ -81,6 +81,7 @@ class MailboxFile {
   void Write(std::string_view bytes, std::int64_t recordStart);
   // Ends the record, whose text has hash.
   void EndRecord(const ContentHash& hash) {
+    ++recordsWritten_;
     endsWithLineEnd_ = true;
     writtenRecords_.push_back({hash, length_});
   }
@@ -97,6 +98,11 @@ class MailboxFile {
   // Cuts the file back to length (a resumed conversion's last whole record).
   // Throws MessageFailure.
   void CutBack(std::int64_t length);
+
+  // The records that reached the file since it was opened.
+  std::int32_t recordsWritten() const { return recordsWritten_; }
+  // Whether Close found the file deleted: its records went with it.
+  bool lostWithFile() const { return lostWithFile_; }
 
   // Writes the batch and waits until the file is on the disk; gives the
   // reason when that failed, else the empty string.
@@ -143,6 +149,8 @@ class MailboxFile {
   // allocation for every message.
   std::string batchedNames_;
   bool foundDeleted_ = false;
+  bool lostWithFile_ = false;
+  std::int32_t recordsWritten_ = 0;
   std::vector<LostRecord> lost_;
   std::vector<HeldRecord> writtenRecords_;
 };

@@ -59,6 +59,9 @@ MailboxFile& MailboxPool::Open(MailboxState& state,
     closeFailures_.emplace_back(root_ + state.relative,
                                 "the mailbox was deleted during the conversion");
     Close(state);
+    // Whatever the index says the old file held went with it.
+    pending_.Reset(state.id);
+    state.held.clear();
   }
   if (openFiles_ >= openLimit_) CloseLeastRecentlyUsed();
   auto file = std::make_unique<MailboxFile>(root_, state.relative);
@@ -99,6 +102,12 @@ void MailboxPool::Close(MailboxState& state) {
   if constexpr (!os::kFlushesFileSystem) (void)state.file->Sync();
   if (std::string reason = state.file->Close(); !reason.empty())
     closeFailures_.emplace_back(state.file->path(), std::move(reason));
+  // Records that went with a file deleted while it was open are not in
+  // the destination: they are not counted as converted.
+  if (state.file->lostWithFile()) {
+    state.added -= state.file->recordsWritten();
+    recordsAdded_ -= state.file->recordsWritten();
+  }
   state.file.reset();
   --openFiles_;
   if (active_ == &state) active_ = nullptr;

@@ -83,6 +83,12 @@ QString Details(const ConversionReport& report) {
     details += QStringLiteral("Mailbox renamed to stay apart on a Mac: ") +
                Escaped(renamed.mailbox) + QStringLiteral(" (for ") + Escaped(renamed.wanted) + ')';
   }
+  for (const ConversionReport::SetAside& tail : report.setAside) {
+    newLine();
+    details += QStringLiteral("Set aside: the torn end an interrupted conversion left in ") +
+               Escaped(tail.mailbox) + QStringLiteral(" (%1 bytes), kept in ").arg(tail.bytes) +
+               Escaped(tail.keptAs);
+  }
   return details;
 }
 
@@ -167,6 +173,16 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
                        .arg(report.failures.size())
                        .arg(plan.messages);
   }
+  if (!report.setAside.empty())
+    request.text +=
+        QStringLiteral(
+            "\n\nAn earlier conversion into this folder was interrupted and left %1 torn at the "
+            "end; the torn bytes were moved into the hidden folder .quillfen/cut and those "
+            "messages "
+            "converted again (see the details).")
+            .arg(report.setAside.size() == 1
+                     ? QStringLiteral("one mailbox")
+                     : QStringLiteral("%1 mailboxes").arg(report.setAside.size()));
   const std::int32_t skipped = plan.files - plan.messages;
   if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(skipped);
   // The mailboxes lie as deep below the destination as the source lies below
