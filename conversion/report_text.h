@@ -14,4 +14,9 @@ namespace quillfen {
 // one holding a line feed; the report only has to stay one line per message.
 std::string EscapedForReport(std::string_view text);
 
+// text with every byte that is not printable ASCII written as "\xHH", so
+// that two names that look alike (a letter composed and decomposed) read
+// apart; empty when text is printable ASCII, which needs no such spelling.
+std::string BytesSpelledOut(std::string_view text);
+
 }  // namespace quillfen

@@ -1,6 +1,10 @@
 #include "ui/conversion_messages.h"
 
 #include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "conversion/report_text.h"
 #include "destination/mirror_paths.h"
@@ -31,9 +35,12 @@ QString MailboxesFolder(const ConversionPlan& plan) {
   }
 }
 
-// The mailbox a failed message was meant for; empty when file names no
+// The mailbox a failed message was meant for, as it was written: a folder
+// renamed to stay apart on a Mac, and a batch folder that joined its
+// sibling's mailbox, name the mailbox that exists. Empty when file names no
 // message (a mailbox failed as a whole) or no mailbox can be told.
-std::string MailboxOf(const std::string& file, const ConversionPlan& plan) {
+std::string MailboxOf(const std::string& file, const ConversionReport& report) {
+  const ConversionPlan& plan = report.plan;
   if (!IsMessageName(file)) return {};
   std::string path = file;
   if (plan.archive) {
@@ -42,11 +49,56 @@ std::string MailboxOf(const std::string& file, const ConversionPlan& plan) {
     if (!entry.problem.empty() || entry.relative.empty()) return {};
     path = ArchiveExtractionFolder(plan.source) + entry.relative;
   }
+  std::string folder;
   try {
-    return MboxFileFor(MirrorFolderFor(path, plan.destinationRoot));
+    // The batch folders of an archive join their sibling's mailbox (the
+    // archive's folders exist in no file system to be asked).
+    folder = plan.archive ? MirrorFolderFor(path, plan.destinationRoot, PathStyle::Native(),
+                                            [](const std::string&) { return true; })
+                          : MirrorFolderFor(path, plan.destinationRoot);
   } catch (const MessageFailure&) {
     return {};
   }
+  for (const ConversionReport::Renamed& renamed : report.renamedMailboxes)
+    if (renamed.wanted == folder) return renamed.mailbox;
+  try {
+    return MboxFileFor(folder);
+  } catch (const MessageFailure&) {
+    return {};
+  }
+}
+
+// The source folder a mirror folder below the destination stands for, as
+// the user knows it: below the source folder, or in the archive.
+QString SourceFolderOf(const std::string& mirror, const ConversionPlan& plan) {
+  const std::string top = ToCore(MailboxesFolder(plan));
+  if (mirror.size() < top.size() || mirror.compare(0, top.size(), top) != 0)
+    return FromCore(EscapedForReport(mirror));
+  const std::string relative = mirror.substr(top.size());
+  if (plan.archive)
+    return FromCore(EscapedForReport(relative)) + QStringLiteral(" in ") +
+           FromCore(EscapedForReport(plan.source));
+  return FromCore(EscapedForReport(AddTrailingSeparator(plan.source) + relative));
+}
+
+// The last name of a folder path that ends with its separator, or of a
+// file path.
+std::string LastName(std::string path) {
+  if (!path.empty() && path.back() == PathStyle::Native().separator) path.pop_back();
+  return ExtractFileName(path);
+}
+
+// "work → work (2)", for the closing message.
+QString RenameShort(const ConversionReport::Renamed& renamed) {
+  return Escaped(LastName(renamed.wanted)) + QStringLiteral(" \u2192 ") +
+         Escaped(LastName(ExtractParentPath(renamed.mailbox)));
+}
+
+// Whether reason tells of a full disk (or a quota or file size reached).
+bool DiskFull(const std::string& reason) {
+  for (const int error : {ENOSPC, EDQUOT, EFBIG})
+    if (reason.find(std::generic_category().message(error)) != std::string::npos) return true;
+  return false;
 }
 
 // The destination's reasons read as the middle of a sentence ("cannot
@@ -71,7 +123,7 @@ QString Details(const ConversionReport& report) {
   for (const FailedMessage& failure : report.failures) {
     newLine();
     details += Escaped(failure.file) + QStringLiteral(": ") + Escaped(failure.reason);
-    const std::string mailbox = MailboxOf(failure.file, report.plan);
+    const std::string mailbox = MailboxOf(failure.file, report);
     if (!mailbox.empty()) details += QStringLiteral(" (mailbox ") + Escaped(mailbox) + ')';
   }
   for (const std::string& mailbox : report.shortenedMailboxes) {
@@ -80,8 +132,13 @@ QString Details(const ConversionReport& report) {
   }
   for (const ConversionReport::Renamed& renamed : report.renamedMailboxes) {
     newLine();
+    // The source folder's name spelled out byte by byte where it is not
+    // plain ASCII, so that two that look alike read apart.
+    const std::string spelled = BytesSpelledOut(LastName(renamed.wanted));
     details += QStringLiteral("Mailbox renamed to stay apart on a Mac: ") +
-               Escaped(renamed.mailbox) + QStringLiteral(" (for ") + Escaped(renamed.wanted) + ')';
+               Escaped(renamed.mailbox) + QStringLiteral(" (for the folder ") +
+               SourceFolderOf(renamed.wanted, report.plan) +
+               (spelled.empty() ? QString() : QStringLiteral(", named ") + FromCore(spelled)) + ')';
   }
   for (const ConversionReport::SetAside& tail : report.setAside) {
     newLine();
@@ -92,7 +149,75 @@ QString Details(const ConversionReport& report) {
   return details;
 }
 
+// What a full disk means: how far the conversion got, and the way out.
+QString DiskFullText(const ConversionReport& report) {
+  return QStringLiteral(
+             "The disk is full: %1 of %2 messages converted. Free some space or choose another "
+             "folder, then convert again.")
+      .arg(Number(report.converted), Number(report.plan.messages));
+}
+
+// The numbers of a finished conversion, one to a line: what it added, what
+// the destination held already, what failed, the mailboxes written and
+// those renamed to stay apart on a Mac (naming the first two).
+QString Numbers(const ConversionReport& report) {
+  const ConversionPlan& plan = report.plan;
+  QStringList lines;
+  if (report.decision == Decision::SecondCopy)
+    lines << QStringLiteral("Messages added as a second copy: %1").arg(Number(report.added));
+  else
+    lines << QStringLiteral("Messages added: %1").arg(Number(report.added));
+  if (plan.held > 0)
+    lines << QStringLiteral("Already in this folder before: %1").arg(Number(plan.held));
+  if (!report.failures.empty())
+    lines << QStringLiteral("Not converted: %1")
+                 .arg(Number(static_cast<std::int64_t>(report.failures.size())));
+  lines << QStringLiteral("Mailboxes written: %1")
+               .arg(Number(static_cast<std::int64_t>(report.mailboxes.size())));
+  if (const std::size_t renamed = report.renamedMailboxes.size(); renamed > 0) {
+    QStringList names;
+    for (std::size_t at = 0; at < renamed && at < 2; ++at)
+      names << RenameShort(report.renamedMailboxes[at]);
+    if (renamed > 2) names << QStringLiteral("\u2026");
+    lines << QStringLiteral("Renamed to stay apart on a Mac: %1 (%2)")
+                 .arg(Number(static_cast<std::int64_t>(renamed)), names.join(QStringLiteral(", ")));
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
+
+QString OutcomeLine(const ConversionReport& report) {
+  const ConversionPlan& plan = report.plan;
+  switch (report.ending) {
+    case Ending::Finished:
+      if (report.failures.empty())
+        return QStringLiteral("Done: %1 messages added.").arg(Number(report.added));
+      return QStringLiteral("Done: %1 messages added, %2 not converted.")
+          .arg(Number(report.added), Number(static_cast<std::int64_t>(report.failures.size())));
+    case Ending::NothingToDo:
+      return QStringLiteral(
+                 "Nothing converted: this folder already holds all %1 of these "
+                 "messages.")
+          .arg(Number(plan.messages));
+    case Ending::Cancelled:
+      if (plan.held > 0 && plan.messagesKnown)
+        return QStringLiteral(
+                   "Nothing converted: this folder already holds %1 of these %2 "
+                   "messages.")
+            .arg(Number(plan.held), Number(plan.messages));
+      return QStringLiteral("Nothing converted.");
+    case Ending::Stopped:
+      return QStringLiteral("Stopped: %1 messages added.").arg(Number(report.added));
+    case Ending::Refused:
+    case Ending::SourceBroken:
+      return QStringLiteral("Nothing converted.");
+    case Ending::DestinationFailed:
+      if (DiskFull(report.reason)) return DiskFullText(report);
+      return QStringLiteral("Stopped: %1 messages added.").arg(Number(report.added));
+  }
+  return {};
+}
 
 QString EndingWarning(const ConversionReport& report) {
   switch (report.ending) {
@@ -113,6 +238,7 @@ QString EndingWarning(const ConversionReport& report) {
                  "kept.")
           .arg(FromCore(report.plan.source), FromCore(report.reason));
     case Ending::DestinationFailed:
+      if (DiskFull(report.reason)) return DiskFullText(report);
       return QStringLiteral(
                  "The conversion stopped: %1. Converting again into the same folder adds the "
                  "messages that are missing.")
@@ -139,6 +265,9 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
     if (!request.details.isEmpty()) request.details += QLatin1Char('\n');
     request.details += details;
   }
+  const std::int32_t failed = static_cast<std::int32_t>(report.failures.size());
+  const bool diskFull = std::any_of(report.failures.begin(), report.failures.end(),
+                                    [](const FailedMessage& f) { return DiskFull(f.reason); });
   if (!unreadable.empty()) {
     // Every message that was queued may have gone in, but the mail of the
     // folders that could not be read is still missing.
@@ -153,26 +282,31 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
           plan.messages == 1
               ? QStringLiteral(" The 1 message found in the other folders was converted.")
               : QStringLiteral(" The %1 messages found in the other folders were converted.")
-                    .arg(plan.messages);
+                    .arg(Number(plan.messages));
     else
       request.text += QStringLiteral(" Of the %1 messages found, %2 could not be converted.")
-                          .arg(plan.messages)
-                          .arg(report.failures.size());
+                          .arg(Number(plan.messages), Number(failed));
     request.text += QStringLiteral(
         " Once they can be read, choosing the source again and converting into the same folder "
         "adds the messages that are missing.");
+  } else if (diskFull) {
+    request.icon = QMessageBox::Warning;
+    request.text = DiskFullText(report);
   } else if (report.failures.empty()) {
     request.icon = QMessageBox::Information;
-    request.text = QStringLiteral(
-        "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
-        "Move converted folders to Mac and import it into Apple Mac Mail by using the import "
-        "option from File Menu.");
+    request.text = QStringLiteral("Your mail has been converted to .mbox format for Apple Mail.");
   } else {
     request.icon = QMessageBox::Warning;
-    request.text = QStringLiteral("%1 of %2 messages could not be converted.")
-                       .arg(report.failures.size())
-                       .arg(plan.messages);
+    request.text = QStringLiteral(
+                       "%1 of %2 messages could not be converted; the details list each "
+                       "with the reason.")
+                       .arg(Number(failed), Number(plan.messages));
   }
+  request.text += QStringLiteral("\n\n") + Numbers(report);
+  if (unreadable.empty() && !diskFull)
+    request.text += QStringLiteral(
+        "\n\nMove the converted folders to your Mac and import them into Apple Mail with "
+        "File > Import Mailboxes\u2026 (Files in mbox format).");
   if (!report.setAside.empty())
     request.text +=
         QStringLiteral(
@@ -184,7 +318,7 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
                      ? QStringLiteral("one mailbox")
                      : QStringLiteral("%1 mailboxes").arg(report.setAside.size()));
   const std::int32_t skipped = plan.files - plan.messages;
-  if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(skipped);
+  if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(0, skipped);
   // The mailboxes lie as deep below the destination as the source lies below
   // its root; the user is told the folder that holds them, and shown it.
   const QString folder = MailboxesFolder(plan);

@@ -15,6 +15,11 @@ namespace quillfen {
 // finished conversion, which FinishedMessage words.
 QString EndingWarning(const ConversionReport& report);
 
+// The line the window's status shows once a conversion has ended: what was
+// done ("Done: 5 messages added."), or why nothing was ("Nothing converted:
+// this folder already holds all 381 of these messages.").
+QString OutcomeLine(const ConversionReport& report);
+
 // The message a finished conversion ends with.
 struct FinishedMessage {
   MessageBoxRequest request;
@@ -23,7 +28,9 @@ struct FinishedMessage {
   QString mailboxesFolder;
 };
 
-// Says that the messages were converted, or how many failed (each failure,
+// Says that the messages were converted, or how many failed, or that the
+// disk is full, with the numbers (added, held before, failed, mailboxes,
+// renamed ones) (each failure,
 // shortened and renamed mailbox on a line of the details), what was
 // skipped, and where the mailboxes are. unreadable holds the folders the
 // scan of the source could not read: their messages were never queued, so

@@ -7,11 +7,12 @@ namespace quillfen {
 
 void DrawFocusFrame(QWidget& widget, QColor colour) {
   QPainter painter(&widget);
-  // A cosmetic pen stays one screen pixel wide at any scale factor.
-  QPen pen(colour, 0, Qt::SolidLine);
+  // Two pixels wide, as bold as a button's frame.
+  QPen pen(colour, 2, Qt::SolidLine);
+  pen.setJoinStyle(Qt::MiterJoin);
   painter.setPen(pen);
   painter.setBrush(Qt::NoBrush);
-  painter.drawRect(widget.rect().adjusted(0, 0, -1, -1));
+  painter.drawRect(QRectF(widget.rect()).adjusted(1, 1, -1, -1));
 }
 
 FocusButton::FocusButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}

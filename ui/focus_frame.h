@@ -7,8 +7,9 @@
 namespace quillfen {
 
 // Draws the keyboard focus frame of a widget that has no frame of its own
-// (the link label): a solid line on its outermost pixels, clear of the text
-// inside, in colour, so the user always sees where Enter or Space would act.
+// (the link label): a solid line two pixels wide on its outermost pixels,
+// clear of the text inside, in colour, so the user always sees where Enter
+// or Space would act.
 void DrawFocusFrame(QWidget& widget, QColor colour);
 
 // A push button whose focus is plain to see: the style's own mark is a

@@ -7,11 +7,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QUrl>
 #include <cstdlib>
 
 #include "conversion/plan_questions.h"
@@ -21,8 +23,11 @@
 #include "ui/link_label.h"
 #include "ui/window_texts.h"
 
-#ifndef QUILLFEN_SITE_HOST
-#define QUILLFEN_SITE_HOST "www.example.com"
+#ifndef QUILLFEN_HELP_INSTALLED
+#define QUILLFEN_HELP_INSTALLED "share/quillfen/help/index.html"
+#endif
+#ifndef QUILLFEN_HELP_SOURCE
+#define QUILLFEN_HELP_SOURCE ""
 #endif
 
 // Pictures compiled into a static library are registered by hand: nothing
@@ -80,12 +85,20 @@ MainWindow::~MainWindow() {
   HideBusyCursor();
 }
 
-QString MainWindow::ProductPageUrl() {
-  return QStringLiteral("http://" QUILLFEN_SITE_HOST "/quillfen/");
+QString MainWindow::HelpFile() {
+  // Installed, the page lies in the data folder beside the program's
+  // folder; run from the build tree, in the source tree.
+  const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                            QStringLiteral("/../" QUILLFEN_HELP_INSTALLED));
+  if (QFileInfo::exists(installed) || QStringLiteral(QUILLFEN_HELP_SOURCE).isEmpty())
+    return QDir::toNativeSeparators(installed);
+  return QDir::toNativeSeparators(QStringLiteral(QUILLFEN_HELP_SOURCE));
 }
 
-QString MainWindow::HowToPageUrl() {
-  return QStringLiteral("http://" QUILLFEN_SITE_HOST "/how-to-export-zimbra-contacts-to-tgz.html");
+QString MainWindow::HelpPageUrl(const QString& section) {
+  QUrl url = QUrl::fromLocalFile(QDir::fromNativeSeparators(HelpFile()));
+  if (!section.isEmpty()) url.setFragment(section);
+  return url.toString();
 }
 
 void MainWindow::CentreOnScreen() {
@@ -100,6 +113,11 @@ void MainWindow::CentreOnScreen() {
 
 void MainWindow::BeginBusy() {
   busyFocus_ = focusWidget();
+  // A command disabled under the focus would pass it on down the window, as
+  // far as Exit, where a second Enter would ask to quit: the window itself
+  // holds it instead, where Enter does nothing.
+  if (busyFocus_ == controls_.chooseSourceButton || busyFocus_ == controls_.convertButton)
+    setFocus(Qt::OtherFocusReason);
   busy_ = true;
   yieldClock_.invalidate();
   UpdateCommands();
@@ -216,7 +234,15 @@ Decision MainWindow::Decide(const ConversionPlan& plan) {
 }
 
 void MainWindow::ShowConversionStatus(const WindowConversion::Status& status) {
-  if (!status.update.isEmpty()) controls_.statusLabel->setText(status.update);
+  if (!status.counts.isEmpty()) runCounts_ = status.counts;
+  if (!status.update.isEmpty()) {
+    // One line: the path is shortened in its middle to what room is left.
+    QLabel* line = controls_.statusLabel;
+    const QFontMetrics metrics(line->font());
+    const int room = line->width() - metrics.horizontalAdvance(status.update);
+    line->setText(status.update + metrics.elidedText(status.where, Qt::ElideMiddle, room));
+    line->setToolTip(status.where);
+  }
   if (!status.progress.isEmpty()) controls_.progressLabel->setText(status.progress);
   if (status.hasPercent) controls_.progressBar->setFractionalValue(status.percent);
 }
@@ -225,8 +251,20 @@ void MainWindow::ConversionFinished() {
   // The conversion's thread has ended; the object goes once this signal
   // has been handled.
   std::unique_ptr<WindowConversion> conversion = std::move(conversion_);
+  if (askingExit_) {
+    // The exit question is open: the closing message must not come over
+    // it. It comes once the question is answered No.
+    finishPending_ = true;
+    conversion_ = std::move(conversion);
+    return;
+  }
   const ConversionReport& report = conversion->report();
-  if (report.ending == Ending::Finished) {
+  runCounts_.clear();
+  controls_.statusLabel->setText(OutcomeLine(report));
+  controls_.statusLabel->setToolTip(QString());
+  if (closeRequested_) {
+    // The user chose to quit; the run stopped, or ended just before it could.
+  } else if (report.ending == Ending::Finished) {
     ShowFinished(report);
   } else {
     const QString warning = EndingWarning(report);
@@ -265,20 +303,20 @@ void MainWindow::ShowFinished(const ConversionReport& report) {
 // The web pages.
 
 void MainWindow::onHelpClicked() {
-  OpenWebPage(ProductPageUrl());
+  OpenHelp(QString());
 }
 
 void MainWindow::onHowToClicked() {
-  OpenWebPage(HowToPageUrl());
+  OpenHelp(QStringLiteral("export"));
 }
 
-void MainWindow::OpenWebPage(const QString& url) {
-  if (shell_.ShellOpenUrl(url)) return;
+void MainWindow::OpenHelp(const QString& section) {
+  if (shell_.ShellOpenUrl(HelpPageUrl(section))) return;
   // Without a web browser nothing would happen at all; the user gets the
-  // address instead, selectable so it can be copied to another machine.
-  ShowSelectableInformation(QStringLiteral("The web page could not be opened in a web browser.\n\n"
-                                           "You can open it on another device at this address:\n%1")
-                                .arg(url));
+  // file instead, selectable so it can be copied.
+  ShowSelectableInformation(QStringLiteral("The help could not be opened in a web browser.\n\n"
+                                           "It is in this file, which any web browser opens:\n%1")
+                                .arg(HelpFile()));
 }
 
 void MainWindow::ShowSelectableInformation(const QString& text) {
@@ -294,12 +332,31 @@ void MainWindow::ShowSelectableInformation(const QString& text) {
 
 bool MainWindow::ConfirmExit() {
   MessageBoxRequest request;
-  request.text = QStringLiteral("Are you sure you want to exit now?");
+  if (conversion_) {
+    request.text = runCounts_.isEmpty()
+                       ? QStringLiteral("Stop converting and quit?")
+                       : QStringLiteral("Stop converting (%1) and quit?").arg(runCounts_);
+    request.text += QStringLiteral(" Converting again later into the same folder adds the rest.");
+  } else {
+    request.text =
+        QStringLiteral("Stop reading the source and quit? Nothing has been converted from it yet.");
+  }
   request.title = kAppTitle;
   request.buttons = QMessageBox::Yes | QMessageBox::No;
-  request.defaultButton = QMessageBox::Yes;
+  // Work in progress is stopped only on purpose: a reflex Enter goes on.
+  request.defaultButton = QMessageBox::No;
   request.icon = QMessageBox::Question;
-  return shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+  askingExit_ = true;
+  const bool yes = shell_.ShowMessageBox(this, request) == QMessageBox::Yes;
+  askingExit_ = false;
+  if (yes) RequestCloseWhenStopped();
+  if (finishPending_) {
+    // The conversion ended while the question was open: its closing message
+    // comes now, unless the user chose to quit.
+    finishPending_ = false;
+    QMetaObject::invokeMethod(this, &MainWindow::ConversionFinished, Qt::QueuedConnection);
+  }
+  return yes;
 }
 
 void MainWindow::RequestCloseWhenStopped() {
@@ -308,13 +365,13 @@ void MainWindow::RequestCloseWhenStopped() {
 }
 
 void MainWindow::onExitClicked() {
-  if (!ConfirmExit()) return;
-  // During a scan or a run the window closes once the command has stopped
-  // at its next yield.
-  if (busy_)
-    RequestCloseWhenStopped();
-  else
+  // Idle, there is nothing to lose: the window closes. During a scan or a
+  // run it asks first, and closes once the command has stopped at its next
+  // yield.
+  if (!busy_)
     close();
+  else if (!closeRequested_)
+    ConfirmExit();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -323,7 +380,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // On Yes the command stops at its next yield, between two files or
     // records, and closes the window when it has unwound; on No it goes on.
     event->ignore();
-    if (!closeRequested_ && ConfirmExit()) RequestCloseWhenStopped();
+    if (!closeRequested_) ConfirmExit();
     return;
   }
   event->accept();

@@ -50,9 +50,10 @@ class MainWindow : public QWidget, public ScanObserver {
                       QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The web pages of the help command and of the how-to link.
-  static QString ProductPageUrl();
-  static QString HowToPageUrl();
+  // The help page, installed with the program, and its address; section
+  // names a part of it ("export" for the how-to link), or is empty.
+  static QString HelpFile();
+  static QString HelpPageUrl(const QString& section);
 
   // What ending the program means. By default the process ends at once,
   // without running any further event; tests put a recorder in its place.
@@ -108,7 +109,9 @@ class MainWindow : public QWidget, public ScanObserver {
   // Marks the window busy (the commands disabled) until EndBusy.
   void BeginBusy();
   void EndBusy();
-  // The exit question; true for Yes.
+  // The exit question during a scan or a run, saying what runs and what Yes
+  // does; on Yes the command stops and the window closes once it has.
+  // True for Yes.
   bool ConfirmExit();
   // The user confirmed closing during a scan or a run: it stops at its next
   // yield, and the window closes once it has.
@@ -137,7 +140,8 @@ class MainWindow : public QWidget, public ScanObserver {
   // taken away first and the latest captions shown.
   void ShowRunMessage(QMessageBox::Icon icon, const QString& text);
   void ShowFinished(const ConversionReport& report);
-  void OpenWebPage(const QString& url);
+  // Opens the help page at section, or says where it is.
+  void OpenHelp(const QString& section);
   // An information message whose text can be selected and copied.
   void ShowSelectableInformation(const QString& text);
 
@@ -164,6 +168,13 @@ class MainWindow : public QWidget, public ScanObserver {
   // yield stops it.
   bool closeRequested_ = false;
   bool busyCursor_ = false;
+  // The exit question is open; a conversion that ends meanwhile keeps its
+  // closing message until it is answered.
+  bool askingExit_ = false;
+  bool finishPending_ = false;
+  // How far the conversion in progress is ("58,880 of 100,000"), for the
+  // exit question.
+  QString runCounts_;
   // Where the focus was when the window became busy.
   QPointer<QWidget> busyFocus_;
 
@@ -177,6 +188,17 @@ class MainWindow : public QWidget, public ScanObserver {
   std::string pendingCount_;
   bool countPending_ = false;
   void ShowPendingCount();
+
+  // The queue of the folder scan in progress, and how far its running count
+  // has looked: the count shows messages, so each path is looked at once.
+  std::shared_ptr<const PathQueue> countedQueue_;
+  PathQueue::const_iterator countAt_;
+  std::size_t countedFiles_ = 0;
+  std::int32_t countedMessages_ = 0;
+  std::int32_t countedMeta_ = 0;
+  // The .meta files among the skipped ones of the last folder scan.
+  std::int32_t metaCount_ = 0;
+  void CountQueued();
 };
 
 }  // namespace quillfen

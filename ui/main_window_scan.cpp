@@ -8,7 +8,6 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QStringList>
-#include <algorithm>
 #include <exception>
 
 #include "os/paths.h"
@@ -43,11 +42,16 @@ class MainWindow::BusyScope {
   MainWindow& window_;
 };
 
-// An archive's entries as they are counted, shown as a scan's running count.
+// An archive's entries as they are counted. Which of them are messages is
+// known only at the end, so the running count says entries, not queued
+// messages.
 class MainWindow::ArchiveCounter : public ArchiveProgress {
  public:
   explicit ArchiveCounter(MainWindow& window) : window_(window) {}
-  void Counting(std::int32_t files) override { window_.SetCountLabel(ToCore(CountCaption(files))); }
+  void Counting(std::int32_t files) override {
+    window_.SetCountLabel(
+        ToCore(QStringLiteral("Reading the archive: %1 entries").arg(Number(files))));
+  }
   void Yield() override { window_.Yield(); }
 
  private:
@@ -133,12 +137,19 @@ void MainWindow::ScanFolder() {
     walker_->SetGoOnPastUnreadableFolders(true);
   }
   ShowBusyCursor();
+  // The running count counts the messages in the queue as it grows.
+  auto queue = std::make_shared<PathQueue>();
+  countedQueue_ = queue;
+  countedFiles_ = 0;
+  countedMessages_ = 0;
+  countedMeta_ = 0;
+  countAt_ = queue->begin();
   // Repaint once now that the chooser has closed.
   QCoreApplication::processEvents();
 
   QString failure;
   try {
-    walker_->Walk(folder);
+    walker_->Walk(folder, queue);
   } catch (const std::exception& error) {
     failure =
         QStringLiteral("The scan of %1 stopped: %2").arg(FromCore(folder), FromCore(error.what()));
@@ -148,10 +159,11 @@ void MainWindow::ScanFolder() {
   // still convert what was found.
   queue_ = walker_->queue();
   unreadableFolders_ = walker_->unreadableFolders();
-  const PathQueue& names = *queue_;
-  queuedCount_ =
-      static_cast<std::int32_t>(std::count_if(names.begin(), names.end(), IsMessageName));
-  skippedCount_ = static_cast<std::int32_t>(names.size()) - queuedCount_;
+  CountQueued();
+  countedQueue_.reset();
+  queuedCount_ = countedMessages_;
+  skippedCount_ = static_cast<std::int32_t>(countedFiles_) - queuedCount_;
+  metaCount_ = countedMeta_;
   archive_.reset();
   ShowCountMessage(failure);
 }
@@ -168,6 +180,7 @@ void MainWindow::ScanArchive(const QString& path) {
   archive_.reset();
   queuedCount_ = 0;
   skippedCount_ = 0;
+  metaCount_ = 0;
   QString failure;
   try {
     ArchiveCounter counter(*this);
@@ -197,7 +210,7 @@ void MainWindow::ShowCountMessage(const QString& failure) {
   if (skippedCount_ == 1)
     notes << QStringLiteral("1 other file skipped");
   else if (skippedCount_ > 1)
-    notes << QStringLiteral("%1 other files skipped").arg(skippedCount_);
+    notes << QStringLiteral("%1 other files skipped").arg(Number(skippedCount_));
   // The line stays after the message is gone: what could not be read must
   // not look like an empty folder.
   if (!unreadableFolders_.empty())
@@ -211,9 +224,16 @@ void MainWindow::ShowCountMessage(const QString& failure) {
   countLabel->setToolTip(sourceFolder_);
 
   QString counted = caption + QLatin1Char('.');
-  if (skippedCount_ > 0) counted += QStringLiteral("\n\n") + SkippedSentence(skippedCount_);
+  if (skippedCount_ > 0)
+    counted += QStringLiteral("\n\n") + SkippedSentence(metaCount_, skippedCount_ - metaCount_);
   QStringList paragraphs;
   if (!failure.isEmpty()) paragraphs << failure;
+  // A source that holds no message at all is most likely the wrong folder
+  // (a mail folder's parent, or a folder of something else).
+  if (failure.isEmpty() && queuedCount_ == 0 && unreadableFolders_.empty())
+    paragraphs << QStringLiteral(
+        "No messages (.eml files) here: choose the export (.tgz) or the extracted export "
+        "folder that holds Inbox, Sent and the other mail folders.");
   if (unreadableFolders_.size() == 1) {
     const FileSystemError& folder = unreadableFolders_.front();
     paragraphs << QStringLiteral(
@@ -240,9 +260,28 @@ void MainWindow::SetCountLabel(const std::string& text) {
   countPending_ = true;
 }
 
+void MainWindow::CountQueued() {
+  if (!countedQueue_) return;
+  // Only the paths queued since the last count are looked at; stepping the
+  // iterator never waits.
+  const std::size_t queued = countedQueue_->size();
+  for (; countedFiles_ < queued; ++countedFiles_, ++countAt_) {
+    const std::string& name = *countAt_;
+    if (IsMessageName(name))
+      ++countedMessages_;
+    else if (name.ends_with(".meta"))
+      ++countedMeta_;
+  }
+}
+
 void MainWindow::ShowPendingCount() {
   if (!countPending_) return;
   countPending_ = false;
+  if (countedQueue_) {
+    CountQueued();
+    controls_.countLabel->setText(CountCaption(countedMessages_));
+    return;
+  }
   controls_.countLabel->setText(FromCore(pendingCount_));
 }
 

@@ -29,6 +29,26 @@ bool IsArchiveFile(const QString& path) {
 // Qt's own file dialog in folder mode, with the export archives shown and
 // chosen beside the folders. The platforms' dialogs choose either folders or
 // files, never both, and folder mode alone keeps Choose disabled on a file.
+// The destination chooser: a folder typed into it that does not exist yet
+// is created, as the destination of a conversion often is a new folder.
+class DestinationDialog : public QFileDialog {
+ public:
+  DestinationDialog(QWidget* owner, const QString& title) : QFileDialog(owner, title) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setOption(QFileDialog::ShowDirsOnly);
+    setFileMode(QFileDialog::Directory);
+  }
+
+  void accept() override {
+    const QStringList files = selectedFiles();
+    // Where it cannot be created, the dialog's own accept says why.
+    if (files.size() == 1 && !files.constFirst().isEmpty() &&
+        !QFileInfo::exists(files.constFirst()))
+      QDir().mkpath(files.constFirst());
+    QFileDialog::accept();
+  }
+};
+
 class SourceDialog : public QFileDialog {
  public:
   SourceDialog(QWidget* owner, const QString& title) : QFileDialog(owner, title) {
@@ -117,8 +137,11 @@ class KeepOnScreen : public QObject {
 }  // namespace
 
 QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& title) {
-  const QString chosen =
-      QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+  DestinationDialog dialog(owner, title);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return QString();
+  const QString chosen = files.constFirst();
   // Qt hands back "/" separators on every platform; the core expects the
   // platform's own separator.
   return QDir::toNativeSeparators(chosen);

@@ -2,10 +2,17 @@
 
 #include <QFile>
 #include <QMetaObject>
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <future>
 #include <memory>
+
+#include "conversion/report_text.h"
+#include "destination/mirror_paths.h"
+#include "mbox/message_failure.h"
+#include "os/paths.h"
+#include "ui/window_texts.h"
 
 namespace quillfen {
 
@@ -26,20 +33,20 @@ class WindowConversion::Sink : public ConversionSink {
   void ReadingDestination(std::int32_t mailboxes) override {
     Word();
     Status status = last_;
-    status.update = QStringLiteral("Reading what %1 already holds: %2 mailbox%3.")
-                        .arg(destination_)
-                        .arg(mailboxes)
+    status.update = QStringLiteral("Reading %1 mailbox%2 the destination already holds, in ")
+                        .arg(Number(mailboxes))
                         .arg(mailboxes == 1 ? QString() : QStringLiteral("es"));
+    status.where = destination_;
     Show(status, true);
   }
   void Comparing(std::int32_t done, std::int32_t total) override {
     Word();
     Status status = last_;
-    status.update = QStringLiteral("Comparing the messages with what %1 already holds: %2")
-                        .arg(destination_)
-                        .arg(done);
+    status.update = QStringLiteral("Comparing message %1").arg(Number(done));
     // An archive read in one pass tells no total while it is compared.
-    if (total > 0) status.update += QStringLiteral(" of %1").arg(total);
+    if (total > 0) status.update += QStringLiteral(" of %1").arg(Number(total));
+    status.update += QStringLiteral(" with what the destination holds, in ");
+    status.where = destination_;
     Show(status, total > 0 && done >= total);
   }
   // Comes for every message, far more often than the window shows it: the
@@ -57,6 +64,14 @@ class WindowConversion::Sink : public ConversionSink {
     if (Due(progress.filesTotal > 0 && progress.files == progress.filesTotal)) Flush();
   }
 
+  // The plan and what the user decided: the progress then counts the
+  // messages this run adds, not those the destination holds already.
+  void Planned(const ConversionPlan& plan, Decision decision) {
+    destinationRoot_ = plan.destinationRoot;
+    archive_ = plan.archive;
+    held_ = decision == Decision::ConvertMissing ? plan.held : 0;
+  }
+
   void Flush() {
     Word();
     if (pending_) owner_.Post(last_);
@@ -70,19 +85,58 @@ class WindowConversion::Sink : public ConversionSink {
   void Word() {
     if (!progressPending_) return;
     progressPending_ = false;
-    if (folderChanged_)
-      last_.update = QStringLiteral("Converting Messages... from ") + ToQt(folder_);
+    if (folderChanged_) NameMailbox();
     folderChanged_ = false;
     // Messages are counted as the window's queue counts them; the files that
     // are no messages are passed over. The bar follows the share of the
-    // source read, which they take part of.
-    if (progress_.messagesTotal > 0)
-      last_.progress =
-          QStringLiteral("Message %1 (of %2)").arg(progress_.messages).arg(progress_.messagesTotal);
-    else
-      last_.progress = QStringLiteral("Message %1").arg(progress_.messages);
+    // source read, which they take part of. When the destination holds some
+    // of them already, the count is of the new ones: the held ones are
+    // passed over, and those left behind are taken to be the held ones (as
+    // after an interruption, where they come first), so the count never
+    // passes the number of new messages.
+    QString done = Number(progress_.messages);
+    QString total;
+    if (progress_.messagesTotal > 0 && held_ > 0) {
+      const std::int32_t fresh = progress_.messagesTotal - held_;
+      done = Number(std::clamp(progress_.messages - held_, 0, fresh));
+      total = Number(fresh) + QStringLiteral(" new");
+    } else if (progress_.messagesTotal > 0) {
+      total = Number(progress_.messagesTotal);
+    }
+    if (total.isEmpty()) {
+      last_.counts = done;
+      last_.progress = QStringLiteral("Message %1").arg(done);
+    } else {
+      last_.counts = QStringLiteral("%1 of %2").arg(done, total);
+      last_.progress = QStringLiteral("Message %1 (of %2)").arg(done, total);
+    }
     last_.percent = static_cast<float>(progress_.fraction * 100.0);
     last_.hasPercent = true;
+  }
+
+  // The status names the mailbox being written and the folder it is in
+  // below the destination: a batch folder's messages go into its sibling's
+  // mailbox, and an archive's folders exist only there.
+  void NameMailbox() {
+    std::string mirror;
+    try {
+      mirror = archive_
+                   ? MirrorFolderFor(folder_ + "message.eml", destinationRoot_, PathStyle::Native(),
+                                     [](const std::string&) { return true; })
+                   : MirrorFolderFor(folder_ + "message.eml", destinationRoot_);
+    } catch (const MessageFailure&) {
+      last_.update = QStringLiteral("Converting messages");
+      last_.where.clear();
+      return;
+    }
+    std::string mailbox;
+    try {
+      mailbox = ExtractFileName(MboxFileFor(mirror));
+    } catch (const MessageFailure&) {
+    }
+    last_.update = QStringLiteral("Converting into ") + ToQt(EscapedForReport(mailbox)) +
+                   QStringLiteral(" in ");
+    last_.where = ToQt(EscapedForReport(mirror));
   }
 
   void Show(const Status& status, bool now) {
@@ -109,6 +163,9 @@ class WindowConversion::Sink : public ConversionSink {
   bool progressPending_ = false;
   std::string folder_;
   bool folderChanged_ = false;
+  std::string destinationRoot_;
+  bool archive_ = false;
+  std::int32_t held_ = 0;
   Clock::time_point lastPost_{};
 };
 
@@ -138,7 +195,9 @@ void WindowConversion::Start() {
           this, [this, plan, answer] { answer->set_value(decide_(plan)); }, Qt::QueuedConnection);
       while (answered.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
         if (stop_.stop_requested()) return Decision::Cancel;
-      return answered.get();
+      const Decision decision = answered.get();
+      sink.Planned(plan, decision);
+      return decision;
     };
     try {
       report_ = Convert(request_, decide, sink, stop_.get_token());

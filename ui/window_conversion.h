@@ -24,8 +24,13 @@ class WindowConversion : public QObject {
  public:
   // What the window shows of the conversion at one moment.
   struct Status {
-    QString update;    // the line naming what the conversion does
+    // The line naming what the conversion does: update, followed by where
+    // (a path, shortened in its middle where the line is too narrow).
+    QString update;
+    QString where;
     QString progress;  // "Message i (of N)"
+    // How far it is, "i of N" (or "i of N new"), once it converts.
+    QString counts;
     float percent = 0.0f;
     bool hasPercent = false;
   };

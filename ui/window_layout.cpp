@@ -132,7 +132,9 @@ WindowControls LayOutWindow(QWidget& window) {
   auto* footerBand = new ShapeRect(white, silver, &window);
   Place(footerBand, "footerBand", 0, 5160, 9015, 855);
 
-  controls.statusLabel = MakeLabel(new QLabel(&window), kStatusAtRest, none, none, true);
+  // One line each: a long path is shortened in its middle, never wrapped
+  // into the line below.
+  controls.statusLabel = MakeLabel(new QLabel(&window), kStatusAtRest, none, none);
   Place(controls.statusLabel, "statusLabel", 240, 3120, 8535, 615);
 
   controls.progressLabel = MakeLabel(new QLabel(&window), kProgressAtRest, QColor(0, 0, 0), none);
@@ -142,14 +144,15 @@ WindowControls LayOutWindow(QWidget& window) {
       MakePicture(&window, QStringLiteral(":/quillfen/icons/progress-picture.png"));
   Place(progressPicture, "progressPicture", 240, 3675, 330, 330);
 
-  // The pale box with the first step: how to export and extract the mail.
+  // The pale box with the first step: how to export the mail. The archive
+  // is read as it is, so nothing needs extracting.
   auto* instructionsBox = new ShapeRect(pale, QColor(), &window);
   Place(instructionsBox, "instructionsBox", 240, 1080, 8535, 615);
 
-  QLabel* exportInstruction = MakeLabel(
-      new QLabel(&window),
-      QStringLiteral("First Export all your Zimbra Mails from Zimbra Desktop as .tgz file  : "),
-      none, pale, true);
+  QLabel* exportInstruction =
+      MakeLabel(new QLabel(&window),
+                QStringLiteral("First export all your mail from Zimbra Desktop as a .tgz file:"),
+                none, pale, true);
   Place(exportInstruction, "exportInstructionLabel", 840, 1200, 5655, 465);
 
   // The red band behind the link.
@@ -158,22 +161,24 @@ WindowControls LayOutWindow(QWidget& window) {
 
   controls.howToLink = new LinkLabel(&window);
   MakeLabel(controls.howToLink, QStringLiteral("How to Export Zimbra Mails"), white, darkRed);
-  controls.howToLink->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  controls.howToLink->setAlignment(Qt::AlignCenter);
   controls.howToLink->setFont(WindowFont(9, true));
-  Place(controls.howToLink, "howToLink", 5880, 1275, 2655, 255);
+  // It fills the band but for the band's border and a pixel beside it, so
+  // that its focus frame, drawn on its edge, is as bold as the buttons' and
+  // clear of its text.
+  Place(controls.howToLink, "howToLink", 5790, 1230, 2835, 315);
 
   QLabel* extractHint = MakeLabel(
       new QLabel(&window),
-      QStringLiteral("(Extract exported .tgz file with the help of WinZip or WinRAR)"), blue, pale);
+      QStringLiteral("(no need to extract it: Quillfen reads the .tgz itself)"), blue, pale);
   Place(extractHint, "extractHintLabel", 840, 1425, 4815, 255);
 
   QLabel* bullet = MakePicture(&window, QStringLiteral(":/quillfen/icons/instruction-bullet.png"));
   Place(bullet, "instructionsBullet", 390, 1260, 240, 240);
 
-  QLabel* chooseHint = MakeLabel(new QLabel(&window),
-                                 QStringLiteral("Once you have extracted .tgz file, now choose "
-                                                "extracted folder using below button"),
-                                 blue, face);
+  QLabel* chooseHint = MakeLabel(
+      new QLabel(&window),
+      QStringLiteral("Then choose or drop the export (.tgz) or its extracted folder:"), blue, face);
   Place(chooseHint, "chooseHintLabel", 240, 1920, 6375, 255);
 
   for (QLabel* label :
@@ -189,10 +194,11 @@ WindowControls LayOutWindow(QWidget& window) {
   controls.progressBar = new FractionalProgressBar(&window);
   Place(controls.progressBar, "progressBar", 240, 4080, 8535, 255);
 
-  controls.chooseSourceButton = new FocusButton(kChooseSourceTitle, &window);
+  controls.chooseSourceButton = new FocusButton(QStringLiteral("&") + kChooseSourceTitle, &window);
   Place(controls.chooseSourceButton, "chooseSourceButton", 240, 2280, 2775, 375);
 
-  controls.convertButton = new FocusButton(QStringLiteral("Convert Messages to Mac Mail"), &window);
+  controls.convertButton =
+      new FocusButton(QStringLiteral("Convert &Messages to Mac Mail"), &window);
   Place(controls.convertButton, "convertButton", 3120, 4560, 2775, 435);
   controls.convertButton->setEnabled(false);
 
@@ -218,14 +224,14 @@ WindowControls LayOutWindow(QWidget& window) {
     button->setAutoDefault(true);
   }
 
-  // Keyboard focus goes down the window: the link, the two steps' commands,
-  // then Exit and Help Manual; the other labels, the bar and the footer box
-  // take no focus. The focus starts on the first step's command, the one a
-  // new user needs first.
+  // Keyboard focus goes as the face reads, top to bottom and left to right:
+  // the link, the two steps' commands, then Help Manual and Exit; the other
+  // labels, the bar and the footer box take no focus. The focus starts on
+  // the first step's command, the one a new user needs first.
   QWidget::setTabOrder(controls.howToLink, controls.chooseSourceButton);
   QWidget::setTabOrder(controls.chooseSourceButton, controls.convertButton);
-  QWidget::setTabOrder(controls.convertButton, controls.exitButton);
-  QWidget::setTabOrder(controls.exitButton, controls.helpButton);
+  QWidget::setTabOrder(controls.convertButton, controls.helpButton);
+  QWidget::setTabOrder(controls.helpButton, controls.exitButton);
   controls.chooseSourceButton->setFocus();
   return controls;
 }

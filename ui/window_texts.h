@@ -13,9 +13,10 @@ namespace quillfen {
 inline const QString kAppTitle = QStringLiteral("Quillfen");
 // The first step's command, and the title of the chooser it opens.
 inline const QString kChooseSourceTitle = QStringLiteral("Choose Zimbra Mail Folder...");
-// What the status and progress lines read before a conversion reports.
-inline const QString kStatusAtRest = QStringLiteral("Converting Messages...");
-inline const QString kProgressAtRest = QStringLiteral("Message 0 (of 0)");
+// What the status and progress lines read before a conversion reports:
+// nothing, as nothing runs.
+inline const QString kStatusAtRest;
+inline const QString kProgressAtRest;
 
 // Paths and texts cross to and from the core as UTF-8, which the core's
 // file calls expect on every platform (the platform's own file-name
@@ -27,12 +28,17 @@ inline std::string ToCore(const QString& text) {
   return text.toStdString();
 }
 
-// "N Files(s) Queued For Conversion": the running count and the count
-// after a scan.
-QString CountCaption(std::int32_t files);
+// number with the user's locale's group separators ("100,000").
+QString Number(std::int64_t number);
 
-// Why the other files of a source are not converted, once counted.
-QString SkippedSentence(std::int32_t skipped);
+// "N Files(s) Queued For Conversion", N counting messages: the running
+// count and the count after a scan.
+QString CountCaption(std::int32_t messages);
+
+// Why the other files of a source are not converted, once counted: meta
+// are the .meta files (the export's details of each message and folder),
+// other the rest.
+QString SkippedSentence(std::int32_t meta, std::int32_t other);
 
 // "1 folder" or "N folders".
 QString FoldersCount(std::size_t folders);

@@ -32,10 +32,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const QString kDone = QStringLiteral(
-    "Your data has been successfully exported to .mbox format (Compatible for Mac Mail).\n"
-    "Move converted folders to Mac and import it into Apple Mac Mail by using the import option "
-    "from File Menu.");
+const QString kDone =
+    QStringLiteral("Your mail has been converted to .mbox format for Apple Mail.\n\n");
+const QString kImport = QStringLiteral(
+    "\n\nMove the converted folders to your Mac and import them into Apple Mail with File > "
+    "Import Mailboxes\u2026 (Files in mbox format).");
 
 std::string Message(const std::string& subject) {
   return "Return-Path: <ann@example.org>\r\nDate: Tue, 4 Mar 2014 09:05:01 +0100\r\n"
@@ -49,10 +50,11 @@ fs::path Mirror(const fs::path& destination, const fs::path& source) {
   return destination / source.relative_path();
 }
 
-// The closing message of a run where every message was converted, which
-// names the folder the mailboxes are in.
-QString Done(const fs::path& mailboxes) {
-  return kDone + QStringLiteral("\n\nThe mailboxes are in this folder:\n") + Folder(mailboxes);
+// The closing message of a run where every message was converted, with its
+// numbers, which names the folder the mailboxes are in.
+QString Done(const QString& numbers, const fs::path& mailboxes) {
+  return kDone + numbers + kImport + QStringLiteral("\n\nThe mailboxes are in this folder:\n") +
+         Folder(mailboxes);
 }
 
 // Drops path on the window as a file manager would. False when the window
@@ -181,9 +183,9 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   // It says what was skipped and where the mailboxes are (deep below the
   // destination), and Show Folder opens that folder.
-  QCOMPARE(box.text, kDone +
-                         "\n\n1 other file is skipped: it is not a message (.eml file).\n\nThe "
-                         "mailboxes are in this folder:\n" +
+  QCOMPARE(box.text, kDone + "Messages added: 3\nMailboxes written: 2" + kImport +
+                         "\n\n1 other file is not a message (.eml file), so it is skipped.\n\n"
+                         "The mailboxes are in this folder:\n" +
                          Folder(Mirror(out, source)));
   QCOMPARE(box.defaultButton, QMessageBox::Ok);
   QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
@@ -195,8 +197,7 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(h.bar()->value(), h.bar()->maximum());
   QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
-  QCOMPARE(h.text("statusLabel"),
-           "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
+  QCOMPARE(h.text("statusLabel"), QStringLiteral("Done: 3 messages added."));
 
   const auto inbox = ReadMbox(Mirror(out, source / "Inbox") / "Inbox.mbox");
   const auto sent = ReadMbox(Mirror(out, source / "Sent") / "Sent.mbox");
@@ -227,13 +228,13 @@ void WindowConvertTest::convertingAgainAsksFirst() {
   // A destination that holds none of the messages asks nothing.
   QVERIFY(h.ConvertInto(out));
   QCOMPARE(h.shell.messageBoxes().size(), 2);
-  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
+  QCOMPARE(h.lastBox().text, Done("Messages added: 2\nMailboxes written: 2", Mirror(out, source)));
   const auto declined = [&] {
     const auto before = TreeBytes(out);
     const auto boxes = h.shell.messageBoxes().size();
     h.shell.QueueAnswer(QMessageBox::No);
     return h.ConvertInto(out) && h.shell.messageBoxes().size() == boxes + 1 &&
-           TreeBytes(out) == before && h.text("progressLabel") == "Message 0 (of 0)" &&
+           TreeBytes(out) == before && h.text("progressLabel").isEmpty() &&
            h.bar()->fractionalValue() == 0.0f && h.button("chooseSourceButton")->isEnabled() &&
            h.button("convertButton")->isEnabled() && QApplication::overrideCursor() == nullptr;
   };
@@ -255,10 +256,16 @@ void WindowConvertTest::convertingAgainAsksFirst() {
   QCOMPARE(question.defaultButton, QMessageBox::No);
   QVERIFY(busyDuringQuestion);
   QVERIFY(!cursorDuringQuestion);
+  // The status says why nothing was converted.
+  QCOMPARE(h.text("statusLabel"),
+           QStringLiteral("Nothing converted: this folder already holds all 2 of these messages."));
 
   h.shell.QueueAnswer(QMessageBox::Yes);
   QVERIFY(h.ConvertInto(out));
-  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
+  QCOMPARE(h.lastBox().text,
+           Done("Messages added as a second copy: 2\nAlready in this folder before: 2\n"
+                "Mailboxes written: 2",
+                Mirror(out, source)));
   const std::vector<std::string> once = stored;
   stored.insert(stored.end(), once.begin(), once.end());
   std::sort(stored.begin(), stored.end());
@@ -274,6 +281,8 @@ void WindowConvertTest::convertingAgainAsksFirst() {
       QStringLiteral("This folder already holds 2 of these 3 messages. Convert the other 1?");
   QCOMPARE(h.lastBox().text, partial);
   QCOMPARE(h.lastBox().defaultButton, QMessageBox::Yes);
+  QCOMPARE(h.text("statusLabel"),
+           QStringLiteral("Nothing converted: this folder already holds 2 of these 3 messages."));
   QString captionDuringQuestion;
   float barDuringQuestion = -1.0f;
   h.shell.QueueMessageBoxAction([&] {
@@ -281,11 +290,14 @@ void WindowConvertTest::convertingAgainAsksFirst() {
     barDuringQuestion = h.bar()->fractionalValue();
   });
   QVERIFY(h.ConvertInto(out));
-  QCOMPARE(captionDuringQuestion, QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(captionDuringQuestion, QString());
   QCOMPARE(barDuringQuestion, 0.0f);
   QCOMPARE(h.shell.messageBoxes()[h.shell.messageBoxes().size() - 2].request.text, partial);
-  QCOMPARE(h.lastBox().text, Done(Mirror(out, source)));
-  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 3 (of 3)"));
+  // The closing message and the count are of what this run added.
+  QCOMPARE(h.lastBox().text,
+           Done("Messages added: 1\nAlready in this folder before: 2\nMailboxes written: 1",
+                Mirror(out, source)));
+  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 1 (of 1 new)"));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   stored.push_back(Message("three"));
   std::sort(stored.begin(), stored.end());
@@ -335,8 +347,8 @@ void WindowConvertTest::cancellingTheDestinationChangesNothing() {
   QCOMPARE(h.shell.folderRequests().size(), 2);
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   QCOMPARE(h.bar()->fractionalValue(), 42.5f);
-  QCOMPARE(h.text("statusLabel"), QStringLiteral("Converting Messages..."));
-  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(h.text("statusLabel"), QString());
+  QCOMPARE(h.text("progressLabel"), QString());
   QVERIFY(!h.window->busy());
   QVERIFY(h.button("convertButton")->isEnabled());
   QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -361,9 +373,9 @@ void WindowConvertTest::failedMessagesAreReported() {
 
   const quillfen::MessageBoxRequest& box = h.lastBox();
   QCOMPARE(box.text,
-           "1 of 3 messages could not be converted.\n\nThe mailboxes are in this "
-           "folder:\n" +
-               Folder(Mirror(out, source)));
+           "1 of 3 messages could not be converted; the details list each with the reason.\n\n"
+           "Messages added: 2\nNot converted: 1\nMailboxes written: 1" +
+               kImport + "\n\nThe mailboxes are in this folder:\n" + Folder(Mirror(out, source)));
   QCOMPARE(box.icon, QMessageBox::Warning);
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   QCOMPARE(box.actionButton, QStringLiteral("Show Folder"));
@@ -426,30 +438,16 @@ void WindowConvertTest::exitQuestionAndClosing() {
   h.window->show();
   h.Choose(Folder(temp.path() / "export"));
 
-  // No keeps the window and everything in it.
-  h.shell.QueueAnswer(QMessageBox::No);
+  // Idle, Exit and closing the window end the program at once: nothing
+  // runs that could be lost.
+  const qsizetype boxes = h.shell.messageBoxes().size();
   h.button("exitButton")->click();
-  const quillfen::MessageBoxRequest& question = h.lastBox();
-  QCOMPARE(question.text, QStringLiteral("Are you sure you want to exit now?"));
-  QCOMPARE(question.title, QStringLiteral("Quillfen"));
-  QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
-  QCOMPARE(question.defaultButton, QMessageBox::Yes);
-  QCOMPARE(question.icon, QMessageBox::Question);
-  QCOMPARE(h.programEnds, 0);
-  QVERIFY(h.window->isVisible());
-  QCOMPARE(h.window->queuedCount(), 1);
-  QVERIFY(h.button("convertButton")->isEnabled());
-
-  // Closing the window when no command runs ends the program at once.
-  h.window->close();
   QCOMPARE(h.programEnds, 1);
-
-  // Yes (the default answer) closes the window and ends the program.
-  WindowHarness second;
-  second.window->show();
-  second.button("exitButton")->click();
-  QCOMPARE(second.programEnds, 1);
-  QVERIFY(!second.window->isVisible());
+  QVERIFY(!h.window->isVisible());
+  h.window->show();
+  h.window->close();
+  QCOMPARE(h.programEnds, 2);
+  QCOMPARE(h.shell.messageBoxes().size(), boxes);
 }
 
 void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
@@ -497,13 +495,19 @@ void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   const auto& boxes = h.shell.messageBoxes();
   QCOMPARE(boxes.size(), 3);  // the scan's count and the two questions; a stop says nothing
   for (int i : {1, 2}) {
-    QCOMPARE(boxes[i].request.text, QStringLiteral("Are you sure you want to exit now?"));
     QCOMPARE(boxes[i].request.buttons, QMessageBox::Yes | QMessageBox::No);
+    // Stopping is never the reflex answer.
+    QCOMPARE(boxes[i].request.defaultButton, QMessageBox::No);
   }
   // Stopped between two records: every mailbox holds whole records only,
   // some of the messages and not all.
   const std::size_t stopped = StoredTexts(out).size();
   QVERIFY2(stopped > 0 && stopped < messages.size(), qPrintable(QString::number(stopped)));
+  // The second question says how far the run is and what Yes does.
+  const QString asked = boxes[2].request.text;
+  QVERIFY2(asked.startsWith("Stop converting (") && asked.contains(" of 20,000) and quit? ") &&
+               asked.endsWith("Converting again later into the same folder adds the rest."),
+           qPrintable(asked));
 }
 
 // A dropped folder or archive is taken in as a chosen one; the archive
@@ -517,9 +521,14 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   // As the export writes it: file entries only.
   const fs::path archive = temp.path() / "export.tgz";
   quillfen::test::PackFolder(source, archive, {.folderEntries = false});
+  // A folder's skipped files are named by kind; an archive tells only how
+  // many entries are no messages.
   const QString counted = QStringLiteral(
-      "2 Files(s) Queued For Conversion.\n\n1 other file is skipped: it is not a message (.eml "
-      "file).");
+      "2 Files(s) Queued For Conversion.\n\n1 .meta file (message details) is not a message "
+      "(.eml file), so it is skipped.");
+  const QString countedArchive = QStringLiteral(
+      "2 Files(s) Queued For Conversion.\n\n1 other file is not a message (.eml file), so it is "
+      "skipped.");
   const QString line = QStringLiteral("2 Files(s) Queued For Conversion (1 other file skipped)");
   WindowHarness h;
 
@@ -536,18 +545,18 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   // at once. Then the same count, captions, bar, final message and
   // mailboxes (its messages stand where the extracted folder would be).
   QVERIFY(Drop(h, archive));
-  QCOMPARE(h.lastBox().text, counted);
+  QCOMPARE(h.lastBox().text, countedArchive);
   QVERIFY(h.countLineShows(line, QString::fromStdString(archive.string())));
-  QCOMPARE(h.text("statusLabel"), QStringLiteral("Converting Messages..."));
-  QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 0 (of 0)"));
+  QCOMPARE(h.text("statusLabel"), QString());
+  QCOMPARE(h.text("progressLabel"), QString());
   QCOMPARE(h.bar()->fractionalValue(), 0.0f);
   const fs::path fromArchive = temp.path() / "from-archive";
   QVERIFY(h.ConvertInto(fromArchive));
-  QCOMPARE(h.lastBox().text.section("\n\n", 1, 1), counted.section("\n\n", 1, 1));
+  QCOMPARE(h.lastBox().text.section("\n\n", 1, 1),
+           QStringLiteral("Messages added: 2\nMailboxes written: 2"));
   QVERIFY(h.lastBox().text.endsWith(Folder(Mirror(fromArchive, source))));
   QCOMPARE(h.text("progressLabel"), QStringLiteral("Message 2 (of 2)"));
-  QCOMPARE(h.text("statusLabel"),
-           "Converting Messages... from " + Folder(source) + QStringLiteral("Sent/"));
+  QCOMPARE(h.text("statusLabel"), QStringLiteral("Done: 2 messages added."));
   QCOMPARE(h.bar()->fractionalValue(), 100.0f);
   QCOMPARE(quillfen::test::MailboxRecordSets(fromArchive),
            quillfen::test::MailboxRecordSets(fromFolder));

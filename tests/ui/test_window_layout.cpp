@@ -2,12 +2,14 @@
 // mouse: its texts, controls that lie apart and inside it, captions that
 // fit, whole frames, the keyboard order and the web pages.
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QUrl>
 #include <QtTest>
 
 #include "ui/shape_rect.h"
@@ -186,15 +188,15 @@ void WindowLayoutTest::keyboard() {
     stop = QApplication::focusWidget();
     visited << stop->objectName();
   }
-  QCOMPARE(visited, QStringList({"exitButton", "helpButton", "howToLink", "chooseSourceButton",
-                                 "exitButton"}));
+  QCOMPARE(visited, QStringList({"helpButton", "exitButton", "howToLink", "chooseSourceButton",
+                                 "helpButton"}));
   h.button("convertButton")->setEnabled(true);
   h.button("chooseSourceButton")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QCOMPARE(QApplication::focusWidget(), h.element("convertButton"));
 
-  const QString help = MainWindow::ProductPageUrl();
-  const QString howTo = MainWindow::HowToPageUrl();
+  const QString help = MainWindow::HelpPageUrl({});
+  const QString howTo = MainWindow::HelpPageUrl(QStringLiteral("export"));
   h.element("helpButton")->setFocus();
   QTest::keyClick(h.element("helpButton"), Qt::Key_Return);
   QWidget* link = h.element("howToLink");
@@ -203,22 +205,34 @@ void WindowLayoutTest::keyboard() {
   QTest::keyClick(link, Qt::Key_Enter, Qt::KeypadModifier);
   QTest::keyClick(link, Qt::Key_Space);
   QCOMPARE(h.shell.openedUrls(), QStringList({help, howTo, howTo, howTo}));
-  h.shell.QueueAnswer(QMessageBox::No);
+  // Idle, Exit closes at once: there is nothing to lose.
   h.element("exitButton")->setFocus();
   QTest::keyClick(h.element("exitButton"), Qt::Key_Enter, Qt::KeypadModifier);
-  QCOMPARE(h.shell.messageBoxes().size(), 1);
-  QCOMPARE(h.lastBox().text, QStringLiteral("Are you sure you want to exit now?"));
+  QVERIFY(h.shell.messageBoxes().isEmpty());
+  QCOMPARE(h.programEnds, 1);
 
-  // Alt+H is the help command, Alt+X the exit command, sent through the
-  // window system, as shortcuts are matched there. A mnemonic presses its
-  // button visibly, so the click comes a moment later.
+  // Alt+H is the help command, Alt+X the exit command, Alt+C the first
+  // step's and Alt+M the second's, sent through the window system, as
+  // shortcuts are matched there. A mnemonic presses its button visibly, so
+  // the click comes a moment later.
+  h.window->show();
+  h.window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
   QTest::keyClick(h.window->windowHandle(), Qt::Key_H, Qt::AltModifier);
   QTRY_COMPARE(h.shell.openedUrls().size(), 5);
   QCOMPARE(h.shell.openedUrls().last(), help);
-  h.shell.QueueAnswer(QMessageBox::No);
   QTest::keyClick(h.window->windowHandle(), Qt::Key_X, Qt::AltModifier);
-  QTRY_COMPARE(h.shell.messageBoxes().size(), 2);
-  QCOMPARE(h.lastBox().text, QStringLiteral("Are you sure you want to exit now?"));
+  QTRY_COMPARE(h.programEnds, 2);
+  h.window->show();
+  h.window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+  QTest::keyClick(h.window->windowHandle(), Qt::Key_C, Qt::AltModifier);
+  QTRY_COMPARE(h.shell.folderRequests().size(), 1);
+  QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Zimbra Mail Folder..."));
+  h.button("convertButton")->setEnabled(true);
+  QTest::keyClick(h.window->windowHandle(), Qt::Key_M, Qt::AltModifier);
+  QTRY_COMPARE(h.shell.folderRequests().size(), 2);
+  QCOMPARE(h.shell.folderRequests().last().title, QStringLiteral("Choose Folder to Save..."));
 }
 
 void WindowLayoutTest::webPages() {
@@ -227,23 +241,28 @@ void WindowLayoutTest::webPages() {
   QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
   h.button("helpButton")->click();
   QTest::mouseClick(h.element("howToLink"), Qt::LeftButton);
-  QCOMPARE(h.shell.openedUrls(), QStringList({"http://" QUILLFEN_SITE_HOST "/quillfen/",
-                                              "http://" QUILLFEN_SITE_HOST
-                                              "/how-to-export-zimbra-contacts-to-tgz.html"}));
+  // Both open the help page installed with the program, which exists; the
+  // link opens it at how to export.
+  QCOMPARE(h.shell.openedUrls().size(), 2);
+  const QUrl help(h.shell.openedUrls()[0]);
+  QVERIFY2(help.isLocalFile() && QFileInfo(help.toLocalFile()).isFile(),
+           qPrintable(help.toString()));
+  QCOMPARE(QUrl(h.shell.openedUrls()[1]).fragment(), QStringLiteral("export"));
+  QCOMPARE(QUrl(h.shell.openedUrls()[1]).toLocalFile(), help.toLocalFile());
   // A press that leaves the link before it is let go is no click.
   QTest::mousePress(h.element("howToLink"), Qt::LeftButton);
   QTest::mouseRelease(h.element("howToLink"), Qt::LeftButton, {}, QPoint(-5, -5));
   QCOMPARE(h.shell.openedUrls().size(), 2);
   QVERIFY(h.shell.messageBoxes().isEmpty());
 
-  // Without a web browser the user is given the address, to copy.
+  // Without a web browser the user is told where the file is, to copy.
   h.shell.SetUrlsOpen(false);
   h.button("helpButton")->click();
   QTest::mouseClick(h.element("howToLink"), Qt::LeftButton);
   QCOMPARE(h.shell.messageBoxes().size(), 2);
   for (int box = 0; box < 2; ++box) {
     const quillfen::MessageBoxRequest& request = h.shell.messageBoxes()[box].request;
-    QVERIFY2(request.text.contains(h.shell.openedUrls()[2 + box]), qPrintable(request.text));
+    QVERIFY2(request.text.contains(MainWindow::HelpFile()), qPrintable(request.text));
     QVERIFY(request.selectableText);
     QCOMPARE(request.title, QStringLiteral("Quillfen"));
   }

@@ -64,8 +64,8 @@ void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
   QCOMPARE(h.shell.messageBoxes().size(), 1);
   const quillfen::MessageBoxRequest& box = h.lastBox();
   // The note is no message: it is skipped, and the user is told why.
-  QCOMPARE(box.text, QStringLiteral("3 Files(s) Queued For Conversion.\n\n1 other file is skipped: "
-                                    "it is not a message (.eml file)."));
+  QCOMPARE(box.text, QStringLiteral("3 Files(s) Queued For Conversion.\n\n1 other file is not a "
+                                    "message (.eml file), so it is skipped."));
   QCOMPARE(box.title, QStringLiteral("Quillfen"));
   QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
   QCOMPARE(box.icon, QMessageBox::NoIcon);
@@ -102,9 +102,14 @@ void WindowScanTest::cancelAndEmptyFolder() {
   QVERIFY(h.button("convertButton")->isEnabled());
 
   // An empty folder: the count 0 is reported and shown (the walk never
-  // counted a file to show), and convert is disabled.
+  // counted a file to show), with a warning on where the messages are, and
+  // convert is disabled.
   h.Choose(Folder(temp.path() / "empty"));
-  QCOMPARE(h.lastBox().text, QStringLiteral("0 Files(s) Queued For Conversion."));
+  const QString none = QStringLiteral(
+      "No messages (.eml files) here: choose the export (.tgz) or the extracted export folder "
+      "that holds Inbox, Sent and the other mail folders.\n\n");
+  QCOMPARE(h.lastBox().text, none + "0 Files(s) Queued For Conversion.");
+  QCOMPARE(h.lastBox().icon, QMessageBox::Warning);
   QCOMPARE(h.window->queuedCount(), 0);
   QVERIFY(h.window->queue() != firstQueue);
   QVERIFY(!h.button("convertButton")->isEnabled());
@@ -114,9 +119,9 @@ void WindowScanTest::cancelAndEmptyFolder() {
   WriteFile(temp.path() / "other" / "readme.txt", "text\n");
   WriteFile(temp.path() / "other" / "note.msg", "not an .eml\n");
   h.Choose(Folder(temp.path() / "other"));
-  QVERIFY2(h.lastBox().text.startsWith("0 Files(s) Queued For Conversion.\n\n2 other files are "
-                                       "skipped"),
-           qPrintable(h.lastBox().text));
+  QCOMPARE(h.lastBox().text, none +
+                                 "0 Files(s) Queued For Conversion.\n\n2 other files are not "
+                                 "messages (.eml files), so they are skipped.");
   QVERIFY(!h.button("convertButton")->isEnabled());
 }
 
