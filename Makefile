@@ -42,7 +42,7 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLFEN_SANITIZE=ON \
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	cd $(ASAN_BUILD) && CRASH_STATES=400 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS) -L core
 
 # The core's tests once more, under ThreadSanitizer: the reading thread and
@@ -55,7 +55,7 @@ test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLFEN_SANITIZE_THREADS=ON \
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && G_SLICE=always-malloc TSAN_OPTIONS="second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
+	cd $(TSAN_BUILD) && CRASH_STATES=200 G_SLICE=always-malloc TSAN_OPTIONS="second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
 	  suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) -L core
 
 # Every C++ file as clang-format would write it (`make format` rewrites them),

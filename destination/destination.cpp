@@ -1,10 +1,22 @@
 #include "destination/destination.h"
 
+#include <atomic>
+
 #include "mbox/message_failure.h"
 #include "os/file.h"
 #include "os/paths.h"
 
 namespace quillfen {
+
+namespace {
+
+std::atomic<std::int32_t> messagesPerMark{Destination::kMessagesPerMark};
+
+}  // namespace
+
+void Destination::SetMessagesPerMarkForTests(std::int32_t count) {
+  messagesPerMark.store(count > 0 ? count : kMessagesPerMark);
+}
 
 Destination::Destination(std::string root)
     : root_(AddTrailingSeparator(std::move(root))),
@@ -81,7 +93,10 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
     ledger_.Declare(opening);
     pending_.Open(opening.id, length);
     try {
-      index_.Append(pending_, false);
+      // On the disk before any record: after a power cut the index must
+      // know that this run appended to the mailbox, or a torn record of it
+      // would be taken for another program's and kept.
+      index_.Append(pending_, true);
     } catch (const DestinationError& error) {
       throw MessageFailure(error.what());
     }
@@ -105,7 +120,7 @@ void Destination::WriteMark() {
 }
 
 void Destination::Settled() {
-  if (++sinceMark_ >= kMessagesPerMark) WriteMark();
+  if (++sinceMark_ >= messagesPerMark.load(std::memory_order_relaxed)) WriteMark();
 }
 
 std::vector<std::pair<std::string, std::string>> Destination::TakeLateFailures() {

@@ -58,6 +58,9 @@ class Destination {
   // A run cut off between marks loses nothing by it: what it wrote after
   // its last mark is read back and kept as far as it is whole.
   static constexpr std::int32_t kMessagesPerMark = 4096;
+  // Tests make marks more often (0: kMessagesPerMark again), so that a
+  // small conversion reaches every kind of state a crash can leave.
+  static void SetMessagesPerMarkForTests(std::int32_t count);
   Destination& operator=(const Destination&) = delete;
 
   const std::string& root() const { return root_; }

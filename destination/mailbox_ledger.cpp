@@ -55,11 +55,24 @@ void MailboxLedger::Load(std::vector<IndexedMailbox> mailboxes, bool trusted) {
 
 void MailboxLedger::StartWriting() {
   // A conversion that was killed may have left a torn record at the end of
-  // any mailbox it had open, whichever source it converted.
-  for (auto& [id, state] : states_)
-    if (state->openLength >= 0) Learn(*state);
-  for (auto& [id, state] : states_)
-    if (state->cutAt >= 0) SetAside(*state);
+  // any mailbox it had open, whichever source it converted. A doubtful last
+  // record is set aside only when the source was compared with the mailbox
+  // and has no message like it: a mailbox of another source is left as it
+  // is, as nothing can tell its last record from a whole one.
+  for (auto& [id, state] : states_) {
+    if (state->openLength < 0 || state->learned) continue;
+    Learn(*state);
+    state->doubtfulAt = -1;
+  }
+  for (auto& [id, state] : states_) {
+    if (state->doubtfulAt >= 0 && !state->doubtfulTaken) state->cutAt = state->doubtfulAt;
+    const bool settling = state->doubtfulAt >= 0 || state->cutAt >= 0;
+    state->doubtfulAt = -1;
+    if (state->cutAt >= 0)
+      SetAside(*state);
+    else if (settling)
+      RecordSettled(*state, state->settledLength, state->settledTime);
+  }
   writing_ = true;
 }
 
@@ -108,7 +121,9 @@ bool MailboxLedger::AtFromLine(const MailboxState& state, std::int64_t offset) c
   if (!file.ReadAt(offset, head, sizeof head, got).ok()) return false;
   const std::string_view text(head, got);
   // A record of ours may begin with the line end that closed another
-  // program's last line; one cut short may end inside its From line.
+  // program's last line; one cut short may end inside its From line, and
+  // one whose writing a power cut lost may be zeros.
+  if (got > 0 && head[0] == '\0') return true;
   for (const std::string_view line : {"From ", "\r\nFrom ", "\nFrom "})
     if (text.starts_with(line) || (got < sizeof head && line.starts_with(text))) return true;
   return false;
@@ -154,17 +169,22 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
       return readFailed(status);
   // The tail's records are matched with those the index lists in the order
   // they were written. One that is not listed is another program's, kept,
-  // unless it is the last one where the index lists more: that is one of
-  // ours left torn, whatever its shape.
+  // unless it is the last one: where the index lists more, that is one of
+  // ours left torn, whatever its shape; else it may be one of ours cut
+  // short at a line end, which only the source can tell (doubtful).
   std::size_t next = listed;
+  std::int64_t doubtful = -1;
   for (std::size_t i = tailStart; i < records.size(); ++i) {
     if (next < logged.size() && records[i].hash == logged[next]) {
       ++next;
       continue;
     }
-    if (i + 1 < records.size() || next >= logged.size()) continue;
+    if (i + 1 < records.size()) continue;
     const std::int64_t start = i == tailStart ? from : records[i - 1].end;
-    if (torn < 0 || start < torn) torn = start;
+    if (next >= logged.size())
+      doubtful = start;
+    else if (torn < 0 || start < torn)
+      torn = start;
   }
   // Cuts are made only where a record begins: a tail that does not begin
   // with one was changed before it, by someone else, and the mailbox is
@@ -177,8 +197,9 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
     state.settleReset = true;
     state.settleKeep = 0;
     logged.clear();
-    torn = -1;
+    torn = doubtful = -1;
   }
+  if (torn >= 0 || (doubtful >= 0 && !AtFromLine(state, doubtful))) doubtful = -1;
   if (torn >= 0)
     records.erase(std::find_if(records.begin(), records.end(),
                                [torn](const HeldRecord& record) { return record.end > torn; }),
@@ -188,6 +209,9 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
   for (const HeldRecord& record : records) state.held.push_back(record.hash);
   state.settled = std::move(records);
   state.cutAt = torn;
+  state.doubtfulAt = doubtful;
+  state.doubtfulHash = doubtful >= 0 ? state.settled.back().hash : ContentHash{};
+  state.doubtfulTaken = false;
 }
 
 void MailboxLedger::RecordSettled(MailboxState& state, std::int64_t length, std::int64_t time) {
@@ -257,6 +281,19 @@ void MailboxLedger::SetAside(MailboxState& state) {
     throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
                            ReasonBelow(mailboxPath, status));
   setAside_.push_back({mailboxPath, root_ + kept, facts.size - state.cutAt});
+  // The records cut off are no longer held (a doubtful one may be among
+  // them).
+  const std::int64_t cutAt = state.cutAt;
+  auto& settled = state.settled;
+  const auto firstCut =
+      std::find_if(settled.begin(), settled.end(),
+                   [cutAt](const HeldRecord& record) { return record.end > cutAt; });
+  for (auto record = firstCut; record != settled.end(); ++record)
+    if (const auto held = std::find(state.held.begin(), state.held.end(), record->hash);
+        held != state.held.end())
+      state.held.erase(held);
+  settled.erase(firstCut, settled.end());
+  state.taken.assign(state.held.size(), 0);
   os::PathFacts now;
   bool link = false;
   (void)MailboxFacts(root_, state.relative, now, link);
@@ -286,7 +323,12 @@ void MailboxLedger::Learn(MailboxState& state) {
       state.learned = true;
       return;
     }
-    if (state.cutAt < 0)
+    state.settledLength = size;
+    state.settledTime = facts.modificationTime;
+    // Learned while writing, the mailbox was not compared with the source:
+    // its doubtful record stays.
+    if (writing_) state.doubtfulAt = -1;
+    if (state.cutAt < 0 && state.doubtfulAt < 0)
       RecordSettled(state, size, facts.modificationTime);
     else if (writing_)
       SetAside(state);
@@ -349,6 +391,7 @@ bool MailboxLedger::Take(MailboxState& state, const ContentHash& hash) {
   const std::size_t next = first + state.taken[first];
   if (next >= state.held.size() || state.held[next] != hash) return false;
   ++state.taken[first];
+  if (state.doubtfulAt >= 0 && hash == state.doubtfulHash) state.doubtfulTaken = true;
   return true;
 }
 

@@ -73,7 +73,8 @@ class MailboxLedger {
  private:
   enum class Verdict { Empty, Trusted, ReadBack };
   Verdict Judge(const MailboxState& state, const os::PathFacts* facts) const;
-  // Whether a From line begins at offset in the mailbox.
+  // Whether a From line begins at offset in the mailbox, or what a crash
+  // left of one.
   bool AtFromLine(const MailboxState& state, std::int64_t offset) const;
   void LearnInterrupted(MailboxState& state, std::vector<ContentHash>& logged, std::int64_t size);
   // The index learns what an interrupted conversion's mailbox holds now.

@@ -41,6 +41,14 @@ struct MailboxState {
   // the records read back, which follow the first keep records the index
   // lists (all of them when reset).
   std::int64_t cutAt = -1;
+  // Where a last record begins that looks whole but that the index does not
+  // list (-1 when none does): it is set aside unless a message of the
+  // source is like it (doubtfulTaken).
+  std::int64_t doubtfulAt = -1;
+  ContentHash doubtfulHash;
+  bool doubtfulTaken = false;
+  std::int64_t settledLength = 0;
+  std::int64_t settledTime = 0;
   bool settleReset = false;
   std::size_t settleKeep = 0;
   std::vector<HeldRecord> settled;

@@ -22,8 +22,9 @@ constexpr std::size_t kZeroRun = 256;
 // whether it is a separator, a quoted separator look-alike, or plain text.
 class RecordSplitter {
  public:
-  explicit RecordSplitter(std::vector<HeldRecord>& records, bool findTorn = false)
-      : records_(records), findTorn_(findTorn) {}
+  // Bytes are fed from offset from on, where a line starts.
+  RecordSplitter(std::vector<HeldRecord>& records, std::int64_t from, bool findTorn)
+      : records_(records), findTorn_(findTorn), lineStart_(from) {}
 
   void Feed(const char* data, std::size_t size, std::int64_t offset) {
     if (findTorn_ && size > 0) {
@@ -177,7 +178,7 @@ os::Status ReadRecords(const std::string& root, const std::string& relative, std
 
 os::Status ReadMailboxRecords(const std::string& root, const std::string& relative,
                               std::int64_t length, std::vector<HeldRecord>& records) {
-  RecordSplitter splitter(records);
+  RecordSplitter splitter(records, 0, false);
   std::int64_t end = 0;
   return ReadRecords(root, relative, 0, length, splitter, end);
 }
@@ -185,7 +186,7 @@ os::Status ReadMailboxRecords(const std::string& root, const std::string& relati
 os::Status ReadMailboxTail(const std::string& root, const std::string& relative, std::int64_t from,
                            std::int64_t length, std::vector<HeldRecord>& records,
                            std::int64_t& torn) {
-  RecordSplitter splitter(records, true);
+  RecordSplitter splitter(records, from, true);
   std::int64_t end = from;
   torn = -1;
   if (os::Status status = ReadRecords(root, relative, from, length, splitter, end); !status.ok())

@@ -71,6 +71,12 @@ std::optional<Status> CutBackFault(const std::string& path) {
   return InputOutputError();
 }
 
+bool FlushesSkipped() {
+  if (!anyPlanted.load(std::memory_order_relaxed)) return false;
+  const std::lock_guard lock(plantedMutex);
+  return plan.skipFlushes;
+}
+
 std::optional<Status> ListingFault(const std::string& path) {
   if (!anyPlanted.load(std::memory_order_relaxed)) return std::nullopt;
   const std::lock_guard lock(plantedMutex);

@@ -21,6 +21,9 @@ struct Faults {
   bool failCutBack = false;
   // Listing a folder fails as if its permissions forbade it.
   bool failListing = false;
+  // Flushes to disk return at once, as if done, for tests that simulate a
+  // crash themselves and need not wait for the disk.
+  bool skipFlushes = false;
   // Starting a thread fails as if the system had none left to give, for
   // every thread whatever pathPart says.
   bool failThreadStart = false;

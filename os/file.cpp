@@ -1,7 +1,9 @@
 #include "os/file.h"
 
 #include <utility>
+#include <vector>
 
+#include "os/change_observer.h"
 #include "os/planted_faults.h"
 
 // The parts of File that are the same on every platform: the planted faults
@@ -51,6 +53,17 @@ Status File::Append(std::span<const std::string_view> pieces, std::size_t* writt
   std::size_t done = 0;
   Status status = AppendNow(pieces, allowed, done);
   planted::CountAppended(path_, done);
+  if (done > 0 && observed::Watching()) {
+    // Only the bytes that reached the file.
+    std::vector<std::string_view> reached;
+    std::size_t left = done;
+    for (const std::string_view piece : pieces) {
+      if (left == 0) break;
+      reached.push_back(piece.substr(0, left));
+      left -= reached.back().size();
+    }
+    observed::Tell(Change::Kind::Append, path_, 0, reached);
+  }
   if (status.ok() && done < total) status = planted::FullDisk();
   if (written != nullptr) *written = done;
   return status;
@@ -58,7 +71,9 @@ Status File::Append(std::span<const std::string_view> pieces, std::size_t* writt
 
 Status File::CutBack(std::int64_t length) {
   if (auto fault = planted::CutBackFault(path_)) return *fault;
-  return CutBackNow(length);
+  Status status = CutBackNow(length);
+  if (status.ok()) observed::Tell(Change::Kind::CutBack, path_, length);
+  return status;
 }
 
 Status File::Close() {

@@ -20,6 +20,8 @@ std::optional<Status> CloseFault(const std::string& path);
 std::optional<Status> CutBackFault(const std::string& path);
 // The failure planted for listing the folder path, if any.
 std::optional<Status> ListingFault(const std::string& path);
+// Whether flushes to disk are to return at once.
+bool FlushesSkipped();
 // Whether starting a thread must fail.
 bool ThreadStartFault();
 // The failure of an append that met the planted full disk.

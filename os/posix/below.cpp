@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/change_observer.h"
 #include "os/file.h"
 #include "os/folders.h"
 #include "os/planted_faults.h"
@@ -119,6 +120,7 @@ Status CreateFoldersBelow(const std::string& root, const std::string& relative) 
   // them a folder on the way.
   if (Status opened = OpenParent(root, relative + "/.", true, folder, last); !opened.ok())
     return opened;
+  observed::Tell(Change::Kind::MakeFolder, Joined(root, relative));
   return Status();
 }
 
@@ -127,7 +129,9 @@ Status RemoveFileBelow(const std::string& root, const std::string& relative) {
   std::string last;
   if (Status opened = OpenParent(root, relative, false, folder, last); !opened.ok()) return opened;
   // unlinkat removes a link itself, never what it leads to.
-  return ::unlinkat(folder.get(), last.c_str(), 0) == 0 ? Status() : SystemFailure(errno);
+  if (::unlinkat(folder.get(), last.c_str(), 0) != 0) return SystemFailure(errno);
+  observed::Tell(Change::Kind::Remove, Joined(root, relative));
+  return Status();
 }
 
 Status CutBackFileBelow(const std::string& root, const std::string& relative, std::int64_t length) {
@@ -218,6 +222,7 @@ Status File::OpenForAppendingBelow(const std::string& root, const std::string& r
   handle_ = fd;
   path_ = Joined(root, relative);
   if (created != nullptr) *created = made;
+  if (made) observed::Tell(Change::Kind::Create, path_);
   return Status();
 }
 

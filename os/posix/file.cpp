@@ -1,5 +1,8 @@
 #include "os/file.h"
 
+#include "os/change_observer.h"
+#include "os/planted_faults.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -127,6 +130,7 @@ Status File::OpenForAppending(const std::string& path, bool* created, PathFacts*
   handle_ = fd;
   path_ = path;
   if (created != nullptr) *created = made;
+  if (made) observed::Tell(Change::Kind::Create, path_);
   return Status();
 }
 
@@ -229,13 +233,19 @@ Status File::CutBackNow(std::int64_t length) {
 
 Status File::Flush() {
   if (!isOpen()) return NotOpen();
-  return ::fdatasync(static_cast<int>(handle_)) == 0 ? Status() : SystemFailure(errno);
+  if (!planted::FlushesSkipped() && ::fdatasync(static_cast<int>(handle_)) != 0)
+    return SystemFailure(errno);
+  observed::Tell(Change::Kind::Flush, path_);
+  return Status();
 }
 
 Status File::FlushFileSystem() {
   if (!isOpen()) return NotOpen();
 #if defined(__linux__)
-  return ::syncfs(static_cast<int>(handle_)) == 0 ? Status() : SystemFailure(errno);
+  if (!planted::FlushesSkipped() && ::syncfs(static_cast<int>(handle_)) != 0)
+    return SystemFailure(errno);
+  observed::Tell(Change::Kind::FlushAll, {});
+  return Status();
 #else
   return Flush();
 #endif

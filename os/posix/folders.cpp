@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "os/change_observer.h"
 #include "os/planted_faults.h"
 #include "os/posix/system_reason.h"
 
@@ -89,14 +90,20 @@ Status CreateFolders(const std::string& given) {
   if (path.empty()) return SystemFailure(ENOENT);
   // Almost always the folder is there already: one look-up answers that.
   if (IsFolder(path)) return Status();
-  if (::mkdir(path.c_str(), 0755) == 0) return Status();
+  if (::mkdir(path.c_str(), 0755) == 0) {
+    observed::Tell(Change::Kind::MakeFolder, path);
+    return Status();
+  }
   int error = errno;
   if (error == ENOENT) {
     // A folder above is missing: make the chain above first, then this one.
     const std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) {
       if (Status above = CreateFolders(path.substr(0, slash)); !above.ok()) return above;
-      if (::mkdir(path.c_str(), 0755) == 0) return Status();
+      if (::mkdir(path.c_str(), 0755) == 0) {
+        observed::Tell(Change::Kind::MakeFolder, path);
+        return Status();
+      }
       error = errno;
     }
   }
@@ -111,7 +118,9 @@ Status MakeFolderLink(const std::string& target, const std::string& link) {
 }
 
 Status RemoveFile(const std::string& path) {
-  return ::unlink(path.c_str()) == 0 ? Status() : SystemFailure(errno);
+  if (::unlink(path.c_str()) != 0) return SystemFailure(errno);
+  observed::Tell(Change::Kind::Remove, path);
+  return Status();
 }
 
 Status CutBackFile(const std::string& path, std::int64_t length) {
@@ -120,16 +129,24 @@ Status CutBackFile(const std::string& path, std::int64_t length) {
   do {
     result = ::truncate(path.c_str(), static_cast<off_t>(length));
   } while (result != 0 && errno == EINTR);
-  return result == 0 ? Status() : SystemFailure(errno);
+  if (result != 0) return SystemFailure(errno);
+  observed::Tell(Change::Kind::CutBack, path, length);
+  return Status();
 }
 
 Status FlushFolder(const std::string& path) {
+  if (planted::FlushesSkipped()) {
+    observed::Tell(Change::Kind::FlushFolder, WithoutTrailingSlashes(path));
+    return Status();
+  }
   const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return SystemFailure(errno);
   const int result = ::fsync(folder);
   const int error = errno;
   ::close(folder);
-  return result == 0 ? Status() : SystemFailure(error);
+  if (result != 0) return SystemFailure(error);
+  observed::Tell(Change::Kind::FlushFolder, WithoutTrailingSlashes(path));
+  return Status();
 }
 
 }  // namespace quillfen::os
