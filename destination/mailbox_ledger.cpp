@@ -62,7 +62,9 @@ void MailboxLedger::StartWriting() {
   for (auto& [id, state] : states_) {
     if (state->openLength < 0 || state->learned) continue;
     Learn(*state);
+    if (state->doubtfulAt < 0) continue;
     state->doubtfulAt = -1;
+    if (state->cutAt < 0) RecordSettled(*state, state->settledLength, state->settledTime);
   }
   for (auto& [id, state] : states_) {
     if (state->doubtfulAt >= 0 && !state->doubtfulTaken) state->cutAt = state->doubtfulAt;

@@ -141,7 +141,7 @@ QString PlatformShellServices::BrowseForFolder(QWidget* owner, const QString& ti
   if (dialog.exec() != QDialog::Accepted) return QString();
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return QString();
-  const QString chosen = files.constFirst();
+  const QString& chosen = files.constFirst();
   // Qt hands back "/" separators on every platform; the core expects the
   // platform's own separator.
   return QDir::toNativeSeparators(chosen);

@@ -101,13 +101,16 @@ TEST(IndexTrust, AnIndexOverOneMebibyteIsReadWhole) {
 // nothing doubled.
 TEST(IndexTrust, AnIndexCutOrMissingALineCostsNothing) {
   TempDir work;
-  GenerateMessageTree(work.path() / "a", 1500, 3, 20261210);
+  const std::vector<fs::path> messages =
+      GenerateMessageTree(work.path() / "export", 1500, 3, 20261210);
   GenerateMessageTree(work.path() / "b", 20, 1, 20261211);
   std::mt19937 rng(20261212);
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
+    const std::string a = "a" + std::to_string(round);
+    fs::copy(work.path() / "export", work.path() / a, fs::copy_options::recursive);
     const fs::path out = work.path() / ("out" + std::to_string(round));
-    ASSERT_EQ(RunCli({"-q", "a", out.string()}, work.path()).status, 0);
+    ASSERT_EQ(RunCli({"-q", a, out.string()}, work.path()).status, 0);
     const std::string index = ReadFile(IndexOf(out));
     if (round < 3) {
       WriteFile(IndexOf(out), index.substr(0, 17 + rng() % (index.size() - 17)));
@@ -121,10 +124,20 @@ TEST(IndexTrust, AnIndexCutOrMissingALineCostsNothing) {
     const CliResult other = RunCli({"-q", "b", out.string()}, work.path());
     EXPECT_EQ(other.status, 0) << other.err;
     ExpectKeptAsTheyWere(before);
-    const CliResult first = RunCli({"-q", "a", out.string()}, work.path());
+    const CliResult first = RunCli({"-q", a, out.string()}, work.path());
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_TRUE(Contains(first.out, "already holds all 1500 messages")) << first.out;
-    EXPECT_EQ(StoredHoldings(out), BothSources(work.path() / "a", work.path() / "b", out));
+    // What the index learned since is whole: a message added to the source
+    // is the only one appended, and then nothing is.
+    WriteFile(work.path() / a /
+                  fs::relative(messages[0], work.path() / "export")
+                      .replace_filename("0000009999-added.eml"),
+              "From: new@example.org\r\nSubject: added\r\n\r\nadded\r\n");
+    const CliResult added = RunCli({"-q", a, out.string()}, work.path());
+    EXPECT_TRUE(Contains(added.out, "converting the other 1.")) << added.out;
+    const CliResult again = RunCli({"-q", a, out.string()}, work.path());
+    EXPECT_TRUE(Contains(again.out, "already holds all 1501 messages")) << again.out;
+    EXPECT_EQ(StoredHoldings(out), BothSources(work.path() / a, work.path() / "b", out));
   }
 }
 
