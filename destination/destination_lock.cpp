@@ -3,6 +3,7 @@
 #include "destination/destination_errors.h"
 #include "os/folders.h"
 #include "os/paths.h"
+#include "os/platform.h"
 
 namespace quillfen {
 
@@ -19,13 +20,21 @@ DestinationLock::DestinationLock(const std::string& root) {
   if (const os::Status made = os::CreateFoldersBelow(root, kHiddenFolder); !made.ok())
     throw DestinationError("cannot write into the destination folder " + root + ": " +
                            ReasonBelow(root + kHiddenFolder, made));
-  if (const os::Status opened = folder_.Open(root); !opened.ok())
-    throw DestinationError("cannot open the destination folder " + root + ": " + opened.reason());
-  if (const os::Status locked = folder_.LockExclusively(); !locked.ok()) {
-    folder_.Close();
-    if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root);
-    throw DestinationError("cannot lock the destination folder " + root + ": " + locked.reason());
+  if constexpr (!os::kWindows) {
+    // The destination folder itself is locked: the lock holds even when the
+    // hidden folder is deleted during a run, where a second conversion
+    // would otherwise make a new one and lock a file in that.
+    if (const os::Status opened = folder_.Open(root); !opened.ok())
+      throw DestinationError("cannot open the destination folder " + root + ": " + opened.reason());
+    if (const os::Status locked = folder_.LockExclusively(); !locked.ok()) {
+      folder_.Close();
+      if (locked.failure() == os::Failure::LockHeld) throw DestinationBusy(root);
+      throw DestinationError("cannot lock the destination folder " + root + ": " + locked.reason());
+    }
+    return;
   }
+  // A folder cannot be locked on Windows; a file in the hidden folder is,
+  // and while it is open the hidden folder cannot be deleted.
   const std::string lock = InHiddenFolder("lock");
   if (const os::Status opened = file_.OpenForAppendingBelow(root, lock); !opened.ok())
     throw DestinationError("cannot write into the destination folder " + root + ": " +

@@ -12,12 +12,11 @@ inline constexpr const char* kHiddenFolder = ".quillfen";
 // The path of name in the hidden folder, relative to the destination.
 std::string InHiddenFolder(const char* name);
 
-// The destination held by one conversion: the destination folder itself
-// and a file in the hidden folder are locked while this object lives. The
-// folder's lock holds when the hidden folder is deleted during a run (a
-// second conversion would otherwise make a new one and lock that); the
-// file's is the one Windows keeps. The system gives the locks up when the
-// process ends, however it ends, so a killed conversion never leaves the
+// The destination held by one conversion: the destination folder itself is
+// locked while this object lives (on Windows, which cannot lock a folder, a
+// file in the hidden folder). The folder's lock holds when the hidden folder
+// is deleted during a run. The system gives the lock up when the process
+// ends, however it ends, so a killed conversion never leaves the
 // destination locked.
 class DestinationLock {
  public:
