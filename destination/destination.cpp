@@ -24,6 +24,15 @@ Destination::Destination(std::string root)
       index_(root_),
       ledger_(root_, pending_),
       pool_(root_, pending_) {
+  pool_.SetMakeOpensDurable([this]() -> std::string {
+    try {
+      index_.Append(pending_, true);
+    } catch (const DestinationError& error) {
+      return error.what();
+    }
+    pool_.OpensMadeDurable();
+    return {};
+  });
   IndexContents contents = index_.Read();
   names_ = std::move(contents.names);
   // An index that is not trusted is begun afresh when it is next written:
@@ -93,10 +102,11 @@ MailboxFile& Destination::Mailbox(const std::string& mailboxPath) {
     ledger_.Declare(opening);
     pending_.Open(opening.id, length);
     try {
-      // On the disk before any record: after a power cut the index must
-      // know that this run appended to the mailbox, or a torn record of it
-      // would be taken for another program's and kept.
-      index_.Append(pending_, true);
+      // On the disk before any record (the pool waits for that): after a
+      // power cut the index must know that this run appended to the
+      // mailbox, or a torn record of it would be taken for another
+      // program's and kept.
+      index_.Append(pending_, false);
     } catch (const DestinationError& error) {
       throw MessageFailure(error.what());
     }
@@ -117,6 +127,7 @@ void Destination::WriteMark() {
     pool_.MakeDurable();
   pending_.Mark();
   index_.Append(pending_, true);
+  pool_.OpensMadeDurable();
 }
 
 void Destination::Settled() {

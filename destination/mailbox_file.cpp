@@ -100,6 +100,20 @@ void MailboxFile::Flush(bool release) {
     return;
   }
   if (batch_.empty()) return;
+  if (std::string reason = ReadyToWrite(); !reason.empty()) {
+    // Nothing was written: the batch's records are lost, with the reason.
+    for (std::size_t i = 0; i < batched_.size(); ++i) {
+      const std::size_t nameStart = i == 0 ? 0 : batched_[i - 1].nameEnd;
+      lost_.push_back({batched_[i].index,
+                       batchedNames_.substr(nameStart, batched_[i].nameEnd - nameStart), reason});
+    }
+    batch_.clear();
+    batched_.clear();
+    batchedNames_.clear();
+    length_ = written_;
+    endsWithLineEnd_ = length_ == 0 || LastByteEndsLine(length_);
+    return;
+  }
   NoteDeletion();
   std::size_t done = 0;
   const os::Status status = file_.Append(batch_, &done);
@@ -150,8 +164,13 @@ std::vector<HeldRecord> MailboxFile::TakeWritten() {
   return written;
 }
 
+std::string MailboxFile::ReadyToWrite() {
+  return beforeWriting_ ? beforeWriting_() : std::string();
+}
+
 std::int64_t MailboxFile::BeginRecord() {
   Flush();
+  if (std::string reason = ReadyToWrite(); !reason.empty()) throw MessageFailure(reason);
   // A large record goes out without a batch: the file is looked at here
   // instead.
   NoteDeletion();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,13 @@ class MailboxFile {
   // Throws MessageFailure.
   void CutBack(std::int64_t length);
 
+  // Called before anything is written to the file; a reason it gives (not
+  // empty) fails the write: the destination makes sure first that its
+  // index knows this conversion writes to the file.
+  void SetBeforeWriting(std::function<std::string()> before) { beforeWriting_ = std::move(before); }
+  // Whether the batch holds records not yet written.
+  bool HoldsBatch() const { return !batched_.empty(); }
+
   // The records that reached the file since it was opened.
   std::int32_t recordsWritten() const { return recordsWritten_; }
   // Whether Close found the file deleted: its records went with it.
@@ -122,6 +130,8 @@ class MailboxFile {
   };
 
   bool LastByteEndsLine(std::int64_t length);
+  // Asks beforeWriting_; a reason it gives loses the batch's records.
+  std::string ReadyToWrite();
   void TryCutBack(std::int64_t length, std::string& reason);
   // Cuts the file back to the length an earlier failed cut-back still owes,
   // if any. Throws MessageFailure when it still cannot.
@@ -150,6 +160,7 @@ class MailboxFile {
   std::string batchedNames_;
   bool foundDeleted_ = false;
   bool lostWithFile_ = false;
+  std::function<std::string()> beforeWriting_;
   std::int32_t recordsWritten_ = 0;
   std::vector<LostRecord> lost_;
   std::vector<HeldRecord> writtenRecords_;

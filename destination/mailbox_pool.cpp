@@ -15,6 +15,8 @@ namespace {
 // program's own.
 constexpr std::size_t kMostOpenMailboxes = 64;
 constexpr std::int64_t kFilesForTheRest = 24;
+// Mailboxes whose batch waits for the index at most.
+constexpr std::size_t kMostWaiting = 32;
 
 std::size_t OpenMailboxLimit() {
   const std::int64_t files = os::OpenFilesLimit();
@@ -42,9 +44,20 @@ MailboxFile& MailboxPool::Open(MailboxState& state,
                                const std::function<void(MailboxState&, std::int64_t)>& announce) {
   if (active_ != nullptr && active_ != &state && active_->file) {
     // The conversion moves on to another mailbox: the last one's batch goes
-    // out now.
-    active_->file->Flush(true);
-    Collect(*active_);
+    // out now, unless the index does not yet know on the disk that this
+    // conversion writes to it. Such batches wait, a few dozen at most, and
+    // then share one flush of the index.
+    if (active_->openEpoch < durableEpoch_ || !makeOpensDurable_) {
+      active_->file->Flush(true);
+      Collect(*active_);
+    } else if (active_->file->HoldsBatch() && ++waiting_ >= kMostWaiting) {
+      waiting_ = 0;
+      for (MailboxState* waiting : opened_) {
+        if (!waiting->file || !waiting->file->HoldsBatch()) continue;
+        waiting->file->Flush(true);
+        Collect(*waiting);
+      }
+    }
   }
   active_ = nullptr;
   if (state.file) {
@@ -65,8 +78,13 @@ MailboxFile& MailboxPool::Open(MailboxState& state,
   }
   if (openFiles_ >= openLimit_) CloseLeastRecentlyUsed();
   auto file = std::make_unique<MailboxFile>(root_, state.relative);
+  file->SetBeforeWriting([this, &state]() -> std::string {
+    if (state.openEpoch < durableEpoch_ || !makeOpensDurable_) return {};
+    return makeOpensDurable_();
+  });
   if (!state.opened) {
     announce(state, file->length());
+    state.openEpoch = durableEpoch_;
     state.opened = true;
     state.created = !file->existed();
     state.runStart = file->length();

@@ -35,6 +35,15 @@ class MailboxPool {
   // mailbox then stays closed. Throws MessageFailure.
   MailboxFile& Open(MailboxState& state,
                     const std::function<void(MailboxState&, std::int64_t)>& announce);
+  // Makes the mailboxes opened since the last call safe to write: the
+  // destination flushes its index, which names them, and gives the reason
+  // when that failed. Their first records wait until then, and mailboxes
+  // opened one after the other share one flush.
+  void SetMakeOpensDurable(std::function<std::string()> make) {
+    makeOpensDurable_ = std::move(make);
+  }
+  // The index was flushed: every mailbox opened so far may be written.
+  void OpensMadeDurable() { ++durableEpoch_; }
 
   // Writes every open mailbox's batch.
   void FlushAll();
@@ -77,6 +86,12 @@ class MailboxPool {
   std::size_t openLimit_;
   std::uint64_t useClock_ = 0;
   std::int32_t recordsAdded_ = 0;
+  std::function<std::string()> makeOpensDurable_;
+  // Index flushes so far; a mailbox opened at epoch e may be written once
+  // it is greater.
+  std::uint64_t durableEpoch_ = 0;
+  // Mailboxes left with a batch that waits for the index.
+  std::size_t waiting_ = 0;
   std::vector<std::pair<std::string, std::string>> closeFailures_;
   std::vector<std::pair<std::string, std::string>> lateFailures_;
 };

@@ -59,6 +59,9 @@ struct MailboxState {
   bool created = false;
   std::int64_t runStart = 0;
   std::int32_t added = 0;
+  // The pool's index flushes when its opening was announced; it may be
+  // written to once there were more.
+  std::uint64_t openEpoch = 0;
 };
 
 }  // namespace quillfen

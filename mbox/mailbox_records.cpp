@@ -28,6 +28,7 @@ class RecordSplitter {
 
   void Feed(const char* data, std::size_t size, std::int64_t offset) {
     if (findTorn_ && size > 0) {
+      if (head_.size() < 2) head_.append(data, std::min<std::size_t>(size, 2 - head_.size()));
       LookForZeros(data, size, offset);
       lastByte_ = data[size - 1];
     }
@@ -86,7 +87,13 @@ class RecordSplitter {
   // Where the first torn record of those fed from from on begins, or -1.
   std::int64_t Torn(std::int64_t from, std::int64_t length) const {
     const std::int64_t firstStart = starts_.empty() ? length : starts_.front();
-    if (firstStart - from > 2 || (zeroAt_ >= 0 && zeroAt_ < firstStart)) return from;
+    // Before the first record only the line end that closed another
+    // program's last line may come; anything else is what is left of a
+    // record cut short.
+    const std::int64_t leading = firstStart - from;
+    const bool lineEnd =
+        (leading == 1 && head_.starts_with('\n')) || (leading == 2 && head_.starts_with("\r\n"));
+    if ((leading > 0 && !lineEnd) || (zeroAt_ >= 0 && zeroAt_ < firstStart)) return from;
     std::int64_t torn = torn_;
     if (zeroAt_ >= 0) {
       // The record that holds the run: the last one to begin before it.
@@ -139,6 +146,7 @@ class RecordSplitter {
   std::vector<HeldRecord>& records_;
   const bool findTorn_;
   std::vector<std::int64_t> starts_;  // where each record begins
+  std::string head_;                  // the first bytes fed
   std::int64_t zeroAt_ = -1;
   std::int64_t torn_ = -1;
   bool recordTorn_ = false;
