@@ -43,7 +43,7 @@ test-asan: deps
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && CRASH_STATES=400 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS) -L core
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS) -L 'unit|flow'
 
 # The core's tests once more, under ThreadSanitizer: the reading thread and
 # the archive's decompression thread share state with the converting thread. GLib's slice allocator hands memory between threads
@@ -56,7 +56,7 @@ test-tsan: deps
 	  -DQUILLFEN_BUILD_UI=OFF >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && CRASH_STATES=200 G_SLICE=always-malloc TSAN_OPTIONS="second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
-	  suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) -L core
+	  suppressions=$(CURDIR)/tests/tsan.supp" ctest --output-on-failure -j $(JOBS) -L 'unit|flow'
 
 # Every C++ file as clang-format would write it (`make format` rewrites them),
 # and every include pointing down the layers (scripts/check-layers).

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -125,11 +126,10 @@ TEST(ExactlyOnce, TheArchiveAndItsFolderAreOneSource) {
   // Killed while it writes from the archive, then the folder: the torn
   // record goes, the rest is added once.
   {
-    CliProcess killed({(work.path() / "export.tgz").string(), (work.path() / "cut").string()});
-    WaitForGrowth(work.path() / "cut", 1024 * 1024, killed);
-    EXPECT_FALSE(killed.Ended()) << "the run ended before it could be killed";
-    killed.Kill();
-    killed.Wait();
+    CliProcess killed({(work.path() / "export.tgz").string(), (work.path() / "cut").string(), "25"},
+                      std::nullopt, std::nullopt, "tests/quillfen_killed_at_change");
+    const int status = killed.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
   }
   const CliResult after = RunCli({"-q", "export", "cut"}, work.path());
   EXPECT_EQ(after.status, 0) << after.err;
@@ -221,11 +221,10 @@ TEST(ExactlyOnce, AnotherSourceBetweenAStopAndItsRerun) {
     EXPECT_TRUE(Contains(stopped.out(), " of 4000\n")) << stopped.out();
   }
   {
-    CliProcess killed({(work.path() / "a").string(), (work.path() / "out").string()});
-    WaitForGrowth(work.path() / "out", 1024 * 1024, killed);
-    EXPECT_FALSE(killed.Ended()) << "the run ended before it could be killed";
-    killed.Kill();
-    killed.Wait();
+    CliProcess killed({(work.path() / "a").string(), (work.path() / "out").string(), "12"},
+                      std::nullopt, std::nullopt, "tests/quillfen_killed_at_change");
+    const int status = killed.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
   }
   ASSERT_EQ(RunCli({"-q", "b", "out"}, work.path()).status, 0);
   const CliResult rerun = RunCli({"-q", "a", "out"}, work.path());

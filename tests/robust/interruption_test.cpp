@@ -135,27 +135,39 @@ TEST_F(Interruption, StopSignalsEndTheRunBetweenRecords) {
   EXPECT_EQ(SnapshotTree(source_->path()), before);
 }
 
-// SIGKILL cannot be caught, and may end a write in the middle of a record.
-// Running again into the same destination cuts back what the killed run
-// wrote after its last mark and adds what is missing: every mailbox then
-// holds each message exactly once, byte for byte, in order.
+// A kill may end a run right after any change it makes below the
+// destination, a write in the middle of a record among them. The kill is
+// planted at a chosen change (the run kills itself there), so that every
+// round tests what it names. Running again into the same destination adds
+// what is missing: every mailbox then holds each message exactly once, byte
+// for byte, in order.
 TEST_F(Interruption, KillThenRunAgainGivesEveryMessageExactlyOnce) {
   const std::string messages = std::to_string(MessageCount());
-  int killedMidRun = 0;
+  const std::string killing = "tests/quillfen_killed_at_change";
+  long changes = 0;
+  {
+    TempDir whole;
+    CliProcess run({source_->path().string(), whole.str(), "0"}, std::nullopt, std::nullopt,
+                   killing);
+    ASSERT_EQ(ExitStatus(run.Wait()), 0) << run.err();
+    changes = std::stol(run.out());
+  }
+  ASSERT_GT(changes, 8);
   for (int round = 0; round < 4; ++round) {
     TempDir destination;
-    const auto moment = Moment(round);
-    SCOPED_TRACE(Trace(round, moment));
-    const int status =
-        InterruptRun(source_->path(), destination.path(), SIGKILL, moment.first, moment.second);
-    if (!WIFSIGNALED(status)) continue;
-    ++killedMidRun;
+    const long at = 1 + static_cast<long>(rng_() % static_cast<unsigned long>(changes));
+    SCOPED_TRACE("round " + std::to_string(round) + " of seed " + std::to_string(seed_) +
+                 ": killed after change " + std::to_string(at) + " of " + std::to_string(changes));
+    const auto killAt = [&](long change) {
+      CliProcess killed({source_->path().string(), destination.str(), std::to_string(change)},
+                        std::nullopt, std::nullopt, killing);
+      return killed.Wait();
+    };
+    const int status = killAt(at);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     // A second kill, of the run that adds the rest, before it too is run
-    // again. A kill may also come after a run wrote its last record and
-    // marked it, on its way out; the next run then has nothing to do.
-    if (round == 3)
-      (void)InterruptRun(source_->path(), destination.path(), SIGKILL, 0,
-                         std::chrono::milliseconds(50));
+    // again; that run may also end before it makes as many changes.
+    if (round == 3) (void)killAt(1 + at / 2);
     CliProcess again({source_->path().string(), destination.str()});
     EXPECT_EQ(ExitStatus(again.Wait()), 0) << again.err();
     const std::string out = again.out();
@@ -166,7 +178,6 @@ TEST_F(Interruption, KillThenRunAgainGivesEveryMessageExactlyOnce) {
     EXPECT_EQ(CheckMailboxes(destination.path(), queue_, nullptr, RunEnd::Finished),
               std::vector<std::string>{});
   }
-  EXPECT_GT(killedMidRun, 0) << "every run ended before it could be killed";
 }
 
 // A finished conversion is not repeated; a second run into the same

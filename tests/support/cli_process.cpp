@@ -31,11 +31,11 @@ std::string ShellQuoted(const std::string& text) {
 
 CliProcess::CliProcess(const std::vector<std::string>& args,
                        std::optional<std::size_t> fileSizeLimit,
-                       std::optional<std::size_t> openFilesLimit) {
+                       std::optional<std::size_t> openFilesLimit, const std::string& built) {
   char pattern[] = "/tmp/quillfen-cli-capture-XXXXXX";
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot create a capture folder");
   capture_ = pattern;
-  const std::string program = std::string(QUILLFEN_BUILD_DIR) + "/quillfen-cli";
+  const std::string program = std::string(QUILLFEN_BUILD_DIR) + "/" + built;
   const std::string outPath = (capture_ / "out").string();
   const std::string errPath = (capture_ / "err").string();
 

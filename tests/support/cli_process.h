@@ -16,10 +16,12 @@ class CliProcess {
   // Starts quillfen-cli with args. With fileSizeLimit, no file the child
   // writes may grow past that many bytes, and the signal for going past it
   // is ignored, so the write fails instead (as on a full quota). With
-  // openFilesLimit, the child may have no more files open at once.
+  // openFilesLimit, the child may have no more files open at once. built
+  // names another program of the build folder to start instead.
   explicit CliProcess(const std::vector<std::string>& args,
                       std::optional<std::size_t> fileSizeLimit = std::nullopt,
-                      std::optional<std::size_t> openFilesLimit = std::nullopt);
+                      std::optional<std::size_t> openFilesLimit = std::nullopt,
+                      const std::string& built = "quillfen-cli");
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
