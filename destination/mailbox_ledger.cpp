@@ -56,24 +56,20 @@ void MailboxLedger::Load(std::vector<IndexedMailbox> mailboxes, bool trusted) {
 void MailboxLedger::StartWriting() {
   // A conversion that was killed may have left a torn record at the end of
   // any mailbox it had open, whichever source it converted. A doubtful last
-  // record is set aside only when the source was compared with the mailbox
-  // and has no message like it: a mailbox of another source is left as it
-  // is, as nothing can tell its last record from a whole one.
+  // record is set aside (and its message converted again) only when the
+  // mailbox was compared with the source: the mailbox of another source is
+  // left as it is, as nothing can tell its last record from a whole one.
   for (auto& [id, state] : states_) {
     if (state->openLength < 0 || state->learned) continue;
     Learn(*state);
     if (state->doubtfulAt < 0) continue;
-    state->doubtfulAt = -1;
+    KeepDoubtful(*state);
     if (state->cutAt < 0) RecordSettled(*state, state->settledLength, state->settledTime);
   }
   for (auto& [id, state] : states_) {
-    if (state->doubtfulAt >= 0 && !state->doubtfulTaken) state->cutAt = state->doubtfulAt;
-    const bool settling = state->doubtfulAt >= 0 || state->cutAt >= 0;
+    if (state->doubtfulAt >= 0) state->cutAt = state->doubtfulAt;
     state->doubtfulAt = -1;
-    if (state->cutAt >= 0)
-      SetAside(*state);
-    else if (settling)
-      RecordSettled(*state, state->settledLength, state->settledTime);
+    if (state->cutAt >= 0) SetAside(*state);
   }
   writing_ = true;
 }
@@ -213,7 +209,17 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
   state.cutAt = torn;
   state.doubtfulAt = doubtful;
   state.doubtfulHash = doubtful >= 0 ? state.settled.back().hash : ContentHash{};
-  state.doubtfulTaken = false;
+  // A doubtful record holds no message of the source: if it is one cut
+  // short, the message is converted again.
+  if (doubtful >= 0) state.held.pop_back();
+}
+
+void MailboxLedger::KeepDoubtful(MailboxState& state) {
+  if (state.doubtfulAt < 0) return;
+  state.held.insert(std::upper_bound(state.held.begin(), state.held.end(), state.doubtfulHash),
+                    state.doubtfulHash);
+  state.taken.assign(state.held.size(), 0);
+  state.doubtfulAt = -1;
 }
 
 void MailboxLedger::RecordSettled(MailboxState& state, std::int64_t length, std::int64_t time) {
@@ -283,19 +289,12 @@ void MailboxLedger::SetAside(MailboxState& state) {
     throw DestinationError("cannot cut back the mailbox " + mailboxPath + ": " +
                            ReasonBelow(mailboxPath, status));
   setAside_.push_back({mailboxPath, root_ + kept, facts.size - state.cutAt});
-  // The records cut off are no longer held (a doubtful one may be among
-  // them).
+  // The index lists no record cut off (held never counted them).
   const std::int64_t cutAt = state.cutAt;
   auto& settled = state.settled;
-  const auto firstCut =
-      std::find_if(settled.begin(), settled.end(),
-                   [cutAt](const HeldRecord& record) { return record.end > cutAt; });
-  for (auto record = firstCut; record != settled.end(); ++record)
-    if (const auto held = std::find(state.held.begin(), state.held.end(), record->hash);
-        held != state.held.end())
-      state.held.erase(held);
-  settled.erase(firstCut, settled.end());
-  state.taken.assign(state.held.size(), 0);
+  settled.erase(std::find_if(settled.begin(), settled.end(),
+                             [cutAt](const HeldRecord& record) { return record.end > cutAt; }),
+                settled.end());
   os::PathFacts now;
   bool link = false;
   (void)MailboxFacts(root_, state.relative, now, link);
@@ -329,7 +328,7 @@ void MailboxLedger::Learn(MailboxState& state) {
     state.settledTime = facts.modificationTime;
     // Learned while writing, the mailbox was not compared with the source:
     // its doubtful record stays.
-    if (writing_) state.doubtfulAt = -1;
+    if (writing_) KeepDoubtful(state);
     if (state.cutAt < 0 && state.doubtfulAt < 0)
       RecordSettled(state, size, facts.modificationTime);
     else if (writing_)
@@ -393,7 +392,6 @@ bool MailboxLedger::Take(MailboxState& state, const ContentHash& hash) {
   const std::size_t next = first + state.taken[first];
   if (next >= state.held.size() || state.held[next] != hash) return false;
   ++state.taken[first];
-  if (state.doubtfulAt >= 0 && hash == state.doubtfulHash) state.doubtfulTaken = true;
   return true;
 }
 

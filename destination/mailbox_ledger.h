@@ -80,6 +80,9 @@ class MailboxLedger {
   // The index learns what an interrupted conversion's mailbox holds now.
   void RecordSettled(MailboxState& state, std::int64_t length, std::int64_t time);
   void SetAside(MailboxState& state);
+  // Counts the doubtful record as held after all: the mailbox was not
+  // compared with the source.
+  void KeepDoubtful(MailboxState& state);
 
   std::string root_;
   IndexLines& pending_;

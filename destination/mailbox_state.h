@@ -42,11 +42,11 @@ struct MailboxState {
   // lists (all of them when reset).
   std::int64_t cutAt = -1;
   // Where a last record begins that looks whole but that the index does not
-  // list (-1 when none does): it is set aside unless a message of the
-  // source is like it (doubtfulTaken).
+  // list (-1 when none does): not held, and set aside once writing begins,
+  // as it may be one cut short at a line end; kept (and held) when the
+  // mailbox was not compared with the source.
   std::int64_t doubtfulAt = -1;
   ContentHash doubtfulHash;
-  bool doubtfulTaken = false;
   std::int64_t settledLength = 0;
   std::int64_t settledTime = 0;
   bool settleReset = false;
