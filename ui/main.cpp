@@ -4,24 +4,17 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
+#include <cstring>
 
 #include "ui/main_window.h"
 #include "ui/shell_services.h"
 
-int main(int argc, char** argv) {
-#ifdef SIGXFSZ
-  // Past a file-size limit a write fails with EFBIG, which fails that record
-  // alone and cuts it back; the signal would end the program mid-record.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quillfen"));
-  QApplication::setApplicationVersion(QStringLiteral(QUILLFEN_VERSION));
-  QGuiApplication::setDesktopFileName(QStringLiteral("quillfen"));
+namespace {
 
-  QCommandLineParser parser;
+void DescribeArguments(QCommandLineParser& parser) {
   parser.setApplicationDescription(
       QStringLiteral("Converts a Zimbra Desktop mail export into mbox files for Apple Mail."));
   parser.addHelpOption();
@@ -31,6 +24,46 @@ int main(int argc, char** argv) {
       QStringLiteral("The extracted export folder, or the export archive (.tgz, .tar.gz, .tar), "
                      "to take in at start."),
       QStringLiteral("[path]"));
+}
+
+void NameApplication() {
+  QCoreApplication::setApplicationName(QStringLiteral("Quillfen"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QUILLFEN_VERSION));
+}
+
+// Whether the arguments ask for the help or the version: they are answered
+// without a window, so without a display.
+bool AsksForHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return false;
+    for (const char* option : {"-h", "--help", "--help-all", "-?", "-v", "--version"})
+      if (std::strcmp(argv[i], option) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // Past a file-size limit a write fails with EFBIG, which fails that record
+  // alone and cuts it back; the signal would end the program mid-record.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  if (AsksForHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    NameApplication();
+    QCommandLineParser parser;
+    DescribeArguments(parser);
+    parser.process(core);  // prints the help or the version and exits
+    return 0;
+  }
+  QApplication app(argc, argv);
+  NameApplication();
+  QGuiApplication::setDesktopFileName(QStringLiteral("quillfen"));
+
+  QCommandLineParser parser;
+  DescribeArguments(parser);
   parser.process(app);
   const QStringList paths = parser.positionalArguments();
   if (paths.size() > 1) {
