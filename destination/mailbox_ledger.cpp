@@ -208,7 +208,6 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
   state.settled = std::move(records);
   state.cutAt = torn;
   state.doubtfulAt = doubtful;
-  state.doubtfulHash = doubtful >= 0 ? state.settled.back().hash : ContentHash{};
   // A doubtful record holds no message of the source: if it is one cut
   // short, the message is converted again.
   if (doubtful >= 0) state.held.pop_back();
@@ -216,8 +215,8 @@ void MailboxLedger::LearnInterrupted(MailboxState& state, std::vector<ContentHas
 
 void MailboxLedger::KeepDoubtful(MailboxState& state) {
   if (state.doubtfulAt < 0) return;
-  state.held.insert(std::upper_bound(state.held.begin(), state.held.end(), state.doubtfulHash),
-                    state.doubtfulHash);
+  const ContentHash& hash = state.settled.back().hash;
+  state.held.insert(std::upper_bound(state.held.begin(), state.held.end(), hash), hash);
   state.taken.assign(state.held.size(), 0);
   state.doubtfulAt = -1;
 }

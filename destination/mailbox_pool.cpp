@@ -117,7 +117,10 @@ void MailboxPool::Close(MailboxState& state) {
   Collect(state);
   // Where the file system cannot be flushed as a whole, the next mark
   // vouches for this mailbox only if it is on the disk before it is closed.
-  if constexpr (!os::kFlushesFileSystem) (void)state.file->Sync();
+  if constexpr (!os::kFlushesFileSystem)
+    if (std::string reason = state.file->Sync(); !reason.empty())
+      closeFailures_.emplace_back(state.file->path(),
+                                  "cannot make the mailbox durable: " + std::move(reason));
   if (std::string reason = state.file->Close(); !reason.empty())
     closeFailures_.emplace_back(state.file->path(), std::move(reason));
   // Records that went with a file deleted while it was open are not in

@@ -44,9 +44,8 @@ struct MailboxState {
   // Where a last record begins that looks whole but that the index does not
   // list (-1 when none does): not held, and set aside once writing begins,
   // as it may be one cut short at a line end; kept (and held) when the
-  // mailbox was not compared with the source.
+  // mailbox was not compared with the source. It is the last of settled.
   std::int64_t doubtfulAt = -1;
-  ContentHash doubtfulHash;
   std::int64_t settledLength = 0;
   std::int64_t settledTime = 0;
   bool settleReset = false;

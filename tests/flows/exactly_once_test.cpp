@@ -17,6 +17,7 @@
 #include "conversion/conversion.h"
 #include "os/fault_injection.h"
 #include "tests/support/cli_process.h"
+#include "tests/support/convert_bytes.h"
 #include "tests/support/holdings.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -53,14 +54,6 @@ void WaitForGrowth(const fs::path& destination, std::uintmax_t bytes, CliProcess
     if (MailboxBytes(destination) >= start + bytes) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-}
-
-ConversionReport ConvertInProcess(const fs::path& source, const fs::path& destination) {
-  ConversionSink sink;
-  ConversionRequest request;
-  request.source = source.string();
-  request.destination = destination.string();
-  return Convert(request, {}, sink);
 }
 
 // A disk that fills up, then space freed and a rerun, from the folder and

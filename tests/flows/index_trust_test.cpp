@@ -17,6 +17,7 @@
 #include "conversion/conversion.h"
 #include "destination/index_lines.h"
 #include "tests/support/cli_process.h"
+#include "tests/support/convert_bytes.h"
 #include "tests/support/holdings.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -28,14 +29,6 @@ namespace fs = std::filesystem;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-std::vector<fs::path> FindMailboxes(const fs::path& destination) {
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::recursive_directory_iterator(destination))
-    if (entry.is_regular_file() && entry.path().extension() == ".mbox")
-      found.push_back(entry.path());
-  return found;
 }
 
 fs::path IndexOf(const fs::path& destination) {
@@ -194,12 +187,8 @@ TEST(IndexTrust, AnInterruptedRunsTailIsVerifiedBeforeItCounts) {
       WriteFile(mailbox, bytes);
     }
     const auto damaged = Snapshot(out);
-    ConversionSink sink;
-    ConversionRequest request;
-    request.source = (work.path() / "a").string();
-    request.destination = out.string();
-    const ConversionReport no = Convert(
-        request, [](const ConversionPlan&) { return Decision::Cancel; }, sink);
+    const ConversionReport no = ConvertInProcess(
+        work.path() / "a", out, [](const ConversionPlan&) { return Decision::Cancel; });
     EXPECT_NE(no.ending, Ending::Finished);
     EXPECT_EQ(Snapshot(out), damaged);
 

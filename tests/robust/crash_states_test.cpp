@@ -15,6 +15,7 @@
 #include "conversion/conversion.h"
 #include "destination/destination.h"
 #include "os/fault_injection.h"
+#include "tests/support/convert_bytes.h"
 #include "tests/support/crash_states.h"
 #include "tests/support/holdings.h"
 #include "tests/support/message_tree.h"
@@ -24,14 +25,6 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-ConversionReport ConvertInProcess(const fs::path& source, const fs::path& destination) {
-  ConversionSink sink;
-  ConversionRequest request;
-  request.source = source.string();
-  request.destination = destination.string();
-  return Convert(request, {}, sink);
-}
 
 // How many states each source explores: CRASH_STATES in the environment
 // divided among the sources, else enough for a thousand each.

@@ -182,17 +182,6 @@ ConversionReport ReportFromCliOutput(const std::string& out) {
   return report;
 }
 
-std::vector<fs::path> FindMailboxes(const fs::path& folder) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file() && it->path().extension() == ".mbox") found.push_back(it->path());
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
 std::vector<std::string> CheckMailboxes(const fs::path& destination,
                                         const std::vector<std::string>& queue,
                                         const ConversionReport* report, RunEnd end,

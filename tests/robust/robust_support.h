@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion/conversion.h"
+#include "tests/support/holdings.h"
 
 namespace quillfen::test {
 
@@ -83,8 +84,5 @@ std::vector<std::string> CheckMailboxes(const std::filesystem::path& destination
                                         const ConversionReport* report,
                                         RunEnd end = RunEnd::Finished,
                                         std::vector<std::filesystem::path>* cutShort = nullptr);
-
-// The names of the .mbox files below folder, sorted.
-std::vector<std::filesystem::path> FindMailboxes(const std::filesystem::path& folder);
 
 }  // namespace quillfen::test

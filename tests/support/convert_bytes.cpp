@@ -36,4 +36,14 @@ BytesOutcome ConvertBytes(const std::string& destination, const std::string& sou
   return outcome;
 }
 
+ConversionReport ConvertInProcess(const std::filesystem::path& source,
+                                  const std::filesystem::path& destination,
+                                  const DecideFunction& decide) {
+  ConversionSink sink;
+  ConversionRequest request;
+  request.source = source.string();
+  request.destination = destination.string();
+  return Convert(request, decide, sink);
+}
+
 }  // namespace quillfen::test

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 
+#include "conversion/conversion.h"
 #include "conversion/message_converter.h"
 #include "source/message_source.h"
 
@@ -36,5 +38,11 @@ struct BytesOutcome : MessageOutcome {
 BytesOutcome ConvertBytes(const std::string& destination, const std::string& sourceFile,
                           std::string bytes, long long fallbackTime = 1372636800,
                           std::size_t pieceSize = 0);
+
+// Converts source into destination in this process, quietly; decide
+// answers the plan (converting what is missing when empty).
+ConversionReport ConvertInProcess(const std::filesystem::path& source,
+                                  const std::filesystem::path& destination,
+                                  const DecideFunction& decide = {});
 
 }  // namespace quillfen::test

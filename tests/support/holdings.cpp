@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <regex>
 #include <vector>
@@ -59,6 +60,17 @@ Holdings StoredHoldings(const fs::path& destination) {
       texts.insert(UnquoteMboxrd(record.text));
   }
   return stored;
+}
+
+std::vector<fs::path> FindMailboxes(const fs::path& folder) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file() && it->path().extension() == ".mbox") found.push_back(it->path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 std::size_t RecordCount(const Holdings& holdings) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace quillfen::test {
 
@@ -32,6 +33,9 @@ Holdings ExpectedHoldings(const std::filesystem::path& source,
 Holdings StoredHoldings(const std::filesystem::path& destination);
 
 std::size_t RecordCount(const Holdings& holdings);
+
+// The names of the .mbox files below folder, sorted.
+std::vector<std::filesystem::path> FindMailboxes(const std::filesystem::path& folder);
 
 // Fails the calling test unless the destination holds each message of
 // source exactly once, byte for byte, in its own folder's mailbox, and
