@@ -1,8 +1,8 @@
-// Draws Quillfen's own pictures: the program icon at 16, 24, 32 and 48
-// pixels (PNG files and one Windows .ico holding all four), the 16-pixel
-// bullet beside the export instructions and the 22-pixel picture beside the
-// progress caption. The PNG files are committed; run this again only when
-// the drawings change:
+// Draws Quillfen's own pictures: the program icon at 16, 24, 32, 48, 64, 128
+// and 256 pixels and as a scalable SVG drawing (one Windows .ico holds the
+// four small ones), the 16-pixel bullet beside the export instructions and
+// the 22-pixel picture beside the progress caption. The files are committed;
+// run this again only when the drawings change:
 //   cmake --build <build> --target quillfen_draw_icons && <build>/quillfen_draw_icons ui/icons
 
 #include <QBuffer>
@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
+#include <QPolygonF>
 #include <QString>
 #include <QtEndian>
 #include <cstdio>
@@ -52,34 +53,84 @@ void Envelope(QPainter& p, const QRectF& body, double penWidth) {
   p.drawPath(flap);
 }
 
+// The arrow on a badge of the given radius.
+QPolygonF ArrowPoints(const QPointF& centre, double r) {
+  return QPolygonF({centre + QPointF(-0.55 * r, -0.2 * r), centre + QPointF(0.05 * r, -0.2 * r),
+                    centre + QPointF(0.05 * r, -0.55 * r), centre + QPointF(0.6 * r, 0.0),
+                    centre + QPointF(0.05 * r, 0.55 * r), centre + QPointF(0.05 * r, 0.2 * r),
+                    centre + QPointF(-0.55 * r, 0.2 * r)});
+}
+
 void RightArrow(QPainter& p, const QPointF& centre, double radius, const QColor& disc) {
   p.setPen(Qt::NoPen);
   p.setBrush(disc);
   p.drawEllipse(centre, radius, radius);
   QPainterPath arrow;
-  const double r = radius;
-  arrow.moveTo(centre + QPointF(-0.55 * r, -0.2 * r));
-  arrow.lineTo(centre + QPointF(0.05 * r, -0.2 * r));
-  arrow.lineTo(centre + QPointF(0.05 * r, -0.55 * r));
-  arrow.lineTo(centre + QPointF(0.6 * r, 0.0));
-  arrow.lineTo(centre + QPointF(0.05 * r, 0.55 * r));
-  arrow.lineTo(centre + QPointF(0.05 * r, 0.2 * r));
-  arrow.lineTo(centre + QPointF(-0.55 * r, 0.2 * r));
+  arrow.addPolygon(ArrowPoints(centre, radius));
   arrow.closeSubpath();
   p.setBrush(Qt::white);
   p.drawPath(arrow);
 }
 
-// The program icon: a letter with a red "move on" badge.
+// The program icon: a letter with a red "move on" badge, drawn on a 48-unit
+// square.
+const QRectF kIconLetter(3.5, 9.5, 36, 26);
+const QPointF kIconBadge(35, 35);
+constexpr double kIconBadgeRadius = 11.5;
+
 QImage ProgramIcon(int size) {
   QImage image = Canvas(size);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.scale(size / 48.0, size / 48.0);
-  const double pen = size >= 32 ? 2.0 : 1.0;
-  Envelope(p, QRectF(3.5, 9.5, 36, 26), pen);
-  RightArrow(p, QPointF(35, 35), 11.5, kRed);
+  // Crisp one- or two-pixel outlines up to 48 pixels; larger icons keep the
+  // 48-pixel one's proportions.
+  const double pen = size > 48 ? 2.0 * size / 48 : size >= 32 ? 2.0 : 1.0;
+  Envelope(p, kIconLetter, pen);
+  RightArrow(p, kIconBadge, kIconBadgeRadius, kRed);
   return image;
+}
+
+QString SvgColour(const QColor& colour) {
+  return colour.name(QColor::HexRgb);
+}
+
+// The program icon as an SVG drawing, for the scalable size of the icon
+// theme: the same shapes as ProgramIcon at 48 pixels.
+QByteArray ProgramIconSvg() {
+  const QRectF& letter = kIconLetter;
+  const QPointF flapTip(letter.center().x(), letter.top() + letter.height() * 0.55);
+  QString arrow;
+  for (const QPointF& point : ArrowPoints(kIconBadge, kIconBadgeRadius))
+    arrow += QStringLiteral("%1,%2 ").arg(point.x()).arg(point.y());
+  const QString svg =
+      QStringLiteral(
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"48\" "
+          "viewBox=\"0 0 48 48\">\n"
+          "  <g fill=\"none\" stroke=\"%1\" stroke-width=\"2\" stroke-linejoin=\"round\" "
+          "stroke-linecap=\"round\">\n"
+          "    <rect x=\"%2\" y=\"%3\" width=\"%4\" height=\"%5\" fill=\"%6\"/>\n"
+          "    <path d=\"M%2,%3 L%7,%8 L%9,%3\"/>\n"
+          "  </g>\n"
+          "  <circle cx=\"%10\" cy=\"%11\" r=\"%12\" fill=\"%13\"/>\n"
+          "  <polygon points=\"%14\" fill=\"#ffffff\"/>\n"
+          "</svg>\n")
+          .arg(SvgColour(kInk))
+          .arg(letter.x())
+          .arg(letter.y())
+          .arg(letter.width())
+          .arg(letter.height())
+          .arg(SvgColour(QColor(250, 250, 250)))
+          .arg(flapTip.x())
+          .arg(flapTip.y())
+          .arg(letter.right())
+          .arg(kIconBadge.x())
+          .arg(kIconBadge.y())
+          .arg(kIconBadgeRadius)
+          .arg(SvgColour(kRed))
+          .arg(arrow.trimmed());
+  return svg.toUtf8();
 }
 
 // The bullet beside the export instructions: an "i" on a blue disc.
@@ -165,11 +216,13 @@ int main(int argc, char** argv) {
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
   bool ok = true;
   std::vector<QImage> sizes;
-  for (int size : {16, 24, 32, 48}) {
-    sizes.push_back(ProgramIcon(size));
-    ok &= Write(folder + QStringLiteral("/quillfen-%1.png").arg(size), Png(sizes.back()));
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const QImage icon = ProgramIcon(size);
+    ok &= Write(folder + QStringLiteral("/quillfen-%1.png").arg(size), Png(icon));
+    if (size <= 48) sizes.push_back(icon);
   }
   ok &= Write(folder + QStringLiteral("/quillfen.ico"), Ico(sizes));
+  ok &= Write(folder + QStringLiteral("/quillfen.svg"), ProgramIconSvg());
   ok &= Write(folder + QStringLiteral("/instruction-bullet.png"), Png(InstructionBullet()));
   ok &= Write(folder + QStringLiteral("/progress-picture.png"), Png(ProgressPicture()));
   return ok ? 0 : 1;
