@@ -52,11 +52,12 @@ long PeakRssKiB() {
   return usage.ru_maxrss;
 }
 
-// Counts labels so that the walker builds each label text, as it does for
-// the window, without the cost of showing it.
+// Hears every count, as the window does, without the cost of showing it.
 class CountingObserver : public quillfen::ScanObserver {
  public:
-  void SetCountLabel(const std::string& text) override { lastLength_ = text.size(); }
+  void Queued(std::int32_t files, std::int32_t) override {
+    lastLength_ = static_cast<std::size_t>(files);
+  }
   void Yield() override { ++yields_; }
   std::size_t lastLength_ = 0;
   std::size_t yields_ = 0;

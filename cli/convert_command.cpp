@@ -25,9 +25,9 @@ class TerminalSink : public ConversionSink {
                std::stop_source& stop)
       : host_(host), out_(out), destination_(std::move(destination)), stop_(stop) {}
 
-  void Scanning(std::int32_t files) override {
+  void Scanning(std::int32_t files, std::int32_t messages) override {
     CheckStop();
-    host_.SetCountLabel(std::to_string(files) + " Files(s) Queued For Conversion");
+    host_.Queued(files, messages);
   }
   void ReadingDestination(std::int32_t mailboxes) override {
     host_.FinishProgress();
@@ -40,10 +40,11 @@ class TerminalSink : public ConversionSink {
   }
   void Converting(const ConversionProgress& progress) override {
     CheckStop();
+    // Counted are the messages this run writes, not those already held.
     if (progress.messagesTotal > 0)
-      host_.ShowConversion(progress.messages, progress.messagesTotal);
+      host_.ShowConversion(progress.fresh, progress.freshTotal);
     else
-      host_.ShowConversionFraction(progress.messages, progress.fraction);
+      host_.ShowConversionFraction(progress.fresh, progress.fraction);
   }
 
  private:

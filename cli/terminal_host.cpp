@@ -31,9 +31,11 @@ void TerminalHost::Yield() {
 TerminalHost::TerminalHost(std::ostream& progress, bool showProgress)
     : progress_(progress), showProgress_(showProgress) {}
 
-void TerminalHost::SetCountLabel(const std::string& text) {
+void TerminalHost::Queued(std::int32_t files, std::int32_t messages) {
+  (void)files;
   if (!showProgress_ || !DueForRedraw(lastPercent_, false)) return;
-  Draw("Scanning: " + text);
+  Draw("Scanning: " + std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+       " found");
 }
 
 void TerminalHost::ShowConversion(std::int32_t done, std::int32_t total,

@@ -33,8 +33,8 @@ class TerminalHost : public ScanObserver {
   // Ends the progress line, if one was drawn, so later output starts afresh.
   void FinishProgress();
 
-  // ScanObserver
-  void SetCountLabel(const std::string& text) override;
+  // ScanObserver: "Scanning: N messages found".
+  void Queued(std::int32_t files, std::int32_t messages) override;
   // Throws StopRequested once RequestStop has been called.
   void Yield() override;
 

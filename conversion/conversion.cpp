@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "conversion/conversion_steps.h"
+#include "destination/mirror_paths.h"
 #include "mbox/message_failure.h"
 #include "os/folders.h"
 #include "os/paths.h"
+#include "source/archive_names.h"
 #include "source/file_system.h"
 #include "source/message_name.h"
 
@@ -156,7 +158,7 @@ bool Conversion::TakeDestination() {
 
 void Conversion::Settle(const MessageOutcome& outcome, const std::string& file) {
   if (outcome.kind == MessageOutcome::Kind::Failed)
-    report_.failures.push_back({file, outcome.reason});
+    report_.failures.push_back({file, outcome.reason, outcome.mailbox});
   destination_->Settled();
 }
 
@@ -174,6 +176,7 @@ void Conversion::ConvertFolder(bool secondCopy) {
       ++progress.messages;
       if (!plan_.messagesKnown) plan_.messages = progress.messages;
       if (secondCopy || !Held(index)) {
+        ++progress.fresh;
         const std::int32_t position = progress.files;
         // The file is read by the exact name the walker queued: on this
         // platform a trailing space belongs to the name.
@@ -195,6 +198,7 @@ void Conversion::ConvertFolder(bool secondCopy) {
     if (plan_.messagesKnown) {
       progress.filesTotal = plan_.files;
       progress.messagesTotal = plan_.messages;
+      progress.freshTotal = secondCopy ? plan_.messages : plan_.messages - plan_.held;
       progress.fraction = plan_.files > 0 ? static_cast<double>(progress.files) / plan_.files : 1.0;
     }
     sink_.Converting(progress);
@@ -210,15 +214,27 @@ void Conversion::ConvertFolder(bool secondCopy) {
 void Conversion::ConvertArchive(bool secondCopy) {
   archiveBridge_.Restart();
   archiveBridge_.messagesTotal = plan_.messagesKnown ? plan_.messages : 0;
+  archiveBridge_.freshTotal = !plan_.messagesKnown ? 0
+                              : secondCopy         ? plan_.messages
+                                                   : plan_.messages - plan_.held;
   archive_->Walk([&](ExportArchive::Message& message) {
     if (stop_.stop_requested()) throw Stopped{};
-    archiveBridge_.MessageDone();
+    const bool held = !secondCopy && Held(message.index);
+    archiveBridge_.MessageDone(!held);
     if (!message.problem.empty()) {
-      report_.failures.push_back({message.name, message.problem});
+      // A link or a special file still names the mailbox it would have
+      // gone into.
+      std::string mailbox;
+      if (!message.sourceFile.empty()) try {
+          std::string mirror;
+          mailbox = converter_->MailboxFor(message.sourceFile, mirror);
+        } catch (const MessageFailure&) {
+        }
+      report_.failures.push_back({message.name, message.problem, std::move(mailbox)});
       destination_->Settled();
       return;
     }
-    if (!secondCopy && Held(message.index)) return;
+    if (held) return;
     MessageSource& source = *message.source;
     const MessageOutcome outcome = converter_->Convert(
         message.index, message.sourceFile, [&source]() -> MessageSource& { return source; }, {});
@@ -231,12 +247,36 @@ void Conversion::ConvertArchive(bool secondCopy) {
   }
 }
 
+std::string Conversion::MailboxesFolder() const {
+  const std::string& root = plan_.destinationRoot;
+  const std::string top =
+      plan_.archive ? ArchiveExtractionFolder(plan_.source) : AddTrailingSeparator(plan_.source);
+  std::string mirror;
+  try {
+    mirror = MirrorFolderFor(top + "message.eml", root);
+  } catch (const MessageFailure&) {
+    return root;
+  }
+  // A folder on the way down may have been written under another name, so
+  // that it stays apart on a Mac: the longest one renamed stands in.
+  const std::string relative = mirror.substr(root.size());
+  const std::pair<const std::string, std::string>* longest = nullptr;
+  for (const auto& renamed : converter_->renamed())
+    if (relative.starts_with(renamed.second) &&
+        (longest == nullptr || renamed.second.size() > longest->second.size()))
+      longest = &renamed;
+  if (longest == nullptr) return mirror;
+  return root + longest->first + relative.substr(longest->second.size());
+}
+
 void Conversion::CompleteReport() {
-  for (auto& [file, reason] : destination_->TakeLateFailures())
-    report_.failures.push_back({std::move(file), std::move(reason)});
+  for (LateFailure& late : destination_->TakeLateFailures())
+    report_.failures.push_back(
+        {std::move(late.file), std::move(late.reason), std::move(late.mailbox)});
   report_.added = destination_->RecordsAdded();
   report_.converted = report_.added + (report_.decision == Decision::SecondCopy ? 0 : plan_.held);
   report_.mailboxes = destination_->MailboxesWritten();
+  report_.mailboxesFolder = MailboxesFolder();
   // A mailbox is named for its mirror folder; one whose name differs was cut
   // to fit the file system's limit, and the user is told which.
   const std::string& root = plan_.destinationRoot;
@@ -348,7 +388,7 @@ ConversionReport Conversion::Run(const DecideFunction& decide) {
       throw;
     }
     for (auto& [mailbox, reason] : destination_->Finish())
-      report_.failures.push_back({mailbox, std::move(reason)});
+      report_.failures.push_back({mailbox, std::move(reason), {}});
   } catch (const DestinationError& error) {
     report_.ending = Ending::DestinationFailed;
     report_.reason = error.what();

@@ -59,6 +59,11 @@ struct ConversionProgress {
   // (0 when not known yet).
   std::int32_t messages = 0;
   std::int32_t messagesTotal = 0;
+  // Of those, the ones this run writes (or fails on): the messages the
+  // destination did not hold yet, every message for a second copy. Their
+  // total is 0 while the number of messages is not known yet.
+  std::int32_t fresh = 0;
+  std::int32_t freshTotal = 0;
   // Queued files or archive entries dealt with, of all of them (0 when not
   // known yet), and the share of the source read (0 to 1).
   std::int32_t files = 0;
@@ -76,8 +81,11 @@ struct ConversionProgress {
 class ConversionSink {
  public:
   virtual ~ConversionSink() = default;
-  // The scan of a folder: files queued so far.
-  virtual void Scanning(std::int32_t files) { (void)files; }
+  // The scan of a folder: files queued so far, and the messages among them.
+  virtual void Scanning(std::int32_t files, std::int32_t messages) {
+    (void)files;
+    (void)messages;
+  }
   // The destination's mailboxes must be read back before the plan is known
   // (their index is missing or disagrees with them).
   virtual void ReadingDestination(std::int32_t mailboxes) { (void)mailboxes; }
@@ -90,8 +98,15 @@ class ConversionSink {
 };
 
 struct FailedMessage {
+  // The message's file (an archive's entry as the archive names it), or a
+  // mailbox that failed as a whole.
   std::string file;
   std::string reason;
+  // The mailbox the message was meant for, as it is written (a folder
+  // renamed to stay apart on a Mac, a batch folder that joins its
+  // sibling's mailbox); empty when none could be told, and when file is
+  // the mailbox.
+  std::string mailbox;
 };
 
 // How a conversion ended.
@@ -131,6 +146,10 @@ struct ConversionReport {
   // before and those added (for a second copy, the added ones).
   std::int32_t converted = 0;
   std::vector<std::string> mailboxes;  // .mbox files written, in first-written order
+  // The folder below the destination that mirrors the source's top folder
+  // (an archive's stands for its extracted folder), as it is written: the
+  // mailboxes are in it and below it. Set once writing began.
+  std::string mailboxesFolder;
   std::vector<FailedMessage> failures;
   // Mailboxes whose name was cut to fit the file system's limit of 255
   // bytes (the folder's name was too long to end in ".mbox").

@@ -128,7 +128,7 @@ void Conversion::PlanArchive() {
   archive_->Walk([&](ExportArchive::Message& message) {
     if (stop_.stop_requested()) throw Stopped{};
     seen.emplace_back();
-    archiveBridge_.MessageDone();
+    archiveBridge_.MessageDone(false);
     if (!message.problem.empty()) return;
     try {
       const std::string& mailbox = converter_->MailboxFor(message.sourceFile, mirror);

@@ -33,7 +33,9 @@ inline constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 class ScanCounter : public ScanObserver {
  public:
   ScanCounter(ConversionSink& sink, const std::stop_token& stop) : sink_(sink), stop_(stop) {}
-  void SetCountLabel(const std::string&) override { sink_.Scanning(++files_); }
+  void Queued(std::int32_t files, std::int32_t messages) override {
+    sink_.Scanning(files, messages);
+  }
   void Yield() override {
     if (stop_.stop_requested()) throw Stopped{};
   }
@@ -41,7 +43,6 @@ class ScanCounter : public ScanObserver {
  private:
   ConversionSink& sink_;
   const std::stop_token& stop_;
-  std::int32_t files_ = 0;
 };
 
 // An archive's progress, while it is compared and while it is converted.
@@ -51,6 +52,7 @@ class ArchiveBridge : public ArchiveProgress {
 
   bool comparing = false;
   std::int32_t messagesTotal = 0;
+  std::int32_t freshTotal = 0;
 
   void SetProgress(std::int32_t done, std::int32_t total) override {
     ConversionProgress progress;
@@ -63,6 +65,8 @@ class ArchiveBridge : public ArchiveProgress {
     }
     progress.messages = messages_;
     progress.messagesTotal = messagesTotal;
+    progress.fresh = fresh_;
+    progress.freshTotal = freshTotal;
     progress.folder = folder_.empty() ? nullptr : &folder_;
     if (comparing)
       sink_.Comparing(messages_, messagesTotal);
@@ -74,9 +78,14 @@ class ArchiveBridge : public ArchiveProgress {
   void Yield() override {
     if (stop_.stop_requested()) throw Stopped{};
   }
-  void MessageDone() { ++messages_; }
+  // A message dealt with; fresh when this run writes it.
+  void MessageDone(bool fresh) {
+    ++messages_;
+    if (fresh) ++fresh_;
+  }
   void Restart() {
     messages_ = 0;
+    fresh_ = 0;
     fraction_ = 0.0;
     folder_.clear();
   }
@@ -86,6 +95,7 @@ class ArchiveBridge : public ArchiveProgress {
   const std::stop_token& stop_;
   double fraction_ = 0.0;
   std::int32_t messages_ = 0;
+  std::int32_t fresh_ = 0;
   std::string folder_;
 };
 
@@ -120,6 +130,8 @@ class Conversion {
   void ConvertArchive(bool secondCopy);
   void Settle(const MessageOutcome& outcome, const std::string& file);
   void CompleteReport();
+  // The report's mailboxes folder.
+  std::string MailboxesFolder() const;
   bool Held(std::int32_t index) const {
     return index >= 0 && static_cast<std::size_t>(index) < held_.size() && held_[index];
   }

@@ -181,9 +181,11 @@ void MessageConverter::WriteRecord(MailboxFile& mailbox, MessageSource& source, 
 MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& sourceFile,
                                          const SourceOpener& open, const YieldFunction& yield) {
   MessageOutcome outcome;
+  bool derived = false;
   try {
     // Not changed until the next message's mailbox is worked out.
     const std::string& mailboxPath = UpdateMailbox(sourceFile);
+    derived = true;
     const std::string& mirrorFolder = lastMirrorFolder_;
     EnsureMirrorFolder(mirrorFolder);
     MessageSource& source = open();
@@ -208,6 +210,7 @@ MessageOutcome MessageConverter::Convert(std::int32_t index, const std::string& 
   } catch (const std::bad_alloc&) {
     outcome.reason = "not enough memory for the message";
   }
+  if (derived && outcome.kind == MessageOutcome::Kind::Failed) outcome.mailbox = lastMailbox_;
   return outcome;
 }
 

@@ -25,6 +25,9 @@ struct MessageOutcome {
   enum class Kind { Converted, Failed };
   Kind kind = Kind::Failed;
   std::string reason;  // for a failure: why, naming the side that failed
+  // For a failure: the mailbox the message was meant for, as it is
+  // written; empty when none could be derived.
+  std::string mailbox;
 };
 
 // The one way a message becomes a record, for folder and archive conversion

@@ -134,7 +134,7 @@ void Destination::Settled() {
   if (++sinceMark_ >= messagesPerMark.load(std::memory_order_relaxed)) WriteMark();
 }
 
-std::vector<std::pair<std::string, std::string>> Destination::TakeLateFailures() {
+std::vector<LateFailure> Destination::TakeLateFailures() {
   return pool_.TakeLateFailures();
 }
 

@@ -103,9 +103,9 @@ class Destination {
   // A message was dealt with; once every few thousand, the records written
   // since the last mark go into the index. Throws DestinationError.
   void Settled();
-  // Records whose batch could not be written (a full disk): each message's
-  // name and the reason, since the last call.
-  std::vector<std::pair<std::string, std::string>> TakeLateFailures();
+  // Records whose batch could not be written (a full disk), since the last
+  // call.
+  std::vector<LateFailure> TakeLateFailures();
   // Ends the writing: closes every mailbox and writes the index. Gives the
   // mailboxes whose closing failed, each with its reason. Throws
   // DestinationError when the index cannot be written.

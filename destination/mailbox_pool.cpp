@@ -100,7 +100,7 @@ MailboxFile& MailboxPool::Open(MailboxState& state,
 void MailboxPool::Collect(MailboxState& state) {
   if (!state.file) return;
   for (MailboxFile::LostRecord& lost : state.file->TakeLost())
-    lateFailures_.emplace_back(std::move(lost.file), std::move(lost.reason));
+    lateFailures_.push_back({std::move(lost.file), std::move(lost.reason), root_ + state.relative});
   const std::vector<HeldRecord> written = state.file->TakeWritten();
   if (written.empty()) return;
   pending_.Held(state.id, written);

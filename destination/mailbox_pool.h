@@ -12,6 +12,14 @@
 
 namespace quillfen {
 
+// A record whose batch could not be written (a full disk): the message's
+// file, the reason and the mailbox it was meant for.
+struct LateFailure {
+  std::string file;
+  std::string reason;
+  std::string mailbox;
+};
+
 // The mailboxes this conversion writes to, as many of them open at once as
 // the limit on open files leaves room for: an archive's messages jump
 // between folders, and reopening a mailbox for every message would cost
@@ -69,9 +77,7 @@ class MailboxPool {
   }
   // Records whose batch could not be written, with the reason, since the
   // last call.
-  std::vector<std::pair<std::string, std::string>> TakeLateFailures() {
-    return std::exchange(lateFailures_, {});
-  }
+  std::vector<LateFailure> TakeLateFailures() { return std::exchange(lateFailures_, {}); }
 
  private:
   void Collect(MailboxState& state);
@@ -93,7 +99,7 @@ class MailboxPool {
   // Mailboxes left with a batch that waits for the index.
   std::size_t waiting_ = 0;
   std::vector<std::pair<std::string, std::string>> closeFailures_;
-  std::vector<std::pair<std::string, std::string>> lateFailures_;
+  std::vector<LateFailure> lateFailures_;
 };
 
 }  // namespace quillfen

@@ -13,12 +13,12 @@ namespace {
 // What a stop makes the walk throw; it never leaves the walk's thread.
 struct WalkStopped {};
 
-// Ends the walk at its next yield once a stop is requested. The count text
-// is for a front end that shows the scan; nobody reads it here.
+// Ends the walk at its next yield once a stop is requested. The counts are
+// for a front end that shows the scan; nobody reads them here.
 class StopOnRequest : public ScanObserver {
  public:
   explicit StopOnRequest(std::stop_token stop) : stop_(std::move(stop)) {}
-  void SetCountLabel(const std::string&) override {}
+  void Queued(std::int32_t, std::int32_t) override {}
   void Yield() override {
     if (stop_.stop_requested()) throw WalkStopped{};
   }

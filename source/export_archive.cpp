@@ -82,9 +82,8 @@ void SurveyArchive(const std::string& path, ArchiveProgress& progress,
     if (!entry.folder && survey.items < INT32_MAX) ++survey.items;
     if (!entry.folder && IsMessageName(entry.name)) ++messages;
     survey.folders.AddFoldersOf(ParseArchiveEntryName(entry.name), entry.folder);
-    // Files are counted, as a folder's scan counts them: the window shows
-    // this number as the queue's length.
-    progress.Counting(survey.items);
+    // Counted as a folder's scan counts its files and messages.
+    progress.Counting(survey.items, messages);
     progress.Yield();
   }
   reader.ReadToEnd();
@@ -185,8 +184,8 @@ void ExportArchive::Walk(const MessageVisitor& visit) {
         message.problem = "the entry is not a regular file";
       message.source = nullptr;
       message.sourceFile.clear();
+      if (path->problem.empty()) message.sourceFile = root_ + path->relative;
       if (message.problem.empty()) {
-        message.sourceFile = root_ + path->relative;
         progress.SetCurrentFolder(ExtractParentPath(message.sourceFile));
         message.source = &reader->data();
       }

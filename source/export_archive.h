@@ -19,10 +19,13 @@ class ArchiveProgress {
   virtual ~ArchiveProgress() = default;
 
   // Called while the archive's entries are counted, with the number of
-  // entries other than folders seen so far: before anything is written, or,
-  // read in one pass,
-  // when a batch folder came before its sibling (see Convert).
-  virtual void Counting(std::int32_t files) { (void)files; }
+  // entries other than folders seen so far and the messages among them:
+  // before anything is written, or, read in one pass, when a batch folder
+  // came before its sibling (see Convert).
+  virtual void Counting(std::int32_t files, std::int32_t messages) {
+    (void)files;
+    (void)messages;
+  }
   // Called for every entry that is not a folder, after it was handled, and
   // once with done 0 before the first. After a survey, done counts those
   // entries and never exceeds total. Read in one pass, the number of entries
@@ -71,7 +74,7 @@ class ExportArchive {
   struct Message {
     std::int32_t index = 0;           // its place among the archive's messages, from 0
     std::string name;                 // the entry's name as the archive stores it
-    std::string sourceFile;           // the file it stands for in the extracted export
+    std::string sourceFile;           // the file it stands for in the extracted export, if any
     std::string problem;              // why it cannot be converted; empty when it can
     MessageSource* source = nullptr;  // its bytes, when it can
   };

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "source/message_name.h"
+
 namespace quillfen {
 namespace {
-
-constexpr const char* kCountTextSuffix = " Files(s) Queued For Conversion";
 
 struct FolderIdentityHash {
   std::size_t operator()(const FolderIdentity& id) const {
@@ -47,10 +47,10 @@ void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queu
   if (auto id = fileSystem->Identity(folders.front())) seen.insert(*id);
 
   std::int32_t count = 0;
-  // A file's path and the count text are put together in room kept from
-  // file to file: a walk queues hundreds of thousands of files.
+  std::int32_t messages = 0;
+  // A file's path is put together in room kept from file to file: a walk
+  // queues hundreds of thousands of files.
   std::string path;
-  std::string countText;
   // Lists one folder; a folder that cannot be listed is recorded and
   // skipped when the walk goes on past it, and ends the walk otherwise.
   const auto list = [&](auto listing, const std::string& folder, std::vector<std::string>& names) {
@@ -89,10 +89,8 @@ void FolderWalker::Walk(const std::string& root, std::shared_ptr<PathQueue> queu
       path.assign(folder).append(name);
       queue->push_back(path);
       ++count;
-      if (observer_) {
-        countText.assign(std::to_string(count)).append(kCountTextSuffix);
-        observer_->SetCountLabel(countText);
-      }
+      if (IsMessageName(name)) ++messages;
+      if (observer_) observer_->Queued(count, messages);
     }
   }
 }

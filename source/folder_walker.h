@@ -22,7 +22,7 @@ class FolderWalker {
   // The platform's own separator between a folder and the names in it.
   static constexpr char kNativeSeparator = os::kWindows ? '\\' : '/';
 
-  // observer may be null (no count text, no yields). Each walk lists folders
+  // observer may be null (no count, no yields). Each walk lists folders
   // through a file-system service of its own from the factory; separator
   // joins the names listed onto the root (tests of one platform's paths
   // pass that platform's).
@@ -34,7 +34,7 @@ class FolderWalker {
   // separator) into queue, or a new queue when it is null, which queue()
   // gives from the start of the walk on. The walk does not close a growing
   // queue: whoever made it does, once the walk is over however it ended. The observer hears the
-  // running count after each file queued, and yields before each folder, subfolder and file; what a
+  // running counts after each file queued, and yields before each folder, subfolder and file; what a
   // yield throws (a stop) ends the walk there and passes through.
   // - A root that is not an existing folder queues nothing.
   // - A folder that cannot be looked up or listed: throws FileSystemError

@@ -1,18 +1,20 @@
 #pragma once
 
-#include <string>
+#include <cstdint>
 
 namespace quillfen {
 
 // Whoever drives a walk (the window, the command line, a test) hears from the
-// walker through this interface: the running count text and the yields.
+// walker through this interface: how far the walk is, as numbers each front
+// end words for itself, and the yields.
 class ScanObserver {
  public:
   virtual ~ScanObserver() = default;
-  // Called right after the k-th file is queued, with k followed by
-  // " Files(s) Queued For Conversion".
-  virtual void SetCountLabel(const std::string& text) = 0;
-  // Lets the front end process pending events (repaint, input).
+  // Called right after each file is queued, with the files queued so far
+  // and the messages (.eml files) among them.
+  virtual void Queued(std::int32_t files, std::int32_t messages) = 0;
+  // Lets the front end process pending events, or stop the walk by
+  // throwing.
   virtual void Yield() = 0;
 };
 

@@ -11,8 +11,6 @@
 #include "mbox/message_failure.h"
 #include "os/paths.h"
 #include "source/archive_names.h"
-#include "source/export_archive.h"
-#include "source/message_name.h"
 #include "ui/window_texts.h"
 
 namespace quillfen {
@@ -22,63 +20,31 @@ QString Escaped(const std::string& text) {
   return FromCore(EscapedForReport(text));
 }
 
-// The folder below the destination that mirrors the source's top folder
-// (an archive's stands for its extracted folder): the mailboxes are there
-// and below it.
-QString MailboxesFolder(const ConversionPlan& plan) {
-  const std::string top =
-      plan.archive ? ArchiveExtractionFolder(plan.source) : AddTrailingSeparator(plan.source);
-  try {
-    return FromCore(MirrorFolderFor(top + "message.eml", plan.destinationRoot));
-  } catch (const MessageFailure&) {
-    return FromCore(plan.destinationRoot);
-  }
-}
-
-// The mailbox a failed message was meant for, as it was written: a folder
-// renamed to stay apart on a Mac, and a batch folder that joined its
-// sibling's mailbox, name the mailbox that exists. Empty when file names no
-// message (a mailbox failed as a whole) or no mailbox can be told.
-std::string MailboxOf(const std::string& file, const ConversionReport& report) {
-  const ConversionPlan& plan = report.plan;
-  if (!IsMessageName(file)) return {};
-  std::string path = file;
-  if (plan.archive) {
-    // The failures of an archive name its entries as it stores them.
-    const ArchiveEntryPath entry = ParseArchiveEntryName(file);
-    if (!entry.problem.empty() || entry.relative.empty()) return {};
-    path = ArchiveExtractionFolder(plan.source) + entry.relative;
-  }
-  std::string folder;
-  try {
-    // The batch folders of an archive join their sibling's mailbox (the
-    // archive's folders exist in no file system to be asked).
-    folder = plan.archive ? MirrorFolderFor(path, plan.destinationRoot, PathStyle::Native(),
-                                            [](const std::string&) { return true; })
-                          : MirrorFolderFor(path, plan.destinationRoot);
-  } catch (const MessageFailure&) {
-    return {};
-  }
-  for (const ConversionReport::Renamed& renamed : report.renamedMailboxes)
-    if (renamed.wanted == folder) return renamed.mailbox;
-  try {
-    return MboxFileFor(folder);
-  } catch (const MessageFailure&) {
-    return {};
-  }
+// The folder that holds the mailboxes, as the report tells it.
+QString MailboxesFolder(const ConversionReport& report) {
+  return FromCore(report.mailboxesFolder.empty() ? report.plan.destinationRoot
+                                                 : report.mailboxesFolder);
 }
 
 // The source folder a mirror folder below the destination stands for, as
-// the user knows it: below the source folder, or in the archive.
+// the user knows it: below the source folder, or in the archive. mirror is
+// spelled as the folder was wanted, before any rename.
 QString SourceFolderOf(const std::string& mirror, const ConversionPlan& plan) {
-  const std::string top = ToCore(MailboxesFolder(plan));
+  const std::string source =
+      plan.archive ? ArchiveExtractionFolder(plan.source) : AddTrailingSeparator(plan.source);
+  std::string top;
+  try {
+    top = MirrorFolderFor(source + "message.eml", plan.destinationRoot);
+  } catch (const MessageFailure&) {
+    top = plan.destinationRoot;
+  }
   if (mirror.size() < top.size() || mirror.compare(0, top.size(), top) != 0)
     return FromCore(EscapedForReport(mirror));
   const std::string relative = mirror.substr(top.size());
   if (plan.archive)
     return FromCore(EscapedForReport(relative)) + QStringLiteral(" in ") +
            FromCore(EscapedForReport(plan.source));
-  return FromCore(EscapedForReport(AddTrailingSeparator(plan.source) + relative));
+  return FromCore(EscapedForReport(source + relative));
 }
 
 // The last name of a folder path that ends with its separator, or of a
@@ -123,8 +89,8 @@ QString Details(const ConversionReport& report) {
   for (const FailedMessage& failure : report.failures) {
     newLine();
     details += Escaped(failure.file) + QStringLiteral(": ") + Escaped(failure.reason);
-    const std::string mailbox = MailboxOf(failure.file, report);
-    if (!mailbox.empty()) details += QStringLiteral(" (mailbox ") + Escaped(mailbox) + ')';
+    if (!failure.mailbox.empty())
+      details += QStringLiteral(" (mailbox ") + Escaped(failure.mailbox) + ')';
   }
   for (const std::string& mailbox : report.shortenedMailboxes) {
     newLine();
@@ -321,7 +287,7 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
   if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(0, skipped);
   // The mailboxes lie as deep below the destination as the source lies below
   // its root; the user is told the folder that holds them, and shown it.
-  const QString folder = MailboxesFolder(plan);
+  const QString folder = MailboxesFolder(report);
   if (QFileInfo(folder).isDir()) {
     request.text += QStringLiteral("\n\nThe mailboxes are in this folder:\n") + folder;
     request.actionButton = QStringLiteral("Show Folder");

@@ -80,7 +80,9 @@ MainWindow::MainWindow(ShellServices& shell, FolderWalker::FileSystemFactory fil
 }
 
 MainWindow::~MainWindow() {
-  // A conversion still running stops between two records first.
+  // A scan or a conversion still running stops between two files or
+  // records first.
+  scan_.reset();
   conversion_.reset();
   HideBusyCursor();
 }
@@ -119,12 +121,10 @@ void MainWindow::BeginBusy() {
   if (busyFocus_ == controls_.chooseSourceButton || busyFocus_ == controls_.convertButton)
     setFocus(Qt::OtherFocusReason);
   busy_ = true;
-  yieldClock_.invalidate();
   UpdateCommands();
 }
 
 void MainWindow::EndBusy() {
-  ShowPendingCount();
   HideBusyCursor();
   busy_ = false;
   UpdateCommands();
@@ -219,7 +219,6 @@ void MainWindow::onConvertClicked() {
 Decision MainWindow::Decide(const ConversionPlan& plan) {
   const PlanQuestion question = QuestionFor(plan);
   if (!question.asked) return Decision::ConvertMissing;
-  ShowPendingCount();
   HideBusyCursor();
   MessageBoxRequest request;
   request.title = kAppTitle;
@@ -276,7 +275,6 @@ void MainWindow::ConversionFinished() {
 }
 
 void MainWindow::ShowRunMessage(QMessageBox::Icon icon, const QString& text) {
-  ShowPendingCount();
   HideBusyCursor();
   MessageBoxRequest request;
   request.text = text;
@@ -289,7 +287,6 @@ void MainWindow::ShowRunMessage(QMessageBox::Icon icon, const QString& text) {
 
 void MainWindow::ShowFinished(const ConversionReport& report) {
   const FinishedMessage message = FinishedMessageFor(report, unreadableFolders_);
-  ShowPendingCount();
   HideBusyCursor();
   if (shell_.ShowMessageBox(this, message.request) != QMessageBox::Open ||
       message.mailboxesFolder.isEmpty())
@@ -361,13 +358,13 @@ bool MainWindow::ConfirmExit() {
 
 void MainWindow::RequestCloseWhenStopped() {
   closeRequested_ = true;
+  if (scan_) scan_->RequestStop();
   if (conversion_) conversion_->RequestStop();
 }
 
 void MainWindow::onExitClicked() {
   // Idle, there is nothing to lose: the window closes. During a scan or a
-  // run it asks first, and closes once the command has stopped at its next
-  // yield.
+  // run it asks first, and closes once the command has stopped.
   if (!busy_)
     close();
   else if (!closeRequested_)
@@ -377,8 +374,8 @@ void MainWindow::onExitClicked() {
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) {
     // A scan or a run is in progress: the window asks first, as Exit does.
-    // On Yes the command stops at its next yield, between two files or
-    // records, and closes the window when it has unwound; on No it goes on.
+    // On Yes the command stops between two files or records, and closes
+    // the window when it has; on No it goes on.
     event->ignore();
     if (!closeRequested_) ConfirmExit();
     return;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -13,10 +12,10 @@
 #include "conversion/conversion.h"
 #include "source/export_archive.h"
 #include "source/folder_walker.h"
-#include "source/scan_observer.h"
 #include "ui/shell_services.h"
 #include "ui/window_conversion.h"
 #include "ui/window_layout.h"
+#include "ui/window_scan.h"
 
 namespace quillfen {
 
@@ -30,16 +29,14 @@ namespace quillfen {
 // scan of a folder, the count of an archive) is in main_window_scan.cpp,
 // the wording of a conversion's end in conversion_messages.cpp.
 //
-// The window is the walker's observer: it shows the running count, and the
-// walk yields by processing the window's pending events, so the window
-// repaints and stays responsive. A conversion runs on a thread of its own
-// (WindowConversion) and shows its progress through queued signals. While a
-// scan or a conversion is in progress the two commands that start one are
-// disabled and the busy cursor is shown. Exit and closing the window then
-// ask first, and on Yes stop the scan or the conversion between two files or
-// records (whatever is missing is added by the next conversion into the same
-// folder) before the window closes.
-class MainWindow : public QWidget, public ScanObserver {
+// A scan (WindowScan) and a conversion (WindowConversion) each run on a
+// thread of their own and show their progress through queued signals, so
+// the window only paints and answers the user. While one is in progress the
+// two commands that start one are disabled and the busy cursor is shown.
+// Exit and closing the window then ask first, and on Yes stop the scan or
+// the conversion between two files or records (whatever is missing is added
+// by the next conversion into the same folder) before the window closes.
+class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
@@ -61,8 +58,9 @@ class MainWindow : public QWidget, public ScanObserver {
 
   // Takes in path as the source to convert, as if it had been chosen: a
   // folder is scanned, an export archive (.tgz, .tar.gz, .tar) has its
-  // entries counted. Anything else is refused with a message. Refused
-  // without a word while a scan or a run is in progress.
+  // entries counted, and the window is busy until that has ended. Anything
+  // else is refused with a message. Refused without a word while a scan or
+  // a run is in progress.
   void OpenSource(const QString& path);
 
   // State for tests and front ends: the messages queued, and the other
@@ -76,11 +74,6 @@ class MainWindow : public QWidget, public ScanObserver {
   // The folder scanned last, or the archive taken in last.
   const QString& sourceFolder() const { return sourceFolder_; }
   bool busy() const { return busy_; }
-
-  // The walker's observer.
-  void SetCountLabel(const std::string& text) override;
-  // The walker's yield: processes the pending window events.
-  void Yield() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -96,16 +89,10 @@ class MainWindow : public QWidget, public ScanObserver {
   void onExitClicked();
 
  private:
-  class BusyScope;
-  class ArchiveCounter;
-
   void CentreOnScreen();
   void ShowBusyCursor();
   void HideBusyCursor();
   void UpdateCommands();
-  // Runs one command that starts a scan: the window is busy meanwhile, and
-  // closes at its end when the user asked for that.
-  void RunCommand(const std::function<void()>& command);
   // Marks the window busy (the commands disabled) until EndBusy.
   void BeginBusy();
   void EndBusy();
@@ -113,17 +100,16 @@ class MainWindow : public QWidget, public ScanObserver {
   // does; on Yes the command stops and the window closes once it has.
   // True for Yes.
   bool ConfirmExit();
-  // The user confirmed closing during a scan or a run: it stops at its next
-  // yield, and the window closes once it has.
+  // The user confirmed closing during a scan or a run: it stops between two
+  // files or records, and the window closes once it has.
   void RequestCloseWhenStopped();
 
   // Taking in a source (main_window_scan.cpp).
-  // Takes in a chosen path: an export archive file, else a folder.
+  // Starts taking in a chosen path, the window busy: an export archive
+  // file has its entries counted, a folder is scanned.
   void TakeInChosen(const QString& path);
-  // Scans sourceFolder_, and shows the count.
-  void ScanFolder();
-  // Counts the entries of the archive at path, and shows the count.
-  void ScanArchive(const QString& path);
+  // The scan has ended: what it found is queued, and the count shown.
+  void ScanFinished();
   // The message that ends a scan: the count, after the failure and the
   // folders that could not be read, if any. The count's line then shows
   // what is queued now, and from where.
@@ -151,7 +137,6 @@ class MainWindow : public QWidget, public ScanObserver {
   WindowControls controls_;
 
   QString sourceFolder_;
-  std::unique_ptr<FolderWalker> walker_;
   std::int32_t queuedCount_ = 0;
   std::int32_t skippedCount_ = 0;
   PathQueueRef queue_;
@@ -160,12 +145,15 @@ class MainWindow : public QWidget, public ScanObserver {
   std::vector<FileSystemError> unreadableFolders_;
   // The archive taken in last; while it is set, it is what Convert converts.
   std::unique_ptr<ExportArchive> archive_;
+  // The scan in progress and what it takes in, if any.
+  std::unique_ptr<WindowScan> scan_;
+  QString scanSource_;
   // The conversion in progress, if any.
   std::unique_ptr<WindowConversion> conversion_;
 
   bool busy_ = false;
-  // The user confirmed closing the window during a scan or a run; the next
-  // yield stops it.
+  // The user confirmed closing the window during a scan or a run, which
+  // stops.
   bool closeRequested_ = false;
   bool busyCursor_ = false;
   // The exit question is open; a conversion that ends meanwhile keeps its
@@ -178,27 +166,8 @@ class MainWindow : public QWidget, public ScanObserver {
   // Where the focus was when the window became busy.
   QPointer<QWidget> busyFocus_;
 
-  static constexpr qint64 kYieldIntervalMs = 10;
-  QElapsedTimer yieldClock_;
-
-  // The running count last set by the walker, held until the next yield
-  // that processes events (or the command's end) puts it on the screen:
-  // setting a label's text for every file, thousands of times between two
-  // repaints, costs more than the work it reports.
-  std::string pendingCount_;
-  bool countPending_ = false;
-  void ShowPendingCount();
-
-  // The queue of the folder scan in progress, and how far its running count
-  // has looked: the count shows messages, so each path is looked at once.
-  std::shared_ptr<const PathQueue> countedQueue_;
-  PathQueue::const_iterator countAt_;
-  std::size_t countedFiles_ = 0;
-  std::int32_t countedMessages_ = 0;
-  std::int32_t countedMeta_ = 0;
   // The .meta files among the skipped ones of the last folder scan.
   std::int32_t metaCount_ = 0;
-  void CountQueued();
 };
 
 }  // namespace quillfen

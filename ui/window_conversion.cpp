@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QMetaObject>
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <future>
@@ -87,21 +86,13 @@ class WindowConversion::Sink : public ConversionSink {
     progressPending_ = false;
     if (folderChanged_) NameMailbox();
     folderChanged_ = false;
-    // Messages are counted as the window's queue counts them; the files that
-    // are no messages are passed over. The bar follows the share of the
-    // source read, which they take part of. When the destination holds some
-    // of them already, the count is of the new ones: the held ones are
-    // passed over, and those left behind are taken to be the held ones (as
-    // after an interruption, where they come first), so the count never
-    // passes the number of new messages.
-    QString done = Number(progress_.messages);
+    // The count is of the messages this run writes: those the destination
+    // holds already are passed over, and said to be so ("of 5 new").
+    const QString done = Number(progress_.fresh);
     QString total;
-    if (progress_.messagesTotal > 0 && held_ > 0) {
-      const std::int32_t fresh = progress_.messagesTotal - held_;
-      done = Number(std::clamp(progress_.messages - held_, 0, fresh));
-      total = Number(fresh) + QStringLiteral(" new");
-    } else if (progress_.messagesTotal > 0) {
-      total = Number(progress_.messagesTotal);
+    if (progress_.messagesTotal > 0) {
+      total = Number(progress_.freshTotal);
+      if (held_ > 0) total += QStringLiteral(" new");
     }
     if (total.isEmpty()) {
       last_.counts = done;

@@ -175,7 +175,8 @@ ConversionReport ReportFromCliOutput(const std::string& out) {
     if (line.starts_with(kPrefix) && split != std::string_view::npos) {
       report.failures.push_back(
           {std::string(line.substr(kPrefix.size(), split + 4 - kPrefix.size())),
-           std::string(line.substr(split + 6))});
+           std::string(line.substr(split + 6)),
+           {}});
     }
     lineStart = lineEnd + 1;
   }

@@ -15,12 +15,14 @@ namespace {
 using test::MemoryFileSystem;
 using Names = std::vector<std::string>;
 
-// Keeps the running count texts the walker shows.
-class CountTexts : public ScanObserver {
+// Keeps the running counts the walker tells, files and messages.
+class Counts : public ScanObserver {
  public:
-  void SetCountLabel(const std::string& text) override { texts.push_back(text); }
+  void Queued(std::int32_t files, std::int32_t messages) override {
+    counts.emplace_back(files, messages);
+  }
   void Yield() override {}
-  Names texts;
+  std::vector<std::pair<std::int32_t, std::int32_t>> counts;
 };
 
 FolderWalker::FileSystemFactory Serving(const MemoryFileSystem& fs) {
@@ -39,7 +41,7 @@ TEST(FolderWalker, QueuesFoldersLevelByLevelInListingOrderWithARunningCount) {
   fs.AddFolder("/r/B/B1/", {"deep"});
   fs.AddFolder("/r/A/A1/", {"a11"});
   fs.AddFolder("/r/E/");
-  CountTexts observer;
+  Counts observer;
   FolderWalker walker(&observer, Serving(fs), '/');
 
   walker.Walk("/r");
@@ -48,9 +50,11 @@ TEST(FolderWalker, QueuesFoldersLevelByLevelInListingOrderWithARunningCount) {
   // the files of A (second level) before those of B1 (third level).
   EXPECT_EQ(Queued(walker),
             (Names{"/r/z.eml", "/r/B/b2", "/r/B/b1", "/r/A/a1", "/r/B/B1/deep", "/r/A/A1/a11"}));
-  ASSERT_EQ(observer.texts.size(), 6u);
-  EXPECT_EQ(observer.texts.front(), "1 Files(s) Queued For Conversion");
-  EXPECT_EQ(observer.texts.back(), "6 Files(s) Queued For Conversion");
+  // Only the .eml files are messages.
+  ASSERT_EQ(observer.counts.size(), 6u);
+  EXPECT_EQ(observer.counts.front(), std::make_pair(1, 1));
+  EXPECT_EQ(observer.counts[1], std::make_pair(2, 1));
+  EXPECT_EQ(observer.counts.back(), std::make_pair(6, 1));
 
   // A missing root queues nothing; a new walk starts a new queue.
   const PathQueueRef first = walker.queue();

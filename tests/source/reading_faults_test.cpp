@@ -55,7 +55,7 @@ TEST(ReadingFaults, WithoutASecondThreadFolderAndArchiveConvertAllTheSame) {
 // Stops the conversion, as Ctrl-C does, once the scan has queued a few files.
 class StopWhileScanning : public ConversionSink {
  public:
-  void Scanning(std::int32_t files) override {
+  void Scanning(std::int32_t files, std::int32_t) override {
     scanned = files;
     if (files == 5) stop.request_stop();
   }

@@ -170,7 +170,7 @@ void WindowConvertTest::convertsTheQueueIntoMailboxes() {
   QVERIFY(!h.button("convertButton")->isEnabled());
   h.button("convertButton")->click();
   h.button("chooseSourceButton")->click();
-  h.window->OpenSource(QString::fromStdString(source.string()));
+  h.Open(QString::fromStdString(source.string()));
   QVERIFY(WaitUntil([&] { return !h.window->busy(); }));
 
   QCOMPARE(h.shell.folderRequests().size(), 2);  // the scan's and the conversion's

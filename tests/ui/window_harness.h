@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QtTest>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -71,11 +72,17 @@ struct WindowHarness {
 
   const MessageBoxRequest& lastBox() const { return shell.messageBoxes().last().request; }
 
-  // Takes in path through the choose command, answering its chooser; the
-  // scan has ended when this returns.
+  // Takes in path through the choose command, answering its chooser, and
+  // waits for the scan to end.
   void Choose(const QString& path) {
     shell.QueueFolder(path);
     button("chooseSourceButton")->click();
+    QVERIFY(WaitUntil([this] { return !window->busy(); }));
+  }
+  // Takes in path as if opened or dropped, and waits for the scan to end.
+  void Open(const QString& path) {
+    window->OpenSource(path);
+    QVERIFY(WaitUntil([this] { return !window->busy(); }));
   }
   // Clicks convert, answers its chooser with destination and waits for the
   // conversion to end. False when it did not end in time.
