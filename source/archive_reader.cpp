@@ -20,7 +20,7 @@ struct ArchiveReadFree {
 
 }  // namespace
 
-// The file, decompressed by zlib, under libarchive's tar reader; it does not
+// The file, decompressed by GzipBlockReader, under libarchive's tar reader; it does not
 // move while libarchive holds a pointer to it.
 struct ArchiveReader::Stream {
   std::unique_ptr<GzipBlockReader> file;

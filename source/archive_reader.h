@@ -34,11 +34,12 @@ struct ArchiveEntry {
 };
 
 // A .tgz, .tar.gz or .tar file read entry by entry, front to back, without
-// extracting anything. zlib, not libarchive, undoes the gzip compression,
-// because zlib checks every gzip member's CRC and length and libarchive does
-// not: a .tgz damaged inside a message's data would otherwise convert
-// without a word. Decompressing takes most of an archive's reading time, so
-// it runs on a thread of its own, ahead of the reading.
+// extracting anything. GzipBlockReader (ISA-L, or zlib), not libarchive,
+// undoes the gzip compression, because it checks every gzip member's CRC and
+// length and libarchive does not: a .tgz damaged inside a message's data
+// would otherwise convert without a word. Decompressing takes most of an
+// archive's reading time, so it runs on a thread of its own, ahead of the
+// reading.
 class ArchiveReader {
  public:
   // Opens the archive; nothing of it is read yet but what tells whether it
