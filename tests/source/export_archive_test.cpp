@@ -371,11 +371,17 @@ TEST(ExportArchive, StoppedRunsOfTheArchiveAndItsFolderAddUpToEveryMessageOnce) 
                 Ending::Stopped);
     }
   }
-  const ConversionReport last = test::ConvertSource(packed.tgz.string(), destination);
+  RecordingSink progress;
+  const ConversionReport last = test::ConvertSource(packed.tgz.string(), destination, &progress);
   EXPECT_EQ(last.ending, Ending::Finished);
   EXPECT_GT(last.plan.held, packed.messages / 2);
   EXPECT_EQ(last.plan.held + last.added, packed.messages);
   EXPECT_EQ(last.converted, packed.messages);
+  // The progress counts what this run writes, not what was held.
+  ASSERT_FALSE(progress.steps.empty());
+  EXPECT_EQ(progress.steps.back().fresh, last.added);
+  EXPECT_EQ(progress.steps.back().freshTotal, last.added);
+  EXPECT_EQ(progress.steps.back().messages, packed.messages);
   EXPECT_TRUE(test::MailboxRecordSets(test::MirrorOf(destination, packed.root)) == packed.records);
 }
 

@@ -23,8 +23,7 @@ BytesOutcome ConvertBytes(const std::string& destination, const std::string& sou
   target.Begin();
   MessageConverter converter(target, {});
   BytesSource source(std::move(bytes), fallbackTime, pieceSize);
-  BytesOutcome outcome;
-  static_cast<MessageOutcome&>(outcome) =
+  BytesOutcome outcome =
       converter.Convert(0, sourceFile, [&source]() -> MessageSource& { return source; });
   try {
     std::string mirrorFolder;

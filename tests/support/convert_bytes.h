@@ -27,11 +27,9 @@ class BytesSource : public MessageSource {
   std::size_t at_ = 0;
 };
 
-// What became of the message, and the mailbox it went into (or was meant
-// for; empty when none could be derived).
-struct BytesOutcome : MessageOutcome {
-  std::string mailbox;
-};
+// What became of the message; its mailbox is the one it went into (or was
+// meant for; empty when none could be derived), whether it failed or not.
+using BytesOutcome = MessageOutcome;
 
 // Converts one message, as if it were the file sourceFile of a scanned
 // export, into its mailbox below destination (a conversion of its own).
