@@ -67,6 +67,7 @@ class ArchiveFolders {
 
 struct ExportArchive::Survey {
   std::int32_t items = 0;  // entries other than folders
+  std::int32_t meta = 0;   // .meta files among them: the export's details of each message
   ArchiveFolders folders;
   bool complete = false;  // every header was read
 };
@@ -81,6 +82,7 @@ void SurveyArchive(const std::string& path, ArchiveProgress& progress,
     const ArchiveEntry& entry = reader.entry();
     if (!entry.folder && survey.items < INT32_MAX) ++survey.items;
     if (!entry.folder && IsMessageName(entry.name)) ++messages;
+    if (!entry.folder && entry.name.ends_with(".meta")) ++survey.meta;
     survey.folders.AddFoldersOf(ParseArchiveEntryName(entry.name), entry.folder);
     // Counted as a folder's scan counts its files and messages.
     progress.Counting(survey.items, messages);
@@ -116,6 +118,10 @@ std::int32_t ExportArchive::entries() const {
   return survey_->items;
 }
 
+std::int32_t ExportArchive::metaFiles() const {
+  return survey_->meta;
+}
+
 bool ExportArchive::counted() const {
   return survey_->complete;
 }
@@ -124,6 +130,7 @@ void ExportArchive::SurveyNow() {
   if (survey_->complete) return;
   // Counts start afresh; the folders met so far are in the archive anyway.
   survey_->items = 0;
+  survey_->meta = 0;
   std::int32_t messages = 0;
   SurveyArchive(archivePath_, *progress_, *survey_, messages);
   messages_ = messages;

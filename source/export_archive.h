@@ -102,6 +102,9 @@ class ExportArchive {
   // (until then the messages met so far).
   std::int32_t entries() const;
   std::int32_t messages() const { return messages_; }
+  // The .meta files among the entries (the export's details of each
+  // message), known after a survey.
+  std::int32_t metaFiles() const;
   bool counted() const;
 
   // Hands every message entry to visit, in archive order, reading the

@@ -218,7 +218,7 @@ QString EndingWarning(const ConversionReport& report) {
   return {};
 }
 
-FinishedMessage FinishedMessageFor(const ConversionReport& report,
+FinishedMessage FinishedMessageFor(const ConversionReport& report, std::int32_t metaFiles,
                                    const std::vector<FileSystemError>& unreadable) {
   const ConversionPlan& plan = report.plan;
   FinishedMessage message;
@@ -284,7 +284,10 @@ FinishedMessage FinishedMessageFor(const ConversionReport& report,
                      ? QStringLiteral("one mailbox")
                      : QStringLiteral("%1 mailboxes").arg(report.setAside.size()));
   const std::int32_t skipped = plan.files - plan.messages;
-  if (skipped > 0) request.text += QStringLiteral("\n\n") + SkippedSentence(0, skipped);
+  if (skipped > 0) {
+    const std::int32_t meta = std::min(metaFiles, skipped);
+    request.text += QStringLiteral("\n\n") + SkippedSentence(meta, skipped - meta);
+  }
   // The mailboxes lie as deep below the destination as the source lies below
   // its root; the user is told the folder that holds them, and shown it.
   const QString folder = MailboxesFolder(report);

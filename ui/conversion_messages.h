@@ -30,13 +30,13 @@ struct FinishedMessage {
 
 // Says that the messages were converted, or how many failed, or that the
 // disk is full, with the numbers (added, held before, failed, mailboxes,
-// renamed ones) (each failure,
-// shortened and renamed mailbox on a line of the details), what was
-// skipped, and where the mailboxes are. unreadable holds the folders the
+// renamed ones; each failure, shortened and renamed mailbox on a line of the
+// details), what was skipped (metaFiles of it .meta files), and where the
+// mailboxes are. unreadable holds the folders the
 // scan of the source could not read: their messages were never queued, so
 // the conversion is said to be partial (each folder on a line of the
 // details), never to have succeeded.
-FinishedMessage FinishedMessageFor(const ConversionReport& report,
+FinishedMessage FinishedMessageFor(const ConversionReport& report, std::int32_t metaFiles,
                                    const std::vector<FileSystemError>& unreadable = {});
 
 }  // namespace quillfen

@@ -286,7 +286,7 @@ void MainWindow::ShowRunMessage(QMessageBox::Icon icon, const QString& text) {
 }
 
 void MainWindow::ShowFinished(const ConversionReport& report) {
-  const FinishedMessage message = FinishedMessageFor(report, unreadableFolders_);
+  const FinishedMessage message = FinishedMessageFor(report, metaCount_, unreadableFolders_);
   HideBusyCursor();
   if (shell_.ShowMessageBox(this, message.request) != QMessageBox::Open ||
       message.mailboxesFolder.isEmpty())

@@ -166,7 +166,7 @@ class MainWindow : public QWidget {
   // Where the focus was when the window became busy.
   QPointer<QWidget> busyFocus_;
 
-  // The .meta files among the skipped ones of the last folder scan.
+  // The .meta files among the skipped ones of the last scan.
   std::int32_t metaCount_ = 0;
 };
 

@@ -87,6 +87,7 @@ void WindowScan::Run() {
         outcome.archive->SetProgress(nullptr);
         outcome.messages = outcome.archive->messages();
         outcome.files = outcome.archive->entries();
+        outcome.meta = outcome.archive->metaFiles();
       } catch (const ArchiveError& error) {
         outcome.failure = QStringLiteral("The archive %1 could not be read: %2")
                               .arg(FromCore(error.archivePath()), FromCore(error.reason()));

@@ -35,7 +35,7 @@ class WindowScan : public QObject {
     std::int32_t files = 0;
     std::int32_t messages = 0;
     // The .meta files among the files (the export's details of each
-    // message), counted for a folder.
+    // message).
     std::int32_t meta = 0;
     QString failure;
     // The scan was stopped before its end; the rest says nothing then.
