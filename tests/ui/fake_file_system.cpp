@@ -22,6 +22,7 @@ class FakeFileSystem : public FileSystem {
 
  private:
   const FakeTree::Folder& Find(const std::string& path) {
+    tree_.WaitIfHeld(path);
     tree_.asked_.push_back(path);
     auto it = tree_.folders_.find(path);
     if (it == tree_.folders_.end()) throw FileSystemError(path, "No such file or directory");
@@ -31,6 +32,27 @@ class FakeFileSystem : public FileSystem {
 
   FakeTree& tree_;
 };
+
+void FakeTree::WaitIfHeld(const std::string& folder) {
+  std::unique_lock lock(mutex_);
+  if (held_.empty() || folder != held_) return;
+  waiting_ = true;
+  released_.wait(lock, [this] { return held_.empty(); });
+  waiting_ = false;
+}
+
+void FakeTree::Release() {
+  {
+    std::lock_guard lock(mutex_);
+    held_.clear();
+  }
+  released_.notify_all();
+}
+
+bool FakeTree::waiting() {
+  std::lock_guard lock(mutex_);
+  return waiting_;
+}
 
 FolderWalker::FileSystemFactory FakeTree::Factory() {
   return [this] { return std::make_unique<FakeFileSystem>(*this); };

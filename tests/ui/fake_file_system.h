@@ -1,7 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +29,12 @@ class FakeTree {
     folders_[folder].failure = reason;
   }
 
+  // Listing folder waits until Release: the scan is then held in the
+  // middle, for as long as a test needs. waiting() tells whether it waits.
+  void HoldListing(const std::string& folder) { held_ = folder; }
+  void Release();
+  bool waiting();
+
   // Every path the walker asked about, in order.
   const std::vector<std::string>& asked() const { return asked_; }
 
@@ -40,8 +48,13 @@ class FakeTree {
     std::vector<std::string> files;
     std::string failure;
   };
+  void WaitIfHeld(const std::string& folder);
   std::map<std::string, Folder> folders_;
   std::vector<std::string> asked_;
+  std::string held_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool waiting_ = false;
 };
 
 }  // namespace quillfen::test

@@ -45,6 +45,7 @@ class WindowScanTest : public QObject {
   void walkFailureKeepsWhatWasQueued();
   void unreadableSourcesQueueNothing();
   void secondCommandsDuringAScanAreIgnored();
+  void closingDuringAScanStopsItAndQuits();
 };
 
 void WindowScanTest::scanQueuesEveryFileAndReportsTheCount() {
@@ -251,6 +252,45 @@ void WindowScanTest::secondCommandsDuringAScanAreIgnored() {
   // Once the scan is over, the commands work again.
   h.button("chooseSourceButton")->click();
   QCOMPARE(h.shell.folderRequests().size(), 3);
+}
+
+// The scan runs on its own thread: the window answers while it is held in
+// a folder, asks before closing, and on Yes stops the scan and quits,
+// keeping what was queued before.
+void WindowScanTest::closingDuringAScanStopsItAndQuits() {
+  FakeTree tree;
+  tree.AddFile("/first/", "a.eml");
+  tree.AddFile("/export/", "b.eml");
+  tree.AddSubFolder("/export/", "Slow");
+  tree.AddFile("/export/Slow/", "c.eml");
+  tree.HoldListing("/export/Slow/");
+  WindowHarness h(tree.Factory());
+  h.window->show();
+  h.Choose("/first");
+  const quillfen::PathQueueRef first = h.window->queue();
+
+  h.shell.QueueFolder("/export");
+  h.button("chooseSourceButton")->click();
+  QVERIFY(quillfen::test::WaitUntil([&] { return tree.waiting(); }));
+  // No, and the scan goes on; Yes, and it stops.
+  h.shell.QueueAnswer(QMessageBox::No);
+  h.window->close();
+  QVERIFY(h.window->isVisible());
+  QVERIFY(h.window->busy());
+  h.shell.QueueAnswer(QMessageBox::Yes);
+  h.window->close();
+  tree.Release();
+  QVERIFY(quillfen::test::WaitUntil([&] { return h.programEnds > 0; }));
+
+  QVERIFY(!h.busyWhenEnded);
+  const auto& boxes = h.shell.messageBoxes();
+  QCOMPARE(boxes.size(), 3);  // the first scan's count and the two questions
+  QCOMPARE(
+      boxes[2].request.text,
+      QStringLiteral("Stop reading the source and quit? Nothing has been converted from it yet."));
+  QCOMPARE(boxes[2].request.defaultButton, QMessageBox::No);
+  QCOMPARE(h.window->queue(), first);
+  QCOMPARE(h.window->sourceFolder(), QStringLiteral("/first/"));
 }
 
 QTEST_MAIN(WindowScanTest)
