@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Times converting an export archive with quillfen-cli against one zlib
-# decompression pass of the same archive (bench/zlib_pass.cpp), the least any
-# conversion of a .tgz has to do; then against extracting it with tar and
-# converting the extracted folder, and checks that both ways give the same
-# mailboxes byte for byte.
+# decompression pass of the same archive (bench/zlib_pass.cpp) and one ISA-L
+# pass (bench/isal_pass.cpp, where the build has ISA-L), the least any
+# conversion of a .tgz has to do with either inflater; then against
+# extracting it with tar and converting the extracted folder, and checks that
+# both ways give the same mailboxes byte for byte. Every row gives wall and
+# CPU time.
 #
 #   bench/archive.sh [messages]          (default 20000)
 #
@@ -13,8 +15,11 @@
 #   BEFORE  another quillfen-cli (say, a build of an earlier commit), timed
 #           in the same alternation, so that before and after are measured
 #           under the same load
+#   KEEP    a folder where the generated archive is kept and reused by later
+#           runs (default: generated afresh into a temporary folder)
 # Prints the medians of wall and CPU time, peak resident memory, and the
-# ratio ".tgz conversion / one zlib pass" (target <= 1.3).
+# ratios ".tgz conversion / one zlib pass" (target <= 0.6) and ".tgz
+# conversion / one ISA-L pass" (target <= 1.3).
 set -euo pipefail
 
 BUILD=${BUILD:-build}
@@ -23,9 +28,15 @@ RUNS=${RUNS:-5}
 BEFORE=${BEFORE:-}
 CLI=$BUILD/quillfen-cli
 ZLIB_PASS=$BUILD/bench/zlib_pass
+ISAL_PASS=$BUILD/bench/isal_pass
+KEEP=${KEEP:-}
 
 if [[ ! -x $ZLIB_PASS && -f $BUILD/CMakeCache.txt ]]; then
   cmake --build "$BUILD" --target zlib_pass >/dev/null
+fi
+# The ISA-L floor exists only in a build that found ISA-L.
+if [[ ! -x $ISAL_PASS && -f $BUILD/CMakeCache.txt ]]; then
+  cmake --build "$BUILD" --target isal_pass >/dev/null 2>&1 || true
 fi
 for program in "$CLI" "$ZLIB_PASS" "$BUILD/bench/gen_export" ${BEFORE:+"$BEFORE"}; do
   [[ -x $program ]] || { echo "archive.sh: $program is missing; build first" >&2; exit 2; }
@@ -38,13 +49,18 @@ fi
 work=$(mktemp -d /tmp/quillfen-archive-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-echo "generating $MESSAGES messages..."
-"$BUILD/bench/gen_export" "$work/generated" --messages "$MESSAGES" >/dev/null
-# Sorted by name, the archive's order is the walker's order within every
-# folder, so both ways must give identical mailboxes; a folder also comes
-# before its batch folders, as in a real export.
-tar czf "$work/export.tgz" --sort=name -C "$work/generated" .
-rm -rf "$work/generated"
+if [[ -n $KEEP && -f $KEEP/export-$MESSAGES.tgz ]]; then
+  cp "$KEEP/export-$MESSAGES.tgz" "$work/export.tgz"
+else
+  echo "generating $MESSAGES messages..."
+  "$BUILD/bench/gen_export" "$work/generated" --messages "$MESSAGES" >/dev/null
+  # Sorted by name, the archive's order is the walker's order within every
+  # folder, so both ways must give identical mailboxes; a folder also comes
+  # before its batch folders, as in a real export.
+  tar czf "$work/export.tgz" --sort=name -C "$work/generated" .
+  rm -rf "$work/generated"
+  if [[ -n $KEEP ]]; then mkdir -p "$KEEP" && cp "$work/export.tgz" "$KEEP/export-$MESSAGES.tgz"; fi
+fi
 echo "archive: $(du -h "$work/export.tgz" | cut -f1)"
 
 now_ns() { date +%s%N; }
@@ -86,7 +102,9 @@ summary() {
     "$(awk -v k="$(median "${rss[@]}")" 'BEGIN { print k / 1024 }')" "${wall[*]}"
 }
 
-ways=(z a)
+ways=(z)
+[[ -x $ISAL_PASS ]] && ways+=(i)
+ways+=(a)
 [[ -n $BEFORE ]] && ways+=(m)
 for name in "${ways[@]}"; do eval "${name}_wall=() ${name}_cpu=() ${name}_rss=()"; done
 
@@ -98,6 +116,7 @@ for ((run = 1; run <= RUNS; run++)); do
   for name in "${ways[@]}"; do
     case $name in
       z) timed z "$ZLIB_PASS" "$work/export.tgz" ;;
+      i) timed i "$ISAL_PASS" "$work/export.tgz" ;;
       a) timed a "$CLI" -q "$work/export.tgz" "$work/out" ;;
       m) timed m "$BEFORE" -q "$work/export.tgz" "$work/out" ;;
     esac
@@ -105,40 +124,56 @@ for ((run = 1; run <= RUNS; run++)); do
 done
 
 echo
-echo "== .tgz conversion against one zlib pass ($MESSAGES messages, medians of $RUNS runs)"
+echo "== .tgz conversion against one zlib pass and one ISA-L pass ($MESSAGES messages," \
+  "medians of $RUNS runs, load $(cut -d' ' -f1-3 /proc/loadavg))"
 summary z "(z) one zlib pass"
+[[ -x $ISAL_PASS ]] && summary i "(i) one ISA-L pass"
 summary a "(a) quillfen-cli SOURCE.tgz"
 [[ -n $BEFORE ]] && summary m "(m) before: $(basename "$BEFORE")"
 echo "  a/z = $(ratio "$(median "${a_wall[@]}")" "$(median "${z_wall[@]}")") wall," \
-  "$(ratio "$(median "${a_cpu[@]}")" "$(median "${z_cpu[@]}")") cpu   (target <= 1.3)"
+  "$(ratio "$(median "${a_cpu[@]}")" "$(median "${z_cpu[@]}")") cpu   (target <= 0.6)"
+if [[ -x $ISAL_PASS ]]; then
+  echo "  a/i = $(ratio "$(median "${a_wall[@]}")" "$(median "${i_wall[@]}")") wall," \
+    "$(ratio "$(median "${a_cpu[@]}")" "$(median "${i_cpu[@]}")") cpu   (target <= 1.3)"
+fi
 if [[ -n $BEFORE ]]; then
   echo "  m/z = $(ratio "$(median "${m_wall[@]}")" "$(median "${z_wall[@]}")") wall," \
     "$(ratio "$(median "${m_cpu[@]}")" "$(median "${z_cpu[@]}")") cpu"
+  if [[ -x $ISAL_PASS ]]; then
+    echo "  m/i = $(ratio "$(median "${m_wall[@]}")" "$(median "${i_wall[@]}")") wall," \
+      "$(ratio "$(median "${m_cpu[@]}")" "$(median "${i_cpu[@]}")") cpu"
+  fi
   echo "  a/m = $(ratio "$(median "${a_wall[@]}")" "$(median "${m_wall[@]}")") wall," \
     "$(ratio "$(median "${a_cpu[@]}")" "$(median "${m_cpu[@]}")") cpu"
 fi
 
 # The archive converts as if extracted into $work/export, so the folder way
 # extracts exactly there.
-seconds() { date +%s.%N; }
-elapsed() { echo "$2 - $1" | bc; }
+# once NAME COMMAND...: runs COMMAND once; NAME_s and NAME_cpu get its wall
+# and CPU seconds.
+once() {
+  local name=$1 start end user sys
+  shift
+  start=$(now_ns)
+  /usr/bin/time -o "$work/usage.txt" -f '%U %S' "$@" >/dev/null
+  end=$(now_ns)
+  read -r user sys <"$work/usage.txt"
+  printf -v "${name}_s" '%.2f' "$(awk -v n=$((end - start)) 'BEGIN { print n / 1e9 }')"
+  printf -v "${name}_cpu" '%.2f' "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')"
+}
 rm -rf "$work/out"
-start=$(seconds)
-"$CLI" -q "$work/export.tgz" "$work/direct" >/dev/null
-direct=$(elapsed "$start" "$(seconds)")
-start=$(seconds)
+once direct "$CLI" -q "$work/export.tgz" "$work/direct"
 mkdir -p "$work/export"
-tar xzf "$work/export.tgz" -C "$work/export"
-extracted=$(seconds)
-"$CLI" -q "$work/export" "$work/via-folder" >/dev/null
-finished=$(seconds)
+once tar tar xzf "$work/export.tgz" -C "$work/export"
+once folder "$CLI" -q "$work/export" "$work/via-folder"
 
 echo
 echo "== against extracting first (one run)"
-printf '  quillfen-cli SOURCE.tgz:          %6.2f s\n' "$direct"
-printf '  tar xzf + quillfen-cli folder:    %6.2f s (tar %.2f s + conversion %.2f s)\n' \
-  "$(elapsed "$start" "$finished")" "$(elapsed "$start" "$extracted")" \
-  "$(elapsed "$extracted" "$finished")"
+printf '  quillfen-cli SOURCE.tgz:          %6.2f s, cpu %.2f s\n' "$direct_s" "$direct_cpu"
+printf '  tar xzf + quillfen-cli folder:    %6.2f s, cpu %.2f s (tar %.2f s, cpu %.2f s + conversion %.2f s, cpu %.2f s)\n' \
+  "$(awk -v a="$tar_s" -v b="$folder_s" 'BEGIN { print a + b }')" \
+  "$(awk -v a="$tar_cpu" -v b="$folder_cpu" 'BEGIN { print a + b }')" \
+  "$tar_s" "$tar_cpu" "$folder_s" "$folder_cpu"
 
 # The indexes hold modification times, which differ; the mailboxes must not.
 if diff -r -q -x .quillfen "$work/direct" "$work/via-folder" >/dev/null; then

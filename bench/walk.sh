@@ -36,15 +36,24 @@ median() {
 "$bench" walk "$tree" >/dev/null
 find "$tree" -type f | wc -l >/dev/null
 
+# cpu_of FILE: the user and system milliseconds /usr/bin/time wrote there.
+cpu_of() { awk '{ printf "%d", ($1 + $2) * 1000 }' "$1"; }
+
 walk_ms=()
 find_ms=()
+walk_cpu=()
+find_cpu=()
+usage=$(mktemp)
+trap 'rm -f "$usage"' EXIT
 for ((run = 1; run <= runs; run++)); do
   start=$(now_ns)
-  "$bench" walk "$tree" >/dev/null
+  /usr/bin/time -o "$usage" -f '%U %S' "$bench" walk "$tree" >/dev/null
   walk_ms+=($(( ($(now_ns) - start) / 1000 )))
+  walk_cpu+=($(cpu_of "$usage"))
   start=$(now_ns)
-  find "$tree" -type f | wc -l >/dev/null
+  /usr/bin/time -o "$usage" -f '%U %S' sh -c 'find "$1" -type f | wc -l' sh "$tree" >/dev/null
   find_ms+=($(( ($(now_ns) - start) / 1000 )))
+  find_cpu+=($(cpu_of "$usage"))
 done
 
 walk_median=$(median "${walk_ms[@]}")
@@ -52,8 +61,10 @@ find_median=$(median "${find_ms[@]}")
 echo "tree: $tree ($(find "$tree" -type f | wc -l) files, $(find "$tree" -mindepth 1 -type d | wc -l) folders)"
 echo "walker (whole process), microseconds: ${walk_ms[*]}"
 echo "find | wc -l, microseconds:            ${find_ms[*]}"
-awk -v w="$walk_median" -v f="$find_median" \
-  'BEGIN { printf "median walker %.1f ms, median find %.1f ms, ratio %.2f\n", w / 1000, f / 1000, w / f }'
+awk -v w="$walk_median" -v f="$find_median" -v wc="$(median "${walk_cpu[@]}")" -v fc="$(median "${find_cpu[@]}")" \
+  'BEGIN { printf "median walker %.1f ms (cpu %d ms), median find %.1f ms (cpu %d ms), ratio %.2f wall, %.2f cpu\n",
+           w / 1000, wc, f / 1000, fc, w / f, (fc > 0 ? wc / fc : 0) }'
+echo "load $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
 echo "inside one walker process:"
