@@ -60,6 +60,7 @@ MainWindow::MainWindow(ShellServices& shell, FolderWalker::FileSystemFactory fil
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       shell_(shell),
+      goneWatch_(*this, [this] { WindowGone(); }),
       fileSystems_(std::move(fileSystems)),
       endProgram_([] { std::_Exit(EXIT_SUCCESS); }) {
   // The standard controls draw in the platform's own style, which is Qt's
@@ -76,10 +77,12 @@ MainWindow::MainWindow(ShellServices& shell, FolderWalker::FileSystemFactory fil
   connect(controls_.helpButton, &QPushButton::clicked, this, &MainWindow::onHelpClicked);
   connect(controls_.howToLink, &LinkLabel::clicked, this, &MainWindow::onHowToClicked);
   connect(controls_.exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
+  QCoreApplication::instance()->installNativeEventFilter(&goneWatch_);
   CentreOnScreen();
 }
 
 MainWindow::~MainWindow() {
+  QCoreApplication::instance()->removeNativeEventFilter(&goneWatch_);
   // A scan or a conversion still running stops between two files or
   // records first.
   scan_.reset();
@@ -360,6 +363,13 @@ void MainWindow::RequestCloseWhenStopped() {
   closeRequested_ = true;
   if (scan_) scan_->RequestStop();
   if (conversion_) conversion_->RequestStop();
+}
+
+void MainWindow::WindowGone() {
+  if (busy_)
+    RequestCloseWhenStopped();
+  else
+    endProgram_();
 }
 
 void MainWindow::onExitClicked() {

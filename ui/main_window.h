@@ -14,6 +14,7 @@
 #include "source/folder_walker.h"
 #include "ui/shell_services.h"
 #include "ui/window_conversion.h"
+#include "ui/window_gone.h"
 #include "ui/window_layout.h"
 #include "ui/window_scan.h"
 
@@ -103,6 +104,10 @@ class MainWindow : public QWidget {
   // The user confirmed closing during a scan or a run: it stops between two
   // files or records, and the window closes once it has.
   void RequestCloseWhenStopped();
+  // The native window was destroyed from outside: nobody can answer a
+  // question any more, so a scan or a run stops as on a confirmed Exit and
+  // the program ends once it has.
+  void WindowGone();
 
   // Taking in a source (main_window_scan.cpp).
   // Starts taking in a chosen path, the window busy: an export archive
@@ -132,6 +137,7 @@ class MainWindow : public QWidget {
   void ShowSelectableInformation(const QString& text);
 
   ShellServices& shell_;
+  WindowGoneWatch goneWatch_;
   FolderWalker::FileSystemFactory fileSystems_;
   std::function<void()> endProgram_;
   WindowControls controls_;

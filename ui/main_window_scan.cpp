@@ -117,10 +117,18 @@ void MainWindow::ShowCountMessage(const QString& failure) {
   const QString caption = CountCaption(queuedCount_);
   QString line = caption;
   QStringList notes;
-  if (skippedCount_ == 1)
-    notes << QStringLiteral("1 other file skipped");
-  else if (skippedCount_ > 1)
-    notes << QStringLiteral("%1 other files skipped").arg(Number(skippedCount_));
+  QStringList skipped;
+  const std::int32_t other = skippedCount_ - metaCount_;
+  if (metaCount_ == 1)
+    skipped << QStringLiteral("1 .meta file");
+  else if (metaCount_ > 1)
+    skipped << QStringLiteral("%1 .meta files").arg(Number(metaCount_));
+  if (other == 1)
+    skipped << QStringLiteral("1 other file");
+  else if (other > 1)
+    skipped << QStringLiteral("%1 other files").arg(Number(other));
+  if (!skipped.isEmpty())
+    notes << skipped.join(QStringLiteral(" and ")) + QStringLiteral(" skipped");
   // The line stays after the message is gone: what could not be read must
   // not look like an empty folder.
   if (!unreadableFolders_.empty())

@@ -3,11 +3,14 @@
 // converts on a thread of its own, so every test that starts a conversion
 // waits in the event loop until the window is no longer busy.
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMimeData>
 #include <QUrl>
 #include <QtTest>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -141,6 +144,7 @@ class WindowConvertTest : public QObject {
   void folderThatCannotBeReadMakesTheConversionPartial();
   void exitQuestionAndClosing();
   void closingDuringARunStopsBetweenRecords();
+  void windowDestroyedFromOutsideEndsTheProgram();
   void droppedFolderAndArchiveConvertAlike();
 };
 
@@ -450,6 +454,42 @@ void WindowConvertTest::exitQuestionAndClosing() {
   QCOMPARE(h.shell.messageBoxes().size(), boxes);
 }
 
+// What X11 tells when another client destroys the window.
+void DestroyNativeWindow(const QWidget& window) {
+  std::array<std::uint8_t, 32> event{};
+  event[0] = 17;  // DestroyNotify
+  const auto id = static_cast<std::uint32_t>(window.internalWinId());
+  std::memcpy(event.data() + 8, &id, sizeof id);
+  qintptr result = 0;
+  QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", event.data(),
+                                                          &result);
+}
+
+// No close event comes when the window is destroyed from outside: idle, the
+// program ends; during a run, the run stops first, and no message box comes
+// up without a window.
+void WindowConvertTest::windowDestroyedFromOutsideEndsTheProgram() {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  for (int i = 0; i < 200; ++i)
+    WriteFile(source / "Inbox" / (std::to_string(i) + ".eml"), Message(std::to_string(i)));
+  WindowHarness h;
+  h.window->show();
+  QVERIFY(h.window->internalWinId() != 0);
+  h.Choose(Folder(source));
+  DestroyNativeWindow(*h.window);
+  QCOMPARE(h.programEnds, 1);
+
+  const qsizetype boxes = h.shell.messageBoxes().size();
+  h.shell.QueueFolder(Folder(temp.path() / "out"));
+  h.button("convertButton")->click();
+  QVERIFY(h.window->busy());
+  DestroyNativeWindow(*h.window);
+  QVERIFY(WaitUntil([&] { return h.programEnds == 2; }));
+  QVERIFY(!h.busyWhenEnded);
+  QCOMPARE(h.shell.messageBoxes().size(), boxes);
+}
+
 void WindowConvertTest::closingDuringARunStopsBetweenRecords() {
   TempDir temp;
   const fs::path source = temp.path() / "export";
@@ -525,7 +565,7 @@ void WindowConvertTest::droppedFolderAndArchiveConvertAlike() {
   const QString counted = QStringLiteral(
       "2 Files(s) Queued For Conversion.\n\n1 .meta file (message details) is not a message "
       "(.eml file), so it is skipped.");
-  const QString line = QStringLiteral("2 Files(s) Queued For Conversion (1 other file skipped)");
+  const QString line = QStringLiteral("2 Files(s) Queued For Conversion (1 .meta file skipped)");
   WindowHarness h;
 
   // Anything but a folder or an export archive is refused as it is dragged.
