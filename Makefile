@@ -81,16 +81,18 @@ test-windows:
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@bash scripts/test-windows $(WINDOWS_BUILD) $(JOBS)
 
-# build/quillfen_<version>_<arch>.deb: a Release build of both programs in
-# $(PACKAGE_BUILD)/, stripped, with man pages and desktop metadata.
+# $(PACKAGE_BUILD)/quillfen-cli_<version>_<arch>.deb and quillfen_..., with
+# their -dbgsym packages: dpkg-buildpackage over debian/, on a copy of the
+# source tree.
 .PHONY: package test-package
 package:
 	@bash scripts/install-deps package
-	@bash packaging/build-package $(PACKAGE_BUILD) $(BUILD)
+	@bash packaging/build-package $(PACKAGE_BUILD) $(JOBS)
 
-# The package linted, its programs run from it, installed and removed again.
+# The packages linted, their programs run, installed, converting the corpus,
+# and purged again.
 test-package: package
-	@bash packaging/test-package $(BUILD)
+	@bash packaging/test-package $(PACKAGE_BUILD)
 
 fuzz: deps
 	@bash scripts/fuzz $(if $(FUZZ_SECONDS),$(FUZZ_SECONDS),300)

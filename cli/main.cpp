@@ -1,5 +1,6 @@
-// quillfen-cli: converts an extracted mail export into one mailbox per mail
-// folder, the same way the window does, for scripts and large exports.
+// quillfen-cli: converts a mail export (its archive or extracted folder) into
+// one mailbox per mail folder, the same way the window does, for scripts and
+// large exports.
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -54,8 +55,9 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   using namespace quillfen::cli;
 
   CLI::App app{
-      "Converts an extracted mail export (a folder tree of .eml files) into one .mbox file per "
-      "mail folder, in a copy of the source folder tree below DEST.",
+      "Converts a Zimbra Desktop mail export, its .tgz archive or the folder tree of .eml files "
+      "extracted from it, into one .mbox file per mail folder, in a copy of the source folder "
+      "tree below DEST.",
       "quillfen-cli"};
   ConvertOptions options;
   bool quiet = false;
@@ -67,7 +69,8 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   app.add_flag("-q,--quiet", quiet, "Show no progress line");
   app.add_flag("--again", options.again,
                "Convert a source that was converted into DEST before once more (a second copy)");
-  app.set_version_flag("--version", QUILLFEN_VERSION);
+  // The window program's --version says the same.
+  app.set_version_flag("--version", "Quillfen " QUILLFEN_VERSION);
 
   try {
     app.parse(argc, argv);
