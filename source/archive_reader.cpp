@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "mbox/message_failure.h"
@@ -62,17 +63,23 @@ class ArchiveReader::EntrySource : public MessageSource {
 
   std::size_t Read(char* buffer, std::size_t size) override {
     std::size_t filled = 0;
-    while (filled < size && !atEnd_) {
-      const la_ssize_t got =
-          archive_read_data(stream_.reader.get(), buffer + filled, size - filled);
-      if (got == ARCHIVE_FATAL) throw ArchiveError(path_, stream_.ErrorText());
-      if (got < 0) throw MessageFailure("cannot read the entry: " + stream_.ErrorText());
-      if (got == 0) {
-        atEnd_ = true;
-        break;
+    while (filled < size) {
+      if (chunkSize_ == 0 && !NextChunk()) break;
+      std::size_t n = 0;
+      if (offset_ < chunkOffset_) {
+        // A hole of a sparse entry reads as zero bytes.
+        n = static_cast<std::size_t>(std::min<std::int64_t>(
+            chunkOffset_ - offset_, static_cast<std::int64_t>(size - filled)));
+        std::memset(buffer + filled, 0, n);
+      } else {
+        n = std::min(chunkSize_, size - filled);
+        std::memcpy(buffer + filled, chunk_, n);
+        chunk_ += n;
+        chunkSize_ -= n;
+        chunkOffset_ += static_cast<std::int64_t>(n);
       }
-      filled += static_cast<std::size_t>(got);
-      offset_ += got;
+      filled += n;
+      offset_ += static_cast<std::int64_t>(n);
     }
     // A sparse entry that ends in a hole stops before its size: the rest
     // are zero bytes.
@@ -85,15 +92,59 @@ class ArchiveReader::EntrySource : public MessageSource {
     }
     return filled;
   }
+
+  // An entry whose bytes lie whole in the decompressed block at hand is
+  // given from there, without a copy; any other is read in pieces, from
+  // what this looked at on.
+  bool Whole(std::string_view& bytes) override {
+    if (offset_ != 0 || chunkSize_ != 0 || atEnd_ || size_ < 0) return false;
+    if (!NextChunk()) {
+      if (size_ != 0) return false;
+      bytes = {};
+      return true;
+    }
+    if (chunkOffset_ != 0 || static_cast<std::int64_t>(chunkSize_) != size_) return false;
+    bytes = std::string_view(chunk_, chunkSize_);
+    offset_ = size_;
+    chunkOffset_ = size_;
+    chunkSize_ = 0;
+    return true;
+  }
   long long FallbackTime() const override { return modificationTime_; }
   std::int64_t SizeHint() const override { return size_; }
 
  private:
+  // The entry's next run of bytes as libarchive holds them; false at its
+  // end.
+  bool NextChunk() {
+    if (atEnd_) return false;
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(stream_.reader.get(), &block, &size, &offset);
+    if (status == ARCHIVE_EOF) {
+      atEnd_ = true;
+      return false;
+    }
+    if (status == ARCHIVE_FATAL) throw ArchiveError(path_, stream_.ErrorText());
+    if (status != ARCHIVE_OK) throw MessageFailure("cannot read the entry: " + stream_.ErrorText());
+    chunk_ = static_cast<const char*>(block);
+    chunkSize_ = size;
+    chunkOffset_ = offset;
+    return true;
+  }
+
   const std::string& path_;
   Stream& stream_;
   std::int64_t size_;
   long long modificationTime_;
+  // The bytes given so far, holes included.
   std::int64_t offset_ = 0;
+  // What libarchive gave last and was not read yet, and its place in the
+  // entry.
+  const char* chunk_ = nullptr;
+  std::size_t chunkSize_ = 0;
+  std::int64_t chunkOffset_ = 0;
   bool atEnd_ = false;
 };
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <set>
 #include <stop_token>
@@ -120,6 +122,49 @@ INSTANTIATE_TEST_SUITE_P(Flavours, ArchiveMatchesFolder,
                                   (info.param.options.pax ? "Pax" : "Ustar") +
                                   (info.param.options.folderEntries ? "WithFolders" : "FilesOnly");
                          });
+
+// Sparse entries, as GNU tar writes them for files with holes, in both of
+// its formats: the holes read as zero bytes, in a message's middle and at
+// its end, as they read from the extracted files.
+TEST(ExportArchive, SparseEntriesConvertAsTheirFiles) {
+  TempDir temp;
+  const fs::path source = temp.path() / "export";
+  const std::string message =
+      "From: a@example.com\nSubject: s\nDate: Tue, 5 Mar 2013 14:07:09 +0000\n\nbody\n";
+  const auto sparse = [&source](const std::string& name, std::int64_t size,
+                                const std::vector<std::pair<std::int64_t, std::string>>& parts) {
+    const fs::path file = source / "Inbox" / name;
+    test::WriteFile(file, "");
+    fs::resize_file(file, static_cast<std::uintmax_t>(size));
+    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [offset, bytes] : parts) {
+      out.seekp(offset);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+  };
+  sparse("1-middle.eml", 300000, {{0, message}, {200000, "From here\nend\n"}});
+  sparse("2-end.eml", 150000, {{0, message}});
+  sparse("3-small.eml", 20000, {{0, message}, {12288, "From there\n"}});
+  sparse("4-large.eml", 3000000, {{0, message}, {2000000, std::string(5000, 'x')}});
+  const std::string fromFolder = (temp.path() / "from-folder").string() + "/";
+  test::ConvertSource(source.string(), fromFolder);
+  const auto expected = test::MailboxRecordSets(test::MirrorOf(fromFolder, source.string() + "/"));
+  ASSERT_EQ(expected.at("Inbox/Inbox.mbox").size(), 4u);
+
+  for (const std::string format : {"pax", "gnu"}) {
+    SCOPED_TRACE(format);
+    const fs::path archive = temp.path() / "export.tgz";
+    fs::remove(archive);
+    const std::string command = "tar --sparse --format=" + format + " -czf '" + archive.string() +
+                                "' -C '" + source.string() + "' . 2>/dev/null";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "GNU tar is not at hand";
+    const std::string fromArchive = (temp.path() / ("from-" + format)).string() + "/";
+    const ConversionReport report = test::ConvertSource(archive.string(), fromArchive);
+    EXPECT_EQ(report.converted, 4);
+    EXPECT_TRUE(test::MailboxRecordSets(test::MirrorOf(fromArchive, source.string() + "/")) ==
+                expected);
+  }
+}
 
 TEST(ExportArchive, BatchFolderBeforeItsSiblingJoinsTheSiblingsMailbox) {
   TempDir temp;
