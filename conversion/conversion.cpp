@@ -188,6 +188,7 @@ void Conversion::ConvertFolder(bool secondCopy) {
                                 },
                                 {});
         Settle(outcome, name);
+        progress.mailbox = &converter_->lastMailbox();
       }
       // The folder changes only now and then; it is worked out then.
       if (name.compare(0, folder.size(), folder) != 0 ||
@@ -213,6 +214,7 @@ void Conversion::ConvertFolder(bool secondCopy) {
 
 void Conversion::ConvertArchive(bool secondCopy) {
   archiveBridge_.Restart();
+  archiveBridge_.SetMailbox(nullptr);
   archiveBridge_.messagesTotal = plan_.messagesKnown ? plan_.messages : 0;
   archiveBridge_.freshTotal = !plan_.messagesKnown ? 0
                               : secondCopy         ? plan_.messages
@@ -239,6 +241,7 @@ void Conversion::ConvertArchive(bool secondCopy) {
     const MessageOutcome outcome = converter_->Convert(
         message.index, message.sourceFile, [&source]() -> MessageSource& { return source; }, {});
     Settle(outcome, message.name);
+    archiveBridge_.SetMailbox(&converter_->lastMailbox());
   });
   if (!plan_.messagesKnown) {
     plan_.messages = archive_->messages();

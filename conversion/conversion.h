@@ -72,6 +72,10 @@ struct ConversionProgress {
   // The source folder of the message at hand (ending with the separator),
   // or null.
   const std::string* folder = nullptr;
+  // The mailbox the run wrote to last, as it is written (renamed to stay
+  // apart on a Mac, a batch folder's in its sibling's mailbox), or null
+  // before the first.
+  const std::string* mailbox = nullptr;
 };
 
 // What a conversion tells its front end while it works. Every call comes on

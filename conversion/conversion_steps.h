@@ -68,6 +68,7 @@ class ArchiveBridge : public ArchiveProgress {
     progress.fresh = fresh_;
     progress.freshTotal = freshTotal;
     progress.folder = folder_.empty() ? nullptr : &folder_;
+    progress.mailbox = mailbox_ == nullptr || mailbox_->empty() ? nullptr : mailbox_;
     if (comparing)
       sink_.Comparing(messages_, messagesTotal);
     else
@@ -75,6 +76,8 @@ class ArchiveBridge : public ArchiveProgress {
   }
   void SetFractionRead(double fraction) override { fraction_ = fraction; }
   void SetCurrentFolder(const std::string& folder) override { folder_ = folder; }
+  // Where the converter keeps the mailbox it wrote to last.
+  void SetMailbox(const std::string* mailbox) { mailbox_ = mailbox; }
   void Yield() override {
     if (stop_.stop_requested()) throw Stopped{};
   }
@@ -97,6 +100,7 @@ class ArchiveBridge : public ArchiveProgress {
   std::int32_t messages_ = 0;
   std::int32_t fresh_ = 0;
   std::string folder_;
+  const std::string* mailbox_ = nullptr;
 };
 
 // One conversion, from its source to its report.

@@ -71,6 +71,9 @@ class MessageConverter {
   // The mirror folders written under another name than their own, so that
   // they stay apart on a Mac: chosen to wanted, relative to the destination.
   const std::map<std::string, std::string>& renamed() const { return names_.renamed(); }
+  // The mailbox of the last message converted (or failed), as it is
+  // written; empty before the first.
+  const std::string& lastMailbox() const { return lastMailbox_; }
 
   // Converts message index (its place among the source's messages). yield is
   // called between the pieces of a large message; what it throws leaves here

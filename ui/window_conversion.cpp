@@ -8,8 +8,6 @@
 #include <memory>
 
 #include "conversion/report_text.h"
-#include "destination/mirror_paths.h"
-#include "mbox/message_failure.h"
 #include "os/paths.h"
 #include "ui/window_texts.h"
 
@@ -53,10 +51,11 @@ class WindowConversion::Sink : public ConversionSink {
   void Converting(const ConversionProgress& progress) override {
     progress_ = progress;
     progress_.folder = nullptr;
-    // A folder is never empty: it ends with its separator.
-    if (progress.folder != nullptr && *progress.folder != folder_) {
-      folder_ = *progress.folder;
-      folderChanged_ = true;
+    progress_.mailbox = nullptr;
+    if (progress.mailbox != nullptr && !progress.mailbox->empty() &&
+        *progress.mailbox != mailbox_) {
+      mailbox_ = *progress.mailbox;
+      mailboxChanged_ = true;
     }
     progressPending_ = true;
     pending_ = true;
@@ -66,8 +65,6 @@ class WindowConversion::Sink : public ConversionSink {
   // The plan and what the user decided: the progress then counts the
   // messages this run adds, not those the destination holds already.
   void Planned(const ConversionPlan& plan, Decision decision) {
-    destinationRoot_ = plan.destinationRoot;
-    archive_ = plan.archive;
     held_ = decision == Decision::ConvertMissing ? plan.held : 0;
   }
 
@@ -84,8 +81,8 @@ class WindowConversion::Sink : public ConversionSink {
   void Word() {
     if (!progressPending_) return;
     progressPending_ = false;
-    if (folderChanged_) NameMailbox();
-    folderChanged_ = false;
+    if (mailboxChanged_) NameMailbox();
+    mailboxChanged_ = false;
     // The count is of the messages this run writes: those the destination
     // holds already are passed over, and said to be so ("of 5 new").
     const QString done = Number(progress_.fresh);
@@ -105,29 +102,12 @@ class WindowConversion::Sink : public ConversionSink {
     last_.hasPercent = true;
   }
 
-  // The status names the mailbox being written and the folder it is in
-  // below the destination: a batch folder's messages go into its sibling's
-  // mailbox, and an archive's folders exist only there.
+  // The status names the mailbox being written, as it is written, and the
+  // folder it is in below the destination.
   void NameMailbox() {
-    std::string mirror;
-    try {
-      mirror = archive_
-                   ? MirrorFolderFor(folder_ + "message.eml", destinationRoot_, PathStyle::Native(),
-                                     [](const std::string&) { return true; })
-                   : MirrorFolderFor(folder_ + "message.eml", destinationRoot_);
-    } catch (const MessageFailure&) {
-      last_.update = QStringLiteral("Converting messages");
-      last_.where.clear();
-      return;
-    }
-    std::string mailbox;
-    try {
-      mailbox = ExtractFileName(MboxFileFor(mirror));
-    } catch (const MessageFailure&) {
-    }
-    last_.update = QStringLiteral("Converting into ") + ToQt(EscapedForReport(mailbox)) +
-                   QStringLiteral(" in ");
-    last_.where = ToQt(EscapedForReport(mirror));
+    last_.update = QStringLiteral("Converting into ") +
+                   ToQt(EscapedForReport(ExtractFileName(mailbox_))) + QStringLiteral(" in ");
+    last_.where = ToQt(EscapedForReport(ExtractParentPath(mailbox_)));
   }
 
   void Show(const Status& status, bool now) {
@@ -152,10 +132,8 @@ class WindowConversion::Sink : public ConversionSink {
   // The conversion's last progress, not yet worded into last_.
   ConversionProgress progress_;
   bool progressPending_ = false;
-  std::string folder_;
-  bool folderChanged_ = false;
-  std::string destinationRoot_;
-  bool archive_ = false;
+  std::string mailbox_;
+  bool mailboxChanged_ = false;
   std::int32_t held_ = 0;
   Clock::time_point lastPost_{};
 };

@@ -38,10 +38,12 @@ class RecordingSink : public ConversionSink {
   void Converting(const ConversionProgress& progress) override {
     steps.push_back(progress);
     if (progress.folder != nullptr) folders.insert(*progress.folder);
+    if (progress.mailbox != nullptr) mailboxes.insert(*progress.mailbox);
   }
 
   std::vector<ConversionProgress> steps;
   std::set<std::string> folders;
+  std::set<std::string> mailboxes;
 };
 
 // Adds to a generated tree what the generator leaves out: a batch folder
@@ -79,7 +81,9 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
 
   const std::string fromFolder = (temp.path() / "from-folder").string() + "/";
   const std::string fromArchive = (temp.path() / "from-archive").string() + "/";
-  const ConversionReport folderReport = test::ConvertSource(source.string(), fromFolder);
+  RecordingSink folderSink;
+  const ConversionReport folderReport =
+      test::ConvertSource(source.string(), fromFolder, &folderSink);
   RecordingSink sink;
   const ConversionReport archiveReport = test::ConvertSource(archive.string(), fromArchive, &sink);
 
@@ -111,6 +115,12 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
                              [](const auto& a, const auto& b) { return a.fraction < b.fraction; }));
   EXPECT_EQ(sink.steps.back().fraction, 1.0);
   EXPECT_TRUE(sink.folders.count(source.string() + "/Inbox!1/"));
+  // The progress names the mailboxes as they are written: a batch folder's
+  // messages go into its sibling's.
+  EXPECT_EQ(sink.mailboxes,
+            std::set<std::string>(archiveReport.mailboxes.begin(), archiveReport.mailboxes.end()));
+  EXPECT_EQ(folderSink.mailboxes,
+            std::set<std::string>(folderReport.mailboxes.begin(), folderReport.mailboxes.end()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Flavours, ArchiveMatchesFolder,
