@@ -44,20 +44,6 @@ void EnsureGMime() {
   (void)initialised;
 }
 
-// The end of the header block in text: the offset just past the first empty
-// line; npos when there is none. An empty first line means the message has
-// no headers at all.
-std::size_t HeaderBlockEnd(std::string_view text) {
-  if (text.starts_with("\n")) return 1;
-  if (text.starts_with("\r\n")) return 2;
-  for (std::size_t at = text.find('\n'); at != std::string_view::npos;
-       at = text.find('\n', at + 1)) {
-    if (at + 1 < text.size() && text[at + 1] == '\n') return at + 2;
-    if (at + 2 < text.size() && text[at + 1] == '\r' && text[at + 2] == '\n') return at + 3;
-  }
-  return std::string_view::npos;
-}
-
 // A first line that is an mbox envelope line is no header, so the header
 // block starts after it.
 std::string_view WithoutEnvelopeLine(std::string_view bytes) {
@@ -195,6 +181,8 @@ struct HeaderFields {
   static constexpr std::size_t kCount = 5;
   std::string_view date, received, returnPath, from, sender;
 
+  // block may go on past the header block: the fields end at its first
+  // empty line.
   explicit HeaderFields(std::string_view block) {
     thread_local std::array<std::string, kCount> unfolded;
     std::string_view* current = nullptr;
@@ -272,8 +260,9 @@ struct MessageReader::Impl {
   MessageDateTime date;
   std::string sender;
 
-  // Takes the answers from a header block (without an envelope line);
-  // fallbackTime stands in for a missing date.
+  // Takes the answers from the header block at the start of bytes (without
+  // an envelope line), which ends at its first empty line; fallbackTime
+  // stands in for a missing date.
   void Load(std::string_view headerBlock, long long fallbackTime) {
     EnsureGMime();
 
@@ -294,13 +283,9 @@ MessageReader::MessageReader() : impl_(std::make_unique<Impl>()) {}
 MessageReader::~MessageReader() = default;
 
 bool MessageReader::OpenMessageBytes(std::string_view bytes, long long fallbackTime) {
-  bytes = WithoutEnvelopeLine(bytes);
-  const std::size_t headerEnd = HeaderBlockEnd(bytes.substr(0, kHeaderLimit));
-  if (headerEnd != std::string_view::npos)
-    bytes = bytes.substr(0, headerEnd);
-  else
-    bytes = bytes.substr(0, kHeaderLimit);
-  impl_->Load(bytes, fallbackTime);
+  // The fields are taken up to the first empty line, which ends the header
+  // block, in one pass over it.
+  impl_->Load(WithoutEnvelopeLine(bytes).substr(0, kHeaderLimit), fallbackTime);
   return true;
 }
 
