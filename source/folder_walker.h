@@ -34,8 +34,8 @@ class FolderWalker {
   // separator) into queue, or a new queue when it is null, which queue()
   // gives from the start of the walk on. The walk does not close a growing
   // queue: whoever made it does, once the walk is over however it ended. The observer hears the
-  // running counts after each file queued, and yields before each folder, subfolder and file; what a
-  // yield throws (a stop) ends the walk there and passes through.
+  // running counts after each file queued, and yields before each folder, subfolder and file; what
+  // a yield throws (a stop) ends the walk there and passes through.
   // - A root that is not an existing folder queues nothing.
   // - A folder that cannot be looked up or listed: throws FileSystemError
   //   (folder and reason); everything queued before stays queued. Going on
