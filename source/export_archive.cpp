@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -19,16 +20,18 @@ namespace {
 // files.
 class ArchiveFolders {
  public:
-  void AddFolder(const std::string& relative) {
-    std::string folder = relative;
-    while (!folder.empty() && folders_.insert(folder).second) {
+  // Every entry comes here, and its folder is nearly always known already:
+  // that costs a look-up, without a copy of the name.
+  void AddFolder(std::string_view folder) {
+    while (!folder.empty() && folders_.find(folder) == folders_.end()) {
+      folders_.emplace(folder);
       const std::size_t last = folder.rfind(separator_);
-      folder.resize(last == std::string::npos ? 0 : last);
+      folder = folder.substr(0, last == std::string_view::npos ? 0 : last);
     }
   }
-  void AddParentsOf(const std::string& relative) {
+  void AddParentsOf(std::string_view relative) {
     const std::size_t last = relative.rfind(separator_);
-    if (last != std::string::npos) AddFolder(relative.substr(0, last));
+    if (last != std::string_view::npos) AddFolder(relative.substr(0, last));
   }
 
   // Adds the folders that entry proves to exist: itself when it is a
@@ -51,7 +54,8 @@ class ArchiveFolders {
     folder = WithoutTrailingSeparators(std::move(folder), PathStyle{separator_, 0});
     if (folder == rootFolder) return true;
     if (folder.size() > root.size() && folder.compare(0, root.size(), root) == 0) {
-      if (folders_.count(folder.substr(root.size())) != 0) return true;
+      if (folders_.find(std::string_view(folder).substr(root.size())) != folders_.end())
+        return true;
       if (complete) return false;
       return std::nullopt;
     }
@@ -59,8 +63,16 @@ class ArchiveFolders {
   }
 
  private:
+  // Looked up by view.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+
   char separator_ = PathStyle::Native().separator;
-  std::unordered_set<std::string> folders_;
+  std::unordered_set<std::string, NameHash, std::equal_to<>> folders_;
 };
 
 }  // namespace
@@ -172,6 +184,10 @@ void ExportArchive::Walk(const MessageVisitor& visit) {
     atEntry = reader->Next();
   }
   Message message;
+  // Kept from message to message, as message is, so that naming a message
+  // allocates nothing once they have grown.
+  std::string folder;
+  const char separator = PathStyle::Native().separator;
   for (; atEntry; atEntry = reader->Next()) {
     const ArchiveEntry& entry = reader->entry();
     const bool isMessage = !entry.folder && IsMessageName(entry.name);
@@ -191,9 +207,11 @@ void ExportArchive::Walk(const MessageVisitor& visit) {
         message.problem = "the entry is not a regular file";
       message.source = nullptr;
       message.sourceFile.clear();
-      if (path->problem.empty()) message.sourceFile = root_ + path->relative;
+      if (path->problem.empty()) message.sourceFile.assign(root_).append(path->relative);
       if (message.problem.empty()) {
-        progress.SetCurrentFolder(ExtractParentPath(message.sourceFile));
+        // The folder of the file it stands for, with its separator.
+        folder.assign(message.sourceFile, 0, message.sourceFile.rfind(separator) + 1);
+        progress.SetCurrentFolder(folder);
         message.source = &reader->data();
       }
       visit(message);
