@@ -81,6 +81,13 @@ test-windows:
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@bash scripts/test-windows $(WINDOWS_BUILD) $(JOBS)
 
+# The libraries the whole core needs on Windows (GMime, GLib, libarchive, zlib,
+# ISA-L...), cross-built with mingw-w64 from Debian's source packages into a
+# prefix outside the clone, which it prints (scripts/windows-deps).
+.PHONY: windows-deps
+windows-deps:
+	@bash scripts/windows-deps
+
 # $(PACKAGE_BUILD)/quillfen-cli_<version>_<arch>.deb and quillfen_..., with
 # their -dbgsym packages: dpkg-buildpackage over debian/, on a copy of the
 # source tree.
