@@ -118,7 +118,10 @@ int Walk(const std::string& root, long runs) {
     walker.Walk(root);
     seconds.push_back(SecondsSince(start));
     count = static_cast<std::int32_t>(walker.queue()->size());
-    heldBytes = HeapInUse() - heapBefore;
+    // Only the first walk starts from nothing: a later one lets go of the
+    // queue before it, and the difference would go below zero.
+    if (const std::size_t heapAfter = HeapInUse(); run == 0 && heapAfter > heapBefore)
+      heldBytes = heapAfter - heapBefore;
   }
   std::sort(seconds.begin(), seconds.end());
   std::printf("files queued      %d\n", count);
