@@ -24,10 +24,12 @@
 #include <io.h>
 #define QUILLFEN_CLOSE _close
 #define QUILLFEN_DUP _dup
+#define QUILLFEN_LSEEK _lseeki64
 #else
 #include <unistd.h>
 #define QUILLFEN_CLOSE close
 #define QUILLFEN_DUP dup
+#define QUILLFEN_LSEEK lseek
 #endif
 
 namespace quillfen {
@@ -118,7 +120,7 @@ class ZlibInflate : public GzipBlockReader::Inflate {
 std::string ZlibDiagnosis(int descriptor) {
   const int copy = QUILLFEN_DUP(descriptor);
   if (copy < 0) return {};
-  if (lseek(copy, 0, SEEK_SET) != 0) {
+  if (QUILLFEN_LSEEK(copy, 0, SEEK_SET) != 0) {
     QUILLFEN_CLOSE(copy);
     return {};
   }
@@ -275,7 +277,11 @@ class IsalInflate : public GzipBlockReader::Inflate {
 
   bool ReadFile(std::uint8_t* into, std::size_t size, std::size_t& got) {
     for (;;) {
+#ifdef _WIN32
+      const int n = _read(descriptor_, into, static_cast<unsigned>(size));
+#else
       const ssize_t n = read(descriptor_, into, size);
+#endif
       if (n >= 0) {
         got = static_cast<std::size_t>(n);
         fileRead_ += n;
