@@ -9,6 +9,19 @@ set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+
+# The whole core, not only its portable half, builds over the libraries that
+# scripts/windows-deps cross-builds into a prefix (`make windows-deps` prints
+# it): -DQUILLFEN_WINDOWS_PREFIX=that folder. Its libraries are found before
+# the compiler's own folder, and pkg-config reads its .pc files only, never
+# the build machine's.
+if(QUILLFEN_WINDOWS_PREFIX)
+  list(PREPEND CMAKE_FIND_ROOT_PATH ${QUILLFEN_WINDOWS_PREFIX})
+  set(ENV{PKG_CONFIG_LIBDIR} ${QUILLFEN_WINDOWS_PREFIX}/lib/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "")
+  unset(ENV{PKG_CONFIG_SYSROOT_DIR})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLFEN_WINDOWS_PREFIX)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
