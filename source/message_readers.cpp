@@ -2,7 +2,6 @@
 
 #include <gmime/gmime.h>
 
-#include <algorithm>
 #include <array>
 #include <ctime>
 #include <optional>
@@ -67,98 +66,6 @@ std::optional<MessageDateTime> DecodeDate(const char* text) {
       g_date_time_get_year(parsed.get()),         g_date_time_get_month(parsed.get()),
       g_date_time_get_day_of_month(parsed.get()), g_date_time_get_hour(parsed.get()),
       g_date_time_get_minute(parsed.get()),       g_date_time_get_second(parsed.get())};
-}
-
-// The date of a value written as nearly every mail program writes it,
-// "[Ddd, ]D Mon YYYY HH:MM:SS +hhmm [(Name)]" or with "GMT" for the zone:
-// single spaces, English day and month names as written, a date and time
-// that exist, a year from 1970 to 9000 and a zone within a day. GMime gives
-// such a date back with its own fields, in its own zone; reading them here
-// spares building GMime's objects for every message, which took a sixth of
-// the CPU time of a folder's conversion. Anything else gives nothing here
-// and is left to GMime.
-std::optional<MessageDateTime> PlainDate(std::string_view text) {
-  static constexpr std::array<std::string_view, 7> kDays = {"Mon", "Tue", "Wed", "Thu",
-                                                            "Fri", "Sat", "Sun"};
-  static constexpr std::array<std::string_view, 12> kMonths = {
-      "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::size_t at = 0;
-  const auto skipBlanks = [&] {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-  };
-  // The number the count digits at the cursor give; -1 when they are not
-  // all digits.
-  const auto number = [&](std::size_t count) {
-    if (text.size() - at < count) return -1;
-    int value = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const char c = text[at + i];
-      if (c < '0' || c > '9') return -1;
-      value = value * 10 + (c - '0');
-    }
-    at += count;
-    return value;
-  };
-  const auto literal = [&](char c) {
-    if (at >= text.size() || text[at] != c) return false;
-    ++at;
-    return true;
-  };
-  skipBlanks();
-  if (text.size() - at >= 5 && text[at + 3] == ',' && text[at + 4] == ' ') {
-    if (std::find(kDays.begin(), kDays.end(), text.substr(at, 3)) == kDays.end())
-      return std::nullopt;
-    at += 5;
-  }
-  MessageDateTime date;
-  const bool twoDigitDay = text.size() - at >= 2 && text[at + 1] >= '0' && text[at + 1] <= '9';
-  date.day = number(twoDigitDay ? 2 : 1);
-  if (date.day < 1 || !literal(' ') || text.size() - at < 4) return std::nullopt;
-  const auto month = std::find(kMonths.begin(), kMonths.end(), text.substr(at, 3));
-  if (month == kMonths.end()) return std::nullopt;
-  date.month = static_cast<int>(month - kMonths.begin()) + 1;
-  at += 3;
-  if (!literal(' ')) return std::nullopt;
-  date.year = number(4);
-  if (!literal(' ')) return std::nullopt;
-  date.hour = number(2);
-  if (!literal(':')) return std::nullopt;
-  date.minute = number(2);
-  if (!literal(':')) return std::nullopt;
-  date.second = number(2);
-  if (!literal(' ') || at >= text.size()) return std::nullopt;
-  int zoneHours = 0;
-  int zoneMinutes = 0;
-  if (text.substr(at, 3) == "GMT") {
-    at += 3;
-  } else {
-    if (text[at] != '+' && text[at] != '-') return std::nullopt;
-    ++at;
-    zoneHours = number(2);
-    zoneMinutes = number(2);
-  }
-  skipBlanks();
-  // A comment naming the zone, as in "(PST)", says nothing more.
-  if (literal('(')) {
-    const std::size_t close = text.find(')', at);
-    if (close == std::string_view::npos || close == at || close - at > 8) return std::nullopt;
-    for (; at < close; ++at)
-      if (!((text[at] >= 'A' && text[at] <= 'Z') || (text[at] >= 'a' && text[at] <= 'z')))
-        return std::nullopt;
-    ++at;
-    skipBlanks();
-  }
-  if (at != text.size()) return std::nullopt;
-  if (date.year < 1970 || date.year > 9000 || date.hour < 0 || date.hour > 23 || date.minute < 0 ||
-      date.minute > 59 || date.second < 0 || date.second > 59 || zoneHours < 0 || zoneHours > 23 ||
-      zoneMinutes < 0 || zoneMinutes > 59)
-    return std::nullopt;
-  static constexpr std::array<int, 12> kMonthDays = {31, 28, 31, 30, 31, 30,
-                                                     31, 31, 30, 31, 30, 31};
-  const bool leap = date.year % 4 == 0 && (date.year % 100 != 0 || date.year % 400 == 0);
-  const int days = kMonthDays[static_cast<std::size_t>(date.month - 1)] + (leap && date.month == 2);
-  if (date.day > days) return std::nullopt;
-  return date;
 }
 
 // text without anything that could break the From line apart or be taken
@@ -339,15 +246,11 @@ struct HeaderFields {
 // Received field.
 std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
   if (!fields.date.empty()) {
-    if (auto plain = PlainDate(fields.date)) return plain;
     if (auto parsed = DecodeDate(AsUtf8(fields.date))) return parsed;
   }
   const std::size_t semicolon = fields.received.rfind(';');
-  if (semicolon != std::string_view::npos) {
-    const std::string_view value = fields.received.substr(semicolon + 1);
-    if (auto plain = PlainDate(value)) return plain;
-    return DecodeDate(AsUtf8(value));
-  }
+  if (semicolon != std::string_view::npos)
+    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)));
   return std::nullopt;
 }
 
