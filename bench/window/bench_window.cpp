@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
   shell.QueueFolder(absolute(argv[1]));
   clock.start();
   scan->click();
+  // The scan runs on a thread of its own too, and ends with its count
+  // message.
+  while (window.busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   const qint64 scanMs = clock.elapsed();
 
   if (!convert->isEnabled()) {
