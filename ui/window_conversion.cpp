@@ -6,6 +6,7 @@
 #include <exception>
 #include <future>
 #include <memory>
+#include <optional>
 
 #include "conversion/report_text.h"
 #include "os/paths.h"
@@ -188,22 +189,12 @@ void WindowConversion::Start() {
 }
 
 void WindowConversion::Post(const Status& status) {
-  std::lock_guard lock(mutex_);
-  latest_ = status;
-  if (deliveryQueued_) return;
-  deliveryQueued_ = true;
-  QMetaObject::invokeMethod(this, &WindowConversion::Deliver, Qt::QueuedConnection);
+  if (latest_.Put(status))
+    QMetaObject::invokeMethod(this, &WindowConversion::Deliver, Qt::QueuedConnection);
 }
 
 void WindowConversion::Deliver() {
-  Status status;
-  {
-    std::lock_guard lock(mutex_);
-    if (!deliveryQueued_) return;
-    deliveryQueued_ = false;
-    status = latest_;
-  }
-  emit progressChanged(status);
+  if (std::optional<Status> status = latest_.Take()) emit progressChanged(*status);
 }
 
 }  // namespace quillfen

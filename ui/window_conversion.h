@@ -5,11 +5,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <stop_token>
 #include <thread>
 
 #include "conversion/conversion.h"
+#include "ui/latest_value.h"
 
 namespace quillfen {
 
@@ -63,9 +63,7 @@ class WindowConversion : public QObject {
   std::thread thread_;
   ConversionReport report_;
 
-  std::mutex mutex_;
-  Status latest_;
-  bool deliveryQueued_ = false;
+  LatestValue<Status> latest_;
 };
 
 }  // namespace quillfen

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "source/message_name.h"
@@ -128,25 +129,13 @@ void WindowScan::Run() {
 }
 
 void WindowScan::Post(std::int32_t files, std::int32_t messages) {
-  std::lock_guard lock(mutex_);
-  files_ = files;
-  messages_ = messages;
-  if (deliveryQueued_) return;
-  deliveryQueued_ = true;
-  QMetaObject::invokeMethod(this, &WindowScan::Deliver, Qt::QueuedConnection);
+  if (latest_.Put({files, messages}))
+    QMetaObject::invokeMethod(this, &WindowScan::Deliver, Qt::QueuedConnection);
 }
 
 void WindowScan::Deliver() {
-  std::int32_t files = 0;
-  std::int32_t messages = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (!deliveryQueued_) return;
-    deliveryQueued_ = false;
-    files = files_;
-    messages = messages_;
-  }
-  emit counted(files, messages);
+  if (const std::optional<Counts> counts = latest_.Take())
+    emit counted(counts->first, counts->second);
 }
 
 }  // namespace quillfen

@@ -4,14 +4,15 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "source/export_archive.h"
 #include "source/folder_walker.h"
+#include "ui/latest_value.h"
 
 namespace quillfen {
 
@@ -76,10 +77,9 @@ class WindowScan : public QObject {
   std::thread thread_;
   Outcome outcome_;
 
-  std::mutex mutex_;
-  std::int32_t files_ = 0;
-  std::int32_t messages_ = 0;
-  bool deliveryQueued_ = false;
+  // Files and messages counted.
+  using Counts = std::pair<std::int32_t, std::int32_t>;
+  LatestValue<Counts> latest_;
 };
 
 }  // namespace quillfen
