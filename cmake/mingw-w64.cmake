@@ -20,6 +20,12 @@ if(QUILLFEN_WINDOWS_PREFIX)
   set(ENV{PKG_CONFIG_LIBDIR} ${QUILLFEN_WINDOWS_PREFIX}/lib/pkgconfig)
   set(ENV{PKG_CONFIG_PATH} "")
   unset(ENV{PKG_CONFIG_SYSROOT_DIR})
+  # The prefix's Qt runs its code generators (moc, rcc, uic) from the build
+  # machine's Qt of the same version.
+  set(QT_HOST_PATH /usr)
+  execute_process(COMMAND gcc -dumpmachine OUTPUT_VARIABLE quillfen_build_machine
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/${quillfen_build_machine}/cmake)
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUILLFEN_WINDOWS_PREFIX)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
