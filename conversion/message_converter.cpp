@@ -23,7 +23,9 @@ constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 MessageConverter::MessageConverter(Destination& destination,
                                    FolderExistsFunction sourceFolderExists, PathStyle style)
     : destination_(destination),
-      names_(destination, style.separator),
+      // The names Windows refuses are avoided where the program runs on
+      // Windows, and only there.
+      names_(destination, style.separator, NameRules::Native()),
       sourceFolderExists_(std::move(sourceFolderExists)),
       style_(style),
       piece_(new char[kPieceSize]) {}

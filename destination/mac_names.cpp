@@ -7,6 +7,7 @@
 #include "destination/destination.h"
 #include "destination/destination_lock.h"
 #include "destination/mirror_paths.h"
+#include "destination/refused_names.h"
 #include "os/folders.h"
 #include "os/paths.h"
 
@@ -51,9 +52,33 @@ std::string FittedName(const std::string& name, std::size_t limit) {
 
 }  // namespace
 
-MacSafeNames::MacSafeNames(Destination& destination, char separator)
-    : destination_(destination), separator_(separator) {
-  for (const auto& [wanted, chosen] : destination_.ChosenNames()) mapped_[wanted] = chosen;
+MacSafeNames::MacSafeNames(Destination& destination, char separator, NameRules rules)
+    : destination_(destination), separator_(separator), rules_(rules) {
+  for (const auto& [wanted, chosen] : destination_.ChosenNames())
+    if (Usable(chosen)) mapped_[wanted] = chosen;
+}
+
+bool MacSafeNames::Usable(const std::string& chosen) const {
+  if (!rules_.windows) return true;
+  bool accepted = true;
+  for (std::size_t start = 0; accepted && start < chosen.size();) {
+    std::size_t end = chosen.find(separator_, start);
+    if (end == std::string::npos) end = chosen.size();
+    const std::string_view name = std::string_view(chosen).substr(start, end - start);
+    accepted = WindowsAcceptedName(name) == name;
+    start = end + 1;
+  }
+  if (accepted) return true;
+  os::PathFacts facts;
+  const os::Status there =
+      os::InspectBelow(destination_.root(), chosen.substr(0, chosen.size() - 1), facts);
+  return there.ok() || there.failure() == os::Failure::Link;
+}
+
+std::string MacSafeNames::Fitted(const std::string& name, std::size_t limit) const {
+  std::string fitted = FittedName(name, limit);
+  if (rules_.windows && fitted.size() < name.size()) fitted = WindowsAcceptedName(fitted);
+  return fitted;
 }
 
 MacSafeNames::Space& MacSafeNames::SpaceOf(const std::string& chosenParent) {
@@ -107,8 +132,8 @@ const std::string& MacSafeNames::Map(const std::string& relativeFolder) {
   // Replacing invalid bytes can lengthen a name, and so does the number
   // added to keep it apart: cut first, or the folder could not be created
   // and none of its messages would be converted.
-  const std::string valid = ValidName(name);
-  std::string candidate = FittedName(valid, kNameLimit);
+  const std::string valid = rules_.windows ? WindowsAcceptedName(ValidName(name)) : ValidName(name);
+  std::string candidate = Fitted(valid, kNameLimit);
   for (int n = 2;; ++n) {
     const auto taken = space.find(FoldedName(candidate));
     // A folder that is there already by this very name is used again,
@@ -118,7 +143,7 @@ const std::string& MacSafeNames::Map(const std::string& relativeFolder) {
          (taken->second.owner.empty() || taken->second.owner == relativeFolder)))
       break;
     const std::string number = " (" + std::to_string(n) + ")";
-    candidate = FittedName(valid, kNameLimit - number.size()) + number;
+    candidate = Fitted(valid, kNameLimit - number.size()) + number;
   }
   space[FoldedName(candidate)] = Entry{candidate, relativeFolder};
   const std::string chosen = chosenParent + candidate + separator_;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "destination/refused_names.h"
 
 namespace quillfen {
 
@@ -19,11 +22,15 @@ class Destination;
 // "<name> (2)" (or 3, ...), the name cut at a character first where the
 // number would take it past 255 bytes. A name that is not valid UTF-8 gets
 // its invalid bytes replaced, as a Mac could not store it, and is cut to 255
-// bytes when that made it longer. Choices are kept in the destination's
-// index, so every run into it chooses the same.
+// bytes when that made it longer. With rules.windows, a name Windows refuses
+// or changes is first given the name it takes unchanged
+// (WindowsAcceptedName), and one cut for length ends in no dot or space; the
+// name then stays apart like any other ("a:b" beside "a_b" becomes
+// "a_b (2)"). Choices are kept in the destination's index, so every run into
+// it chooses the same.
 class MacSafeNames {
  public:
-  MacSafeNames(Destination& destination, char separator);
+  MacSafeNames(Destination& destination, char separator, NameRules rules);
 
   // The folder relativeFolder (below the destination, ending with the
   // separator) as it is written.
@@ -39,9 +46,18 @@ class MacSafeNames {
   };
   using Space = std::unordered_map<std::string, Entry>;
   Space& SpaceOf(const std::string& chosenParent);
+  // name cut to at most limit bytes, and under rules_ ending in no character
+  // that Windows would strip.
+  std::string Fitted(const std::string& name, std::size_t limit) const;
+  // Whether a choice an earlier run stored can be used: with rules_.windows,
+  // one that names a folder Windows refuses and that is not there could
+  // never be created (an earlier version did not choose for Windows) and
+  // is chosen anew; one that is there holds mail and stays.
+  bool Usable(const std::string& chosen) const;
 
   Destination& destination_;
   char separator_;
+  NameRules rules_;
   std::unordered_map<std::string, std::string> mapped_;  // wanted folder -> chosen
   std::unordered_map<std::string, Space> spaces_;        // chosen folder -> folded names
   std::map<std::string, std::string> renamed_;
