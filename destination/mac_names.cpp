@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <memory>
+#include <string_view>
 
 #include "destination/destination.h"
 #include "destination/destination_lock.h"
