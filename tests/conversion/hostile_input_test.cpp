@@ -17,13 +17,15 @@
 namespace quillfen {
 namespace {
 
+constexpr char kSeparator = PathStyle::Native().separator;
+
 // The one record written for a message of these bytes.
 std::string StoredRecord(const std::string& bytes, long long fallbackTime = 1372636800) {
   test::TempDir dir;
   const test::BytesOutcome outcome =
-      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", bytes, fallbackTime);
+      test::ConvertBytes(dir.str(), test::RootedPath("x/Inbox/1.eml"), bytes, fallbackTime);
   EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
-  return test::ReadFile(outcome.mailbox);
+  return test::ReadFile(test::PathOf(outcome.mailbox));
 }
 
 // Its text, without the From line and the record's last line end.
@@ -88,12 +90,12 @@ TEST(HostileInput, FolderNamesUpToTheFileNameLimitGetAMailbox) {
   const std::string stems[] = {names[0], std::string(250, 'b'), std::string(249, 'c')};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    const std::string folder = dir.str() + "x/" + names[i] + "/";
-    const test::BytesOutcome outcome =
-        test::ConvertBytes(dir.str(), "/x/" + names[i] + "/1.eml", "Subject: x\n\nbody\n");
+    const std::string folder = dir.str() + "x" + kSeparator + names[i] + kSeparator;
+    const test::BytesOutcome outcome = test::ConvertBytes(
+        dir.str(), test::RootedPath("x/" + names[i] + "/1.eml"), "Subject: x\n\nbody\n");
     EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
     EXPECT_EQ(outcome.mailbox, folder + stems[i] + ".mbox");
-    EXPECT_EQ(test::ReadMbox(outcome.mailbox).size(), 1u);
+    EXPECT_EQ(test::ReadMbox(test::PathOf(outcome.mailbox)).size(), 1u);
   }
 }
 

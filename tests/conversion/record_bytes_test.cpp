@@ -23,9 +23,9 @@ namespace {
 std::string RecordAfterFromLine(const std::string& text, std::size_t pieceSize = 0) {
   test::TempDir dir;
   const test::BytesOutcome outcome =
-      test::ConvertBytes(dir.str(), "/x/Inbox/1.eml", text, 1372636800, pieceSize);
+      test::ConvertBytes(dir.str(), test::RootedPath("x/Inbox/1.eml"), text, 1372636800, pieceSize);
   EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Converted) << outcome.reason;
-  const std::string written = test::ReadFile(outcome.mailbox);
+  const std::string written = test::ReadFile(test::PathOf(outcome.mailbox));
   return written.substr(written.find("\r\n"));
 }
 
@@ -92,8 +92,9 @@ TEST(RecordBytes, QuotesFromLinesAndDropsAnEnvelopeLine) {
 
 TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
   test::TempDir dir;
-  std::filesystem::create_directories(dir.path() / "x/Inbox");
-  const std::string mbox = dir.str() + "x/Inbox/Inbox.mbox";
+  std::filesystem::create_directories(dir.path() / "x" / "Inbox");
+  const std::filesystem::path mbox = dir.path() / "x" / "Inbox" / "Inbox.mbox";
+  const std::string message = test::RootedPath("x/Inbox/2.eml");
   const std::string first = "From a Mon Jul 01 00:05:09 2013\r\nSubject: 1\r\n\r\nfirst\r\n";
   test::WriteFile(mbox, first);
   // Larger than one piece, so the record takes several writes.
@@ -102,14 +103,13 @@ TEST(MailboxFile, FailedWriteCutsTheMailboxBackAndLaterAppendsWork) {
     // Part of the record fits before the disk is full, so the file really
     // grows before the write fails.
     const os::ScopedFaults full({.pathPart = ".mbox", .bytesBeforeFullDisk = 1024 * 1024 + 5000});
-    const test::BytesOutcome outcome = test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big);
+    const test::BytesOutcome outcome = test::ConvertBytes(dir.str(), message, big);
     EXPECT_EQ(outcome.kind, MessageOutcome::Kind::Failed);
     EXPECT_EQ(outcome.reason, "cannot write the mailbox: No space left on device");
   }
   EXPECT_EQ(test::ReadFile(mbox), first);
 
-  EXPECT_EQ(test::ConvertBytes(dir.str(), "/x/Inbox/2.eml", big).kind,
-            MessageOutcome::Kind::Converted);
+  EXPECT_EQ(test::ConvertBytes(dir.str(), message, big).kind, MessageOutcome::Kind::Converted);
   const auto records = test::ReadMbox(mbox);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].text, big);

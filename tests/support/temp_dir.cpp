@@ -1,9 +1,12 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 #include <system_error>
+
+#include "os/platform.h"
 
 namespace quillfen::test {
 
@@ -31,7 +34,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::str() const {
-  std::string s = path_.string();
+  std::string s = Utf8(path_);
   const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
   if (s.empty() || s.back() != separator) s += separator;
   return s;
@@ -41,13 +44,28 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  if (!out) throw std::runtime_error("cannot write " + Utf8(path));
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
+  if (!in) throw std::runtime_error("cannot read " + Utf8(path));
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path PathOf(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string RootedPath(std::string_view belowRoot) {
+  std::string path = std::string(os::kWindows ? "C:\\" : "/") + std::string(belowRoot);
+  if (os::kWindows) std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
 }
 
 std::filesystem::path CorpusRoot() {

@@ -28,6 +28,16 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 // The file's whole content; throws std::runtime_error when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
 
+// The UTF-8 spelling of path, as the core takes paths, and the path that a
+// UTF-8 spelling names. On Windows std::filesystem would read and write a
+// narrow string in the system's code page instead.
+std::string Utf8(const std::filesystem::path& path);
+std::filesystem::path PathOf(std::string_view utf8);
+
+// An absolute path as this system spells one, for a path below the root
+// written with "/": "/x/Inbox/1.eml", or "C:\x\Inbox\1.eml" on Windows.
+std::string RootedPath(std::string_view belowRoot);
+
 // The shared test corpus of real messages, or an empty path when absent.
 std::filesystem::path CorpusRoot();
 
