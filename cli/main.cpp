@@ -16,6 +16,11 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <vector>
 #define QUILLFEN_ISATTY(fd) _isatty(fd)
 #else
 #include <signal.h>
@@ -35,7 +40,10 @@ void OnStopSignal(int) {
 // never falls inside a write. A second signal ends the process at once.
 void StopCleanlyOnSignals() {
 #ifdef _WIN32
+  // Ctrl-Break, and a break event sent to the process group, stop the run
+  // as Ctrl-C does; the C runtime resets each after its first signal.
   std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGBREAK, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
 #else
   struct sigaction action {};
@@ -92,10 +100,43 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   }
 }
 
+#ifdef _WIN32
+// The arguments in UTF-8, as the core takes paths. main's argv holds them in
+// the system's code page, which loses every character outside it: a folder
+// named in another script would not be found, or another one taken.
+std::vector<std::string> Utf8Arguments() {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 0; wide != nullptr && i < count; ++i) {
+    const std::wstring arg = wide[i];
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()), utf8.data(), length,
+                          nullptr, nullptr);
+    args.push_back(std::move(utf8));
+  }
+  if (wide != nullptr) ::LocalFree(wide);
+  return args;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace quillfen::cli;
+
+#ifdef _WIN32
+  std::vector<std::string> utf8 = Utf8Arguments();
+  std::vector<char*> pointers;
+  for (std::string& arg : utf8) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  if (!utf8.empty()) {
+    argc = static_cast<int>(utf8.size());
+    argv = pointers.data();
+  }
+#endif
 
   CheckedOutput out(stdout);
   CheckedOutput err(stderr);

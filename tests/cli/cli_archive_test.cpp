@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/source/archive_test_support.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"
 #include "tests/support/message_tree.h"
@@ -17,17 +18,14 @@ namespace fs = std::filesystem;
 // Packs the contents of work/folder as the export does: entry names start
 // below the folder ("./Inbox/1.eml"), so the archive export.tgz stands for
 // the folder export/.
-void Pack(const fs::path& work, const std::string& folder, const std::string& archive,
-          const std::string& flags) {
-  const std::string command = "tar -C '" + (work / folder).string() + "' -" + flags + "f '" +
-                              (work / archive).string() + "' .";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+void Pack(const fs::path& work, const std::string& folder, const std::string& archive) {
+  PackFolder(work / folder, work / archive);
 }
 
 TEST(CliArchive, DamagedArchiveStopsWithItsNameAndLeavesNoRecord) {
   TempDir work;
   GenerateMessageTree(work.path() / "export", 40, 4, 20140102);
-  Pack(work.path(), "export", "export.tgz", "cz");
+  Pack(work.path(), "export", "export.tgz");
   const std::string bytes = ReadFile(work.path() / "export.tgz");
   WriteFile(work.path() / "cut.tgz", std::string_view(bytes).substr(0, bytes.size() / 2));
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/source/archive_test_support.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"
 #include "tests/support/mbox_reader.h"
@@ -140,10 +141,7 @@ TEST(DestinationSafety, NamesStayApartOnAMac) {
   };
   for (const auto& [folder, written] : folders)
     WriteFile(source / folder / "1.eml", Message(folder));
-  ASSERT_EQ(std::system(("tar cf '" + (work.path() / "export.tar").string() + "' --sort=name -C '" +
-                         source.string() + "' .")
-                            .c_str()),
-            0);
+  PackFolder(source, work.path() / "export.tar", {.gzip = false});
   for (const fs::path& from : {source, work.path() / "export.tar"}) {
     SCOPED_TRACE(from.string());
     const fs::path out = work.path() / ("out-" + from.filename().string());

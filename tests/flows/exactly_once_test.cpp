@@ -3,9 +3,7 @@
 // nothing else.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <csignal>
 
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 
 #include "conversion/conversion.h"
 #include "os/fault_injection.h"
+#include "tests/source/archive_test_support.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/convert_bytes.h"
 #include "tests/support/holdings.h"
@@ -28,9 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 void Pack(const fs::path& work, const std::string& folder, const std::string& archive) {
-  const std::string command =
-      "tar czf '" + (work / archive).string() + "' -C '" + (work / folder).string() + "' .";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  PackFolder(work / folder, work / archive);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -122,7 +119,7 @@ TEST(ExactlyOnce, TheArchiveAndItsFolderAreOneSource) {
     CliProcess killed({(work.path() / "export.tgz").string(), (work.path() / "cut").string(), "25"},
                       std::nullopt, std::nullopt, "tests/quillfen_killed_at_change");
     const int status = killed.Wait();
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    EXPECT_TRUE(WasKilled(status)) << "the run ended before it could be killed";
   }
   const CliResult after = RunCli({"-q", "export", "cut"}, work.path());
   EXPECT_EQ(after.status, 0) << after.err;
@@ -209,7 +206,9 @@ TEST(ExactlyOnce, AnotherSourceBetweenAStopAndItsRerun) {
   {
     CliProcess stopped({(work.path() / "a").string(), (work.path() / "out").string()});
     WaitForGrowth(work.path() / "out", 1024 * 1024, stopped);
+#ifndef _WIN32
     stopped.Signal(SIGINT);
+#endif
     EXPECT_EQ(ExitStatus(stopped.Wait()), 130) << stopped.err();
     EXPECT_TRUE(Contains(stopped.out(), " of 4000\n")) << stopped.out();
   }
@@ -217,7 +216,7 @@ TEST(ExactlyOnce, AnotherSourceBetweenAStopAndItsRerun) {
     CliProcess killed({(work.path() / "a").string(), (work.path() / "out").string(), "12"},
                       std::nullopt, std::nullopt, "tests/quillfen_killed_at_change");
     const int status = killed.Wait();
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    EXPECT_TRUE(WasKilled(status)) << "the run ended before it could be killed";
   }
   ASSERT_EQ(RunCli({"-q", "b", "out"}, work.path()).status, 0);
   const CliResult rerun = RunCli({"-q", "a", "out"}, work.path());

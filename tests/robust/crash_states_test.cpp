@@ -15,6 +15,7 @@
 #include "conversion/conversion.h"
 #include "destination/destination.h"
 #include "os/fault_injection.h"
+#include "tests/source/archive_test_support.h"
 #include "tests/support/convert_bytes.h"
 #include "tests/support/crash_states.h"
 #include "tests/support/holdings.h"
@@ -67,9 +68,7 @@ class CrashStates : public ::testing::TestWithParam<const char*> {
     std::string large = "From: big@example.org\r\nSubject: large\r\n\r\n";
     while (large.size() < (std::size_t{3} << 19)) large += "a line of the large message\r\n";
     WriteFile(work_->path() / "export" / "Inbox" / "0000009999-large.eml", large);
-    const std::string command = "tar czf '" + (work_->path() / "export.tgz").string() + "' -C '" +
-                                (work_->path() / "export").string() + "' .";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    PackFolder(work_->path() / "export", work_->path() / "export.tgz");
   }
   static void TearDownTestSuite() {
     delete work_;

@@ -5,11 +5,11 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/robust/robust_support.h"
+#include "tests/source/archive_test_support.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
@@ -138,14 +139,13 @@ ExportLayout MakeLayout() {
 
 void WriteFolder(const fs::path& root, const ExportLayout& layout) {
   for (const ExportEntry& entry : layout.entries) {
-    const fs::path path = root / entry.name;
+    const fs::path path = root / PathOf(entry.name);
     fs::create_directories(path.parent_path());
     WriteFile(path, entry.data);
     // An extracting tool puts the entry's time on the file.
-    const timespec times[2] = {{static_cast<time_t>(entry.mtime), 0},
-                               {static_cast<time_t>(entry.mtime), 0}};
-    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-      throw std::runtime_error("cannot set the time of " + path.string());
+    fs::last_write_time(
+        path, std::chrono::file_clock::from_sys(
+                  std::chrono::system_clock::from_time_t(static_cast<std::time_t>(entry.mtime))));
   }
 }
 
@@ -155,12 +155,16 @@ void WriteGnuTar(const fs::path& archivePath, const ExportLayout& layout) {
   const std::unique_ptr<archive, int (*)(archive*)> writer(archive_write_new(), archive_write_free);
   if (archive_write_add_filter_gzip(writer.get()) != ARCHIVE_OK ||
       archive_write_set_format_gnutar(writer.get()) != ARCHIVE_OK ||
+#ifdef _WIN32
+      archive_write_open_filename_w(writer.get(), archivePath.c_str()) != ARCHIVE_OK)
+#else
       archive_write_open_filename(writer.get(), archivePath.c_str()) != ARCHIVE_OK)
+#endif
     throw std::runtime_error("cannot start " + archivePath.string());
   for (const ExportEntry& wanted : layout.entries) {
     const std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(),
                                                                          archive_entry_free);
-    archive_entry_set_pathname(entry.get(), wanted.name.c_str());
+    SetEntryName(entry.get(), wanted.name);
     archive_entry_set_filetype(entry.get(), AE_IFREG);
     archive_entry_set_perm(entry.get(), 0644);
     archive_entry_set_size(entry.get(), static_cast<la_int64_t>(wanted.data.size()));

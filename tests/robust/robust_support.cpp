@@ -1,7 +1,5 @@
 #include "tests/robust/robust_support.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -31,17 +29,16 @@ std::uint64_t Fnv1a(std::string_view bytes) {
 }
 
 std::string Fingerprint(const fs::path& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return "gone";
-  std::string print = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
-                      std::to_string(info.st_mtim.tv_sec) + "." +
-                      std::to_string(info.st_mtim.tv_nsec);
-  if (S_ISREG(info.st_mode)) {
-    print += " " + std::to_string(Fnv1a(ReadFile(path)));
-  } else if (S_ISLNK(info.st_mode)) {
-    std::error_code ec;
-    print += " -> " + fs::read_symlink(path, ec).string();
-  }
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (ec || !fs::exists(status)) return "gone";
+  std::string print = std::to_string(static_cast<int>(status.type())) + " " +
+                      std::to_string(static_cast<unsigned>(status.permissions()));
+  if (fs::is_symlink(status)) return print + " -> " + Utf8(fs::read_symlink(path, ec));
+  print += " " + std::to_string(fs::last_write_time(path, ec).time_since_epoch().count());
+  if (fs::is_regular_file(status))
+    print +=
+        " " + std::to_string(fs::file_size(path, ec)) + " " + std::to_string(Fnv1a(ReadFile(path)));
   return print;
 }
 

@@ -2,13 +2,13 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
+#include "os/folders.h"
 #include "tests/support/mbox_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -44,13 +44,17 @@ Writer OpenWriter(const fs::path& path, bool gzip, bool pax) {
         pax ? archive_write_set_format_pax_restricted(writer.get())
             : archive_write_set_format_ustar(writer.get()),
         "format");
+#ifdef _WIN32
+  Check(writer.get(), archive_write_open_filename_w(writer.get(), path.c_str()), "open");
+#else
   Check(writer.get(), archive_write_open_filename(writer.get(), path.c_str()), "open");
+#endif
   return writer;
 }
 
 void WriteEntry(archive* writer, const TarEntry& wanted) {
   Entry entry(archive_entry_new());
-  archive_entry_set_pathname(entry.get(), wanted.name.c_str());
+  SetEntryName(entry.get(), wanted.name);
   archive_entry_set_mtime(entry.get(), static_cast<time_t>(wanted.mtime), 0);
   switch (wanted.kind) {
     case TarEntry::Kind::File:
@@ -65,12 +69,12 @@ void WriteEntry(archive* writer, const TarEntry& wanted) {
     case TarEntry::Kind::Symlink:
       archive_entry_set_filetype(entry.get(), AE_IFLNK);
       archive_entry_set_perm(entry.get(), 0777);
-      archive_entry_set_symlink(entry.get(), wanted.target.c_str());
+      archive_entry_set_symlink_utf8(entry.get(), wanted.target.c_str());
       break;
     case TarEntry::Kind::Hardlink:
       archive_entry_set_filetype(entry.get(), AE_IFREG);
       archive_entry_set_perm(entry.get(), 0644);
-      archive_entry_set_hardlink(entry.get(), wanted.target.c_str());
+      archive_entry_set_hardlink_utf8(entry.get(), wanted.target.c_str());
       break;
     case TarEntry::Kind::Fifo:
       archive_entry_set_filetype(entry.get(), AE_IFIFO);
@@ -89,6 +93,16 @@ void Close(archive* writer) {
 
 }  // namespace
 
+void SetEntryName(archive_entry* entry, const std::string& name) {
+#ifdef _WIN32
+  // The name is UTF-8, not in the system's code page.
+  archive_entry_set_pathname_utf8(entry, name.c_str());
+#else
+  // As the bytes are, valid UTF-8 or not, as a POSIX tar stores them.
+  archive_entry_set_pathname(entry, name.c_str());
+#endif
+}
+
 void PackFolder(const fs::path& folder, const fs::path& archive, const TarOptions& options) {
   std::vector<fs::path> paths;
   for (const auto& item : fs::recursive_directory_iterator(folder)) paths.push_back(item.path());
@@ -97,10 +111,12 @@ void PackFolder(const fs::path& folder, const fs::path& archive, const TarOption
   Writer writer = OpenWriter(archive, options.gzip, options.pax);
   for (const fs::path& path : paths) {
     TarEntry wanted;
-    wanted.name = path.lexically_relative(folder).generic_string();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) throw std::runtime_error("cannot stat " + path.string());
-    wanted.mtime = static_cast<long long>(info.st_mtime);
+    const std::u8string name = path.lexically_relative(folder).generic_u8string();
+    wanted.name.assign(name.begin(), name.end());
+    os::PathFacts facts;
+    if (!os::Inspect(Utf8(path), facts).ok())
+      throw std::runtime_error("cannot inspect " + Utf8(path));
+    wanted.mtime = facts.modificationTime;
     if (fs::is_directory(path)) {
       if (!options.folderEntries) continue;
       wanted.kind = TarEntry::Kind::Folder;

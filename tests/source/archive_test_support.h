@@ -9,6 +9,8 @@
 
 #include "conversion/conversion.h"
 
+struct archive_entry;
+
 namespace quillfen::test {
 
 // How a test archive is written.
@@ -40,6 +42,9 @@ struct TarEntry {
   }
   static TarEntry Fifo(std::string name) { return {std::move(name), Kind::Fifo, {}, {}}; }
 };
+
+// Gives an entry its name (UTF-8 on Windows, the bytes themselves elsewhere).
+void SetEntryName(archive_entry* entry, const std::string& name);
 
 void WriteTar(const std::filesystem::path& archive, const std::vector<TarEntry>& entries,
               bool gzip = true);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mbox/message_failure.h"
+#include "os/local_time.h"
 #include "source/message_readers.h"
 
 namespace quillfen {
@@ -91,9 +92,8 @@ TEST(MessageReader, DateInTheMessagesOwnZoneThenReceivedThenFallback) {
       Read("junk line\nfrom: a@b.org\ncontent-type: text/plain;\n\tcharset=koi8-r\n\n").sender,
       "a@b.org");
 
-  std::tm local{};
   const std::time_t fallback = 1372636800;  // 2013-07-01 00:00:00 UTC
-  localtime_r(&fallback, &local);
+  const std::tm local = os::LocalTime(fallback).value();
   const MessageDateTime d = Read("Subject: undated\n\n", fallback).date;
   ExpectDate(d, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
              local.tm_sec);
@@ -110,9 +110,8 @@ TEST(MessageReader, ReadsOnlyTheHeaderBlockAfterAnEnvelopeLine) {
           "Date: Mon, 1 Jul 2013 00:05:09 +0000\r\n",
       1000000000);
   EXPECT_EQ(answers.sender, "ret@a.org");
-  std::tm local{};
   const std::time_t mtime = 1000000000;
-  localtime_r(&mtime, &local);
+  const std::tm local = os::LocalTime(mtime).value();
   ExpectDate(answers.date, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
              local.tm_min, local.tm_sec);
 }

@@ -3,7 +3,9 @@
 // scan, and a folder that cannot be listed while the conversion runs.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -112,6 +114,7 @@ TEST(ReadingFaults, AFolderThatCannotBeListedWhileConvertingKeepsNothingOfTheRun
             test::MailboxRecordSets(test::MirrorOf(fresh, sourceFolder)));
 }
 
+#ifndef _WIN32
 TEST(ReadingFaults, APipeNamedLikeAnArchiveIsRefusedWithoutWaitingForAWriter) {
   TempDir dir;
   const std::string pipe = dir.str() + "export.tgz";
@@ -122,6 +125,7 @@ TEST(ReadingFaults, APipeNamedLikeAnArchiveIsRefusedWithoutWaitingForAWriter) {
   EXPECT_EQ(report.ending, Ending::SourceBroken);
   EXPECT_EQ(report.reason, "not a regular file");
 }
+#endif
 
 }  // namespace
 }  // namespace quillfen

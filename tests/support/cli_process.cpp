@@ -47,9 +47,10 @@ CliProcess::CliProcess(const std::vector<std::string>& args,
   for (std::string& arg : argv) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
 
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("cannot fork");
-  if (pid_ == 0) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("cannot fork");
+  child_ = pid;
+  if (pid == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = open("/dev/null", O_RDONLY);
@@ -75,8 +76,8 @@ CliProcess::CliProcess(const std::vector<std::string>& args,
 }
 
 CliProcess::~CliProcess() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
+  if (child_ > 0 && !reaped_) {
+    kill(static_cast<pid_t>(child_), SIGKILL);
     Wait();
   }
   std::error_code ignored;
@@ -85,7 +86,7 @@ CliProcess::~CliProcess() {
 
 int CliProcess::Wait() {
   while (!reaped_) {
-    if (waitpid(pid_, &status_, 0) == pid_) {
+    if (waitpid(static_cast<pid_t>(child_), &status_, 0) == child_) {
       reaped_ = true;
     } else if (errno != EINTR) {
       throw std::runtime_error("waitpid failed");
@@ -96,7 +97,7 @@ int CliProcess::Wait() {
 
 bool CliProcess::Ended() {
   if (reaped_) return true;
-  if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  if (waitpid(static_cast<pid_t>(child_), &status_, WNOHANG) == child_) reaped_ = true;
   return reaped_;
 }
 
@@ -105,7 +106,7 @@ void CliProcess::Kill() {
 }
 
 void CliProcess::Signal(int signal) {
-  if (!reaped_) kill(pid_, signal);
+  if (!reaped_) kill(static_cast<pid_t>(child_), signal);
 }
 
 std::string CliProcess::out() const {
@@ -117,6 +118,16 @@ std::string CliProcess::err() const {
 
 int ExitStatus(int waitStatus) {
   return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+}
+
+bool WasKilled(int waitStatus) {
+  return WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGKILL;
+}
+
+std::string DescribeStatus(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return "exit status " + std::to_string(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return "ended by signal " + std::to_string(WTERMSIG(waitStatus));
+  return "wait status " + std::to_string(waitStatus);
 }
 
 CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::path& workingFolder,
