@@ -1,15 +1,24 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "destination/mirror_paths.h"
 #include "mbox/from_line.h"
+#include "os/paths.h"
 #include "source/message_readers.h"
 #include "tests/support/cli_process.h"
 #include "tests/support/holdings.h"
@@ -21,6 +30,37 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr char kSeparator = PathStyle::Native().separator;
+
+// A message file that a conversion cannot open: a link that leads nowhere,
+// or on Windows, where Wine makes no links, a file held open by a handle
+// that shares it with nobody.
+class UnreadableFile {
+ public:
+  explicit UnreadableFile(const fs::path& path) {
+#ifdef _WIN32
+    WriteFile(path, "Subject: held\r\n\r\nx\r\n");
+    handle_ = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot hold " + Utf8(path));
+#else
+    fs::create_symlink(path.parent_path() / "nowhere.eml", path);
+#endif
+  }
+  ~UnreadableFile() {
+#ifdef _WIN32
+    ::CloseHandle(handle_);
+#endif
+  }
+  UnreadableFile(const UnreadableFile&) = delete;
+  UnreadableFile& operator=(const UnreadableFile&) = delete;
+
+ private:
+#ifdef _WIN32
+  HANDLE handle_;
+#endif
+};
 
 // Each record's From line is the one its own message gives: the header
 // block may be parsed on either thread of a run, and its answers must stay
@@ -60,7 +100,7 @@ TEST(Cli, ConvertsAGeneratedTreeGivenByRelativePaths) {
   const Holdings expected = ExpectedHoldings(work.path() / "export", destination);
   EXPECT_EQ(result.out,
             "Messages converted: 60 of 60\nMailboxes written: " + std::to_string(expected.size()) +
-                "\nDestination: " + destination.string() + "/\n");
+                "\nDestination: " + Utf8(destination) + kSeparator + "\n");
   EXPECT_EQ(messages.size(), 60u);
   ExpectEveryMessageOnce(work.path() / "export", destination);
 }
@@ -82,12 +122,11 @@ TEST(Cli, ConvertsTheSharedCorpus) {
 
 TEST(Cli, MessageThatCannotBeReadGivesStatusOneAndIsNamed) {
   TempDir work;
-  WriteFile(work.path() / "export/Inbox/1.eml",
-            "From: a@example.org\r\nSubject: one\r\n\r\nhi\r\n");
-  const fs::path dangling = work.path() / "export/Inbox/2.eml";
-  fs::create_symlink(work.path() / "nowhere.eml", dangling);
-  WriteFile(work.path() / "export/Inbox/3.eml",
-            "From: b@example.org\r\nSubject: three\r\n\r\nho\r\n");
+  const fs::path inbox = work.path() / "export" / "Inbox";
+  WriteFile(inbox / "1.eml", "From: a@example.org\r\nSubject: one\r\n\r\nhi\r\n");
+  const fs::path unreadable = inbox / "2.eml";
+  const UnreadableFile held(unreadable);
+  WriteFile(inbox / "3.eml", "From: b@example.org\r\nSubject: three\r\n\r\nho\r\n");
   // A folder name too long to end in ".mbox": its mailbox's shortened name
   // is in the summary.
   const std::string longName(252, 'x');
@@ -103,9 +142,9 @@ TEST(Cli, MessageThatCannotBeReadGivesStatusOneAndIsNamed) {
   EXPECT_NE(result.out.find("Mailbox name shortened to fit: " + shortened + "\n"),
             std::string::npos)
       << result.out;
-  EXPECT_NE(result.out.find("Not converted: " + dangling.string() + ": "), std::string::npos)
+  EXPECT_NE(result.out.find("Not converted: " + Utf8(unreadable) + ": "), std::string::npos)
       << result.out;
-  const fs::path mailbox = ExpectedMailbox(work.path() / "export/Inbox/1.eml", work.path() / "out");
+  const fs::path mailbox = ExpectedMailbox(inbox / "1.eml", work.path() / "out");
   EXPECT_EQ(ReadMbox(mailbox).size(), 2u);
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "os/platform.h"
 #include "tests/robust/robust_support.h"
 #include "tests/source/archive_test_support.h"
 #include "tests/support/cli_process.h"
@@ -98,8 +99,9 @@ ExportLayout MakeLayout() {
           "e " +
               std::string(114, 'u'),
           "Sent/Sent.mbox");
-  // A line feed in a subject is kept in the name.
-  message("Sent", "two\nlines", "Sent/Sent.mbox");
+  // A line feed in a subject is kept in the name (where a file name may hold
+  // one: not on Windows).
+  if (!os::kWindows) message("Sent", "two\nlines", "Sent/Sent.mbox");
   message("Inbox/Projects _ Plans", "Plan", "Inbox/Projects _ Plans/Projects _ Plans.mbox");
   message("Inbox/Projects _ Plans", "", "Inbox/Projects _ Plans/Projects _ Plans.mbox");
   // A stored message whose size disagreed: padded with spaces, then an

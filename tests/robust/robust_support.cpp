@@ -52,8 +52,7 @@ bool StartsWithHeaderLine(std::string_view text) {
 
 std::string ExpectedMailboxOf(const std::string& sourceFile, const std::string& destinationRoot) {
   try {
-    return MboxFileFor(MirrorFolderFor(sourceFile, destinationRoot, PathStyle::Posix()),
-                       PathStyle::Posix());
+    return MboxFileFor(MirrorFolderFor(sourceFile, destinationRoot));
   } catch (const MessageFailure&) {
     return {};
   }
@@ -94,7 +93,7 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& root, const fs::
       it.disable_recursion_pending();
       continue;
     }
-    snapshot[it->path().lexically_relative(root).string()] = Fingerprint(it->path());
+    snapshot[Utf8(it->path().lexically_relative(root))] = Fingerprint(it->path());
   }
   return snapshot;
 }
@@ -141,10 +140,10 @@ bool IsWellFormedFromLine(const std::string& line) {
 
 TreeConversion ConvertTree(const fs::path& source, const fs::path& destination) {
   FolderWalker walker;
-  walker.Walk(source.string());
+  walker.Walk(Utf8(source));
   ConversionRequest request;
-  request.source = source.string();
-  request.destination = destination.string();
+  request.source = Utf8(source);
+  request.destination = Utf8(destination);
   request.scanned = walker.queue();
   TreeConversion result;
   for (const std::string& name : *request.scanned) result.queue.push_back(name);
@@ -155,7 +154,7 @@ TreeConversion ConvertTree(const fs::path& source, const fs::path& destination) 
 
 std::vector<std::string> WalkQueue(const fs::path& source) {
   FolderWalker walker;
-  walker.Walk(source.string());
+  walker.Walk(Utf8(source));
   return std::vector<std::string>(walker.queue()->begin(), walker.queue()->end());
 }
 
@@ -186,7 +185,7 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
                                         std::vector<fs::path>* cutShort) {
   const bool interrupted = end != RunEnd::Finished;
   std::vector<std::string> problems;
-  const std::string root = AddTrailingSeparator(destination.string());
+  const std::string root = AddTrailingSeparator(Utf8(destination));
 
   std::set<std::string> failed;
   // Folders written under another name, to stay apart on a Mac, as the
@@ -203,7 +202,7 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
   for (const std::string& name : queue) {
     if (!IsMessageName(name) || failed.count(name) != 0) continue;
     std::string mailbox = ExpectedMailboxOf(name, root);
-    if (const auto other = renamed.find(mailbox.substr(0, mailbox.rfind('/') + 1));
+    if (const auto other = renamed.find(ExtractParentPath(mailbox));
         !mailbox.empty() && other != renamed.end())
       mailbox = other->second;
     if (mailbox.empty()) {
@@ -228,7 +227,7 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
       // The cut fell inside the next record's "From ".
       if (!SplitMbox(std::string_view(bytes).substr(0, bytes.size() - finalLine.size()), records,
                      reason)) {
-        problems.push_back(mailbox.string() + ": " + reason);
+        problems.push_back(Utf8(mailbox) + ": " + reason);
         continue;
       }
       partial = std::string();
@@ -237,7 +236,7 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
       const std::size_t lastStart = lastFrom == std::string::npos ? 0 : lastFrom + 1;
       if (end != RunEnd::Killed ||
           !SplitMbox(std::string_view(bytes).substr(0, lastStart), records, reason)) {
-        problems.push_back(mailbox.string() + ": " + reason);
+        problems.push_back(Utf8(mailbox) + ": " + reason);
         continue;
       }
       const std::string tail = bytes.substr(lastStart);
@@ -246,26 +245,26 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
     } else if (end == RunEnd::Killed && !records.empty()) {
       // A cut that happens to fall right after a CR LF of the text looks
       // like a closed record; only its content tells.
-      const std::vector<std::string>& sources = expected[mailbox.string()];
+      const std::vector<std::string>& sources = expected[Utf8(mailbox)];
       const std::size_t last = records.size() - 1;
-      if (last < sources.size() &&
-          UnquoteMboxrd(records[last].quotedText) != WithoutEnvelopeLine(ReadFile(sources[last]))) {
+      if (last < sources.size() && UnquoteMboxrd(records[last].quotedText) !=
+                                       WithoutEnvelopeLine(ReadFile(PathOf(sources[last])))) {
         partial = records[last].quotedText + "\r\n";
         records.pop_back();
       }
     }
-    const std::vector<std::string>& sources = expected[mailbox.string()];
+    const std::vector<std::string>& sources = expected[Utf8(mailbox)];
     if (partial) {
       if (records.size() >= sources.size()) {
-        problems.push_back(mailbox.string() + ": a cut-short record beyond its messages");
+        problems.push_back(Utf8(mailbox) + ": a cut-short record beyond its messages");
       } else {
         // Only whole lines are compared: unquoting needs the whole line.
-        const std::string want = WithoutEnvelopeLine(ReadFile(sources[records.size()]));
+        const std::string want = WithoutEnvelopeLine(ReadFile(PathOf(sources[records.size()])));
         const std::size_t lastLf = partial->rfind('\n');
         const std::string lines =
             UnquoteMboxrd(lastLf == std::string::npos ? "" : partial->substr(0, lastLf + 1));
         if (!want.starts_with(lines))
-          problems.push_back(mailbox.string() +
+          problems.push_back(Utf8(mailbox) +
                              ": its cut-short last record is not a leading part of " +
                              sources[records.size()]);
         if (cutShort != nullptr) cutShort->push_back(mailbox);
@@ -274,17 +273,17 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
     const bool countOk =
         interrupted ? records.size() <= sources.size() : records.size() == sources.size();
     if (!countOk) {
-      problems.push_back(mailbox.string() + ": holds " + std::to_string(records.size()) +
+      problems.push_back(Utf8(mailbox) + ": holds " + std::to_string(records.size()) +
                          " records, expected " + std::to_string(sources.size()));
     }
     bool allStartWithHeaders = true;
     for (std::size_t i = 0; i < records.size() && i < sources.size(); ++i) {
       const SplitRecord& record = records[i];
       if (!IsWellFormedFromLine(record.fromLine))
-        problems.push_back(mailbox.string() + ": malformed From line " + Shown(record.fromLine));
-      const std::string want = WithoutEnvelopeLine(ReadFile(sources[i]));
+        problems.push_back(Utf8(mailbox) + ": malformed From line " + Shown(record.fromLine));
+      const std::string want = WithoutEnvelopeLine(ReadFile(PathOf(sources[i])));
       if (UnquoteMboxrd(record.quotedText) != want) {
-        problems.push_back(mailbox.string() + ": record " + std::to_string(i) +
+        problems.push_back(Utf8(mailbox) + ": record " + std::to_string(i) +
                            " is not the whole of " + sources[i] + " (stored " +
                            std::to_string(record.quotedText.size()) + " bytes, source " +
                            std::to_string(want.size()) + ")");
@@ -297,13 +296,13 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
       try {
         const std::vector<StoredRecord> parsed = ReadMbox(mailbox);
         if (parsed.size() != records.size()) {
-          problems.push_back(mailbox.string() + ": GMime reads " + std::to_string(parsed.size()) +
+          problems.push_back(Utf8(mailbox) + ": GMime reads " + std::to_string(parsed.size()) +
                              " records, the splitter " + std::to_string(records.size()));
         } else {
           for (std::size_t i = 0; i < parsed.size(); ++i) {
             if (parsed[i].text != records[i].quotedText ||
                 parsed[i].fromLine != records[i].fromLine)
-              problems.push_back(mailbox.string() + ": GMime and the splitter disagree on record " +
+              problems.push_back(Utf8(mailbox) + ": GMime and the splitter disagree on record " +
                                  std::to_string(i));
           }
         }
@@ -311,7 +310,7 @@ std::vector<std::string> CheckMailboxes(const fs::path& destination,
         problems.push_back(std::string("GMime cannot read it: ") + e.what());
       }
     }
-    expected.erase(mailbox.string());
+    expected.erase(Utf8(mailbox));
   }
   if (!interrupted) {
     for (const auto& [mailbox, sources] : expected)

@@ -96,6 +96,21 @@ HANDLE Start(const std::filesystem::path& program, const std::vector<std::string
   return process.hProcess;
 }
 
+// What the program wrote, its line ends as written on POSIX: the C runtime
+// writes standard output and error in text mode on Windows, each line feed
+// as CR LF. A CR of the program's own never reaches them (the report
+// escapes control characters in names).
+std::string Output(const std::filesystem::path& file) {
+  std::string text = ReadFile(file);
+  std::string lines;
+  lines.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lines += text[i];
+  }
+  return lines;
+}
+
 HANDLE Process(std::intptr_t child) {
   return reinterpret_cast<HANDLE>(child);
 }
@@ -164,10 +179,10 @@ void CliProcess::Signal(int signal) {
 }
 
 std::string CliProcess::out() const {
-  return ReadFile(capture_ / "out");
+  return Output(capture_ / "out");
 }
 std::string CliProcess::err() const {
-  return ReadFile(capture_ / "err");
+  return Output(capture_ / "err");
 }
 
 // On Windows a wait status is the exit code itself.
@@ -193,8 +208,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::pa
   CliResult result;
   result.status = ExitCode(process);
   ::CloseHandle(process);
-  result.out = ReadFile(capture.path() / "out");
-  result.err = ReadFile(capture.path() / "err");
+  result.out = Output(capture.path() / "out");
+  result.err = Output(capture.path() / "err");
   return result;
 }
 
