@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quillfen::os {
 
@@ -37,5 +38,10 @@ class [[nodiscard]] Status {
 // The C library's reason text for the errno value error, such as "No such
 // file or directory", taken in a thread-safe way: strerror is not.
 std::string ErrnoReason(int error);
+
+// The system's reason texts for a full disk, a full quota and a file grown
+// to its size limit (Failure::NoSpace), as failures carry them: a front end
+// that only has a failure's text tells the user to free space by these.
+const std::vector<std::string>& NoSpaceReasons();
 
 }  // namespace quillfen::os

@@ -3,18 +3,25 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 
 #include "conversion/report_text.h"
 #include "destination/mirror_paths.h"
 #include "mbox/message_failure.h"
 #include "os/paths.h"
+#include "os/status.h"
 #include "source/archive_names.h"
 #include "ui/window_texts.h"
 
 namespace quillfen {
 namespace {
+
+// Why a mailbox was renamed. On Windows a name may also be one that Windows
+// refuses (a device name such as CON, a final dot, a colon).
+#ifdef _WIN32
+const QString kRenamedWhy = QStringLiteral("to stay apart on a Mac and be allowed on Windows");
+#else
+const QString kRenamedWhy = QStringLiteral("to stay apart on a Mac");
+#endif
 
 QString Escaped(const std::string& text) {
   return FromCore(EscapedForReport(text));
@@ -62,8 +69,8 @@ QString RenameShort(const ConversionReport::Renamed& renamed) {
 
 // Whether reason tells of a full disk (or a quota or file size reached).
 bool DiskFull(const std::string& reason) {
-  for (const int error : {ENOSPC, EDQUOT, EFBIG})
-    if (reason.find(std::generic_category().message(error)) != std::string::npos) return true;
+  for (const std::string& full : os::NoSpaceReasons())
+    if (reason.find(full) != std::string::npos) return true;
   return false;
 }
 
@@ -101,7 +108,7 @@ QString Details(const ConversionReport& report) {
     // The source folder's name spelled out byte by byte where it is not
     // plain ASCII, so that two that look alike read apart.
     const std::string spelled = BytesSpelledOut(LastName(renamed.wanted));
-    details += QStringLiteral("Mailbox renamed to stay apart on a Mac: ") +
+    details += QStringLiteral("Mailbox renamed ") + kRenamedWhy + QStringLiteral(": ") +
                Escaped(renamed.mailbox) + QStringLiteral(" (for the folder ") +
                SourceFolderOf(renamed.wanted, report.plan) +
                (spelled.empty() ? QString() : QStringLiteral(", named ") + FromCore(spelled)) + ')';
@@ -145,8 +152,9 @@ QString Numbers(const ConversionReport& report) {
     for (std::size_t at = 0; at < renamed && at < 2; ++at)
       names << RenameShort(report.renamedMailboxes[at]);
     if (renamed > 2) names << QStringLiteral("\u2026");
-    lines << QStringLiteral("Renamed to stay apart on a Mac: %1 (%2)")
-                 .arg(Number(static_cast<std::int64_t>(renamed)), names.join(QStringLiteral(", ")));
+    lines << QStringLiteral("Renamed %1: %2 (%3)")
+                 .arg(kRenamedWhy, Number(static_cast<std::int64_t>(renamed)),
+                      names.join(QStringLiteral(", ")));
   }
   return lines.join(QLatin1Char('\n'));
 }

@@ -14,4 +14,11 @@ Status SystemFailure(int error) {
   return Status(failure, std::system_category().message(error));
 }
 
+const std::vector<std::string>& NoSpaceReasons() {
+  static const std::vector<std::string> reasons = {SystemFailure(ENOSPC).reason(),
+                                                   SystemFailure(EDQUOT).reason(),
+                                                   SystemFailure(EFBIG).reason()};
+  return reasons;
+}
+
 }  // namespace quillfen::os

@@ -28,6 +28,12 @@ Status SystemFailure(unsigned long error) {
   return Status(failure, WideToUtf8(reason));
 }
 
+const std::vector<std::string>& NoSpaceReasons() {
+  static const std::vector<std::string> reasons = {SystemFailure(ERROR_DISK_FULL).reason(),
+                                                   SystemFailure(ERROR_HANDLE_DISK_FULL).reason()};
+  return reasons;
+}
+
 Status InvalidPath() {
   return SystemFailure(ERROR_INVALID_NAME);
 }
