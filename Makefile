@@ -6,6 +6,8 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 WINDOWS_BUILD ?= build-windows
 PACKAGE_BUILD ?= build-package
+# The export the Windows window converts in its test.
+WINDOWS_EXPORT ?= ../shared/corpus/zimbra-export
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -72,21 +74,44 @@ tidy: build
 	  '$(CURDIR)/(os|mbox|source|destination|conversion|cli|ui)/' >$(BUILD)/tidy.log 2>&1 || \
 	  { grep -E "(warning|error):" $(BUILD)/tidy.log | sort -u; exit 1; }
 
-# The portable half of the core and its tests, built for Windows with
-# mingw-w64 and run under Wine.
-test-windows:
-	@bash scripts/install-deps windows
-	@cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DQUILLFEN_PORTABLE_ONLY=ON >/dev/null
-	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
-	@bash scripts/test-windows $(WINDOWS_BUILD) $(JOBS)
+# The whole program for Windows, built with mingw-w64 over the libraries
+# (Qt, GMime, GLib, libarchive...) that scripts/windows-deps cross-builds from
+# Debian's source packages into a prefix kept outside the clone and reused:
+# quillfen.exe, quillfen-cli.exe and every test program in $(WINDOWS_BUILD),
+# and the installer $(WINDOWS_BUILD)/Quillfen-<version>-setup.exe.
+VERSION := $(shell sed -n 's/^project(Quillfen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_PREFIX_OF = $$(QUILLFEN_WINDOWS_JOBS=$(JOBS) bash scripts/windows-deps)
 
-# The libraries the whole core needs on Windows (GMime, GLib, libarchive, zlib,
-# ISA-L...), cross-built with mingw-w64 from Debian's source packages into a
-# prefix outside the clone, which it prints (scripts/windows-deps).
-.PHONY: windows-deps
+.PHONY: windows windows-deps
+windows:
+	@bash scripts/install-deps windows
+	@prefix=$(WINDOWS_PREFIX_OF) && \
+	  cmake -S . -B $(WINDOWS_BUILD) --toolchain cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+	    -DQUILLFEN_PORTABLE_ONLY=OFF -DQUILLFEN_HELP_FROM_SOURCE=OFF -DQUILLFEN_WINDOWS_PREFIX=$$prefix \
+	    >/dev/null && \
+	  cmake --build $(WINDOWS_BUILD) -j $(JOBS) && \
+	  bash packaging/windows/build-installer $(WINDOWS_BUILD) $$prefix $(WINDOWS_BUILD)
+
+# The Windows build under Wine: the core's tests and the CLI against the
+# Linux build's mailboxes (scripts/test-windows), the window driven through
+# two conversions as the installer lays it out, with its screenshots kept
+# in $(WINDOWS_BUILD)/screenshots (scripts/test-windows-window), and the
+# installer installed, used and removed again
+# (packaging/windows/test-installer).
+test-windows: windows build
+	@prefix=$(WINDOWS_PREFIX_OF) && sample=$(WINDOWS_EXPORT) && \
+	  if [ ! -d "$$sample" ]; then \
+	    sample=$(WINDOWS_BUILD)/generated-export && rm -rf $$sample && \
+	    $(BUILD)/bench/gen_export $$sample --messages 300 --folders 6 >/dev/null; \
+	  fi && \
+	  bash scripts/test-windows $(WINDOWS_BUILD) $$prefix $(BUILD)/quillfen-cli $(JOBS) && \
+	  bash scripts/test-windows-window $(WINDOWS_BUILD)/stage/bin $$prefix $(BUILD)/quillfen-cli \
+	    $$sample $(WINDOWS_BUILD)/screenshots && \
+	  bash packaging/windows/test-installer $(WINDOWS_BUILD)/Quillfen-$(VERSION)-setup.exe
+
+# The libraries alone, printing the prefix they are in.
 windows-deps:
-	@bash scripts/windows-deps
+	@QUILLFEN_WINDOWS_JOBS=$(JOBS) bash scripts/windows-deps
 
 # $(PACKAGE_BUILD)/quillfen-cli_<version>_<arch>.deb and quillfen_..., with
 # their -dbgsym packages: dpkg-buildpackage over debian/, on a copy of the
