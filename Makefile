@@ -79,7 +79,7 @@ tidy: build
 # Debian's source packages into a prefix kept outside the clone and reused:
 # quillfen.exe, quillfen-cli.exe and every test program in $(WINDOWS_BUILD),
 # and the installer $(WINDOWS_BUILD)/Quillfen-<version>-setup.exe.
-VERSION := $(shell sed -n 's/^project(Quillfen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+VERSION := $(shell sed -n 's/^project.Quillfen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 WINDOWS_PREFIX_OF = $$(QUILLFEN_WINDOWS_JOBS=$(JOBS) bash scripts/windows-deps)
 
 .PHONY: windows windows-deps
