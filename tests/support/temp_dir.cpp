@@ -30,7 +30,15 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
+#ifdef _WIN32
+  // In its "\\?\" form, so that names Windows would change ("Kept.", which
+  // the core can create) are removed as they are; otherwise the C++
+  // library asks for "Kept" and loops over the name it cannot remove.
+  std::filesystem::path whole = std::filesystem::absolute(path_, ignored);
+  std::filesystem::remove_all(L"\\\\?\\" + whole.make_preferred().wstring(), ignored);
+#else
   std::filesystem::remove_all(path_, ignored);
+#endif
 }
 
 std::string TempDir::str() const {
