@@ -60,6 +60,14 @@ class TerminalSink : public ConversionSink {
   std::stop_source& stop_;
 };
 
+// Why a mailbox was renamed. On Windows a name may also be one that Windows
+// refuses (a device name such as CON, a final dot, a colon).
+#ifdef _WIN32
+constexpr const char* kRenamedWhy = "to stay apart on a Mac and be allowed on Windows";
+#else
+constexpr const char* kRenamedWhy = "to stay apart on a Mac";
+#endif
+
 void PrintSummary(const ConversionReport& report, std::ostream& out) {
   const ConversionPlan& plan = report.plan;
   out << "Messages converted: " << report.converted << " of "
@@ -73,7 +81,7 @@ void PrintSummary(const ConversionReport& report, std::ostream& out) {
   for (const std::string& mailbox : report.shortenedMailboxes)
     out << "Mailbox name shortened to fit: " << EscapedForReport(mailbox) << '\n';
   for (const ConversionReport::Renamed& renamed : report.renamedMailboxes)
-    out << "Mailbox renamed to stay apart on a Mac: " << EscapedForReport(renamed.mailbox)
+    out << "Mailbox renamed " << kRenamedWhy << ": " << EscapedForReport(renamed.mailbox)
         << " (for " << EscapedForReport(renamed.wanted) << ")\n";
   for (const ConversionReport::SetAside& tail : report.setAside)
     out << "Set aside: the torn end an interrupted conversion left in "

@@ -120,6 +120,28 @@ std::vector<std::string> Utf8Arguments() {
   if (wide != nullptr) ::LocalFree(wide);
   return args;
 }
+// The console shows the program's UTF-8 text as UTF-8 while it runs, and
+// shows what it showed before once it ends: a console takes its code page
+// from the system's locale, in which a name in another script would come
+// out garbled. Output to a file or a pipe is bytes, and stays as it is.
+class Utf8Console {
+ public:
+  Utf8Console() : before_(::GetConsoleOutputCP()) {
+    DWORD mode = 0;
+    const bool console = ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+                         ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode);
+    changed_ = console && before_ != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8);
+  }
+  ~Utf8Console() {
+    if (changed_) ::SetConsoleOutputCP(before_);
+  }
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+
+ private:
+  UINT before_;
+  bool changed_ = false;
+};
 #endif
 
 }  // namespace
@@ -136,6 +158,7 @@ int main(int argc, char** argv) {
     argc = static_cast<int>(utf8.size());
     argv = pointers.data();
   }
+  const Utf8Console console;
 #endif
 
   CheckedOutput out(stdout);
