@@ -60,14 +60,6 @@ class TerminalSink : public ConversionSink {
   std::stop_source& stop_;
 };
 
-// Why a mailbox was renamed. On Windows a name may also be one that Windows
-// refuses (a device name such as CON, a final dot, a colon).
-#ifdef _WIN32
-constexpr const char* kRenamedWhy = "to stay apart on a Mac and be allowed on Windows";
-#else
-constexpr const char* kRenamedWhy = "to stay apart on a Mac";
-#endif
-
 void PrintSummary(const ConversionReport& report, std::ostream& out) {
   const ConversionPlan& plan = report.plan;
   out << "Messages converted: " << report.converted << " of "

@@ -19,4 +19,13 @@ std::string EscapedForReport(std::string_view text);
 // apart; empty when text is printable ASCII, which needs no such spelling.
 std::string BytesSpelledOut(std::string_view text);
 
+// Why a mailbox was written under another name than its folder's, as both
+// front ends' reports say it. On Windows a name may also be one that Windows
+// refuses (a device name such as CON, a final dot, a colon).
+#ifdef _WIN32
+inline constexpr std::string_view kRenamedWhy = "to stay apart on a Mac and be allowed on Windows";
+#else
+inline constexpr std::string_view kRenamedWhy = "to stay apart on a Mac";
+#endif
+
 }  // namespace quillfen

@@ -15,13 +15,8 @@
 namespace quillfen {
 namespace {
 
-// Why a mailbox was renamed. On Windows a name may also be one that Windows
-// refuses (a device name such as CON, a final dot, a colon).
-#ifdef _WIN32
-const QString kRenamedWhy = QStringLiteral("to stay apart on a Mac and be allowed on Windows");
-#else
-const QString kRenamedWhy = QStringLiteral("to stay apart on a Mac");
-#endif
+// Why a mailbox was renamed, in the words the CLI uses too.
+const QString kRenamedText = QString::fromUtf8(kRenamedWhy.data(), kRenamedWhy.size());
 
 QString Escaped(const std::string& text) {
   return FromCore(EscapedForReport(text));
@@ -108,7 +103,7 @@ QString Details(const ConversionReport& report) {
     // The source folder's name spelled out byte by byte where it is not
     // plain ASCII, so that two that look alike read apart.
     const std::string spelled = BytesSpelledOut(LastName(renamed.wanted));
-    details += QStringLiteral("Mailbox renamed ") + kRenamedWhy + QStringLiteral(": ") +
+    details += QStringLiteral("Mailbox renamed ") + kRenamedText + QStringLiteral(": ") +
                Escaped(renamed.mailbox) + QStringLiteral(" (for the folder ") +
                SourceFolderOf(renamed.wanted, report.plan) +
                (spelled.empty() ? QString() : QStringLiteral(", named ") + FromCore(spelled)) + ')';
@@ -153,7 +148,7 @@ QString Numbers(const ConversionReport& report) {
       names << RenameShort(report.renamedMailboxes[at]);
     if (renamed > 2) names << QStringLiteral("\u2026");
     lines << QStringLiteral("Renamed %1: %2 (%3)")
-                 .arg(kRenamedWhy, Number(static_cast<std::int64_t>(renamed)),
+                 .arg(kRenamedText, Number(static_cast<std::int64_t>(renamed)),
                       names.join(QStringLiteral(", ")));
   }
   return lines.join(QLatin1Char('\n'));
