@@ -111,10 +111,9 @@ std::string FirstMailbox(InternetAddressList* list) {
 
 // Header text as UTF-8, which GMime's value parsers expect; 8-bit bytes in
 // another charset are converted the way GMime decodes such header text. The
-// text ends with a NUL, in room that each thread keeps from message to
-// message; valid until the next call on this thread.
-const char* AsUtf8(std::string_view value) {
-  thread_local std::string room;
+// text ends with a NUL, in room, which the reader keeps from message to
+// message so that it stops allocating once grown.
+const char* AsUtf8(std::string_view value, std::string& room) {
   if (g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
     room.assign(value);
   } else {
@@ -125,9 +124,9 @@ const char* AsUtf8(std::string_view value) {
   return room.c_str();
 }
 
-std::string FirstAddress(std::string_view value) {
+std::string FirstAddress(std::string_view value, std::string& room) {
   if (value.empty()) return {};
-  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value)));
+  GObjectPtr<InternetAddressList> list(internet_address_list_parse(nullptr, AsUtf8(value, room)));
   return FirstMailbox(list.get());
 }
 
@@ -142,9 +141,14 @@ struct ValueHash {
 // An export repeats a few senders thousands of times, and building GMime's
 // objects for a value costs more than copying a typical message. The answer
 // for a header value depends on the value alone, so the answers for
-// recently seen values are kept, per thread, and GMime parses each distinct
+// recently seen values are kept by each reader, and GMime parses each distinct
 // value once. The cache is emptied when it fills, which keeps its memory
 // bounded whatever the export holds.
+//
+// It belongs to the reader, not to its thread: on Windows a thread_local
+// object that owns memory damages the heap when its thread ends (mingw's
+// emulated thread storage is freed before the object's destructor runs),
+// so the core keeps no such object.
 class AnswerCache {
  public:
   // Valid until the next call.
@@ -160,13 +164,6 @@ class AnswerCache {
   std::unordered_map<std::string, std::string, ValueHash, std::equal_to<>> answers_;
 };
 
-// Valid until the next call on this thread.
-const std::string& CachedAddress(std::string_view value) {
-  static const std::string none;
-  thread_local AnswerCache addresses;
-  return value.empty() ? none : addresses.Get(value, FirstAddress);
-}
-
 // The first occurrence of each header field the answers come from, unfolded.
 //
 // GMime's full parser builds an object for every header and every MIME part
@@ -175,16 +172,16 @@ const std::string& CachedAddress(std::string_view value) {
 // GMime's own value parsers.
 //
 // A value on one line is seen where it lies in the block; a folded one is
-// unfolded into room that each thread keeps from message to message, so
+// unfolded into room that the reader keeps from message to message, so
 // that taking a message's fields allocates nothing once the room has grown.
 struct HeaderFields {
   static constexpr std::size_t kCount = 5;
+  using Room = std::array<std::string, kCount>;
   std::string_view date, received, returnPath, from, sender;
 
   // block may go on past the header block: the fields end at its first
-  // empty line.
-  explicit HeaderFields(std::string_view block) {
-    thread_local std::array<std::string, kCount> unfolded;
+  // empty line. Folded values are views into unfolded.
+  HeaderFields(std::string_view block, Room& unfolded) {
     std::string_view* current = nullptr;
     std::string* room = nullptr;
     std::size_t lineStart = 0;
@@ -244,13 +241,13 @@ struct HeaderFields {
 
 // The Date field, else the date after the last ";" of the topmost (newest)
 // Received field.
-std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
+std::optional<MessageDateTime> DateOf(const HeaderFields& fields, std::string& room) {
   if (!fields.date.empty()) {
-    if (auto parsed = DecodeDate(AsUtf8(fields.date))) return parsed;
+    if (auto parsed = DecodeDate(AsUtf8(fields.date, room))) return parsed;
   }
   const std::size_t semicolon = fields.received.rfind(';');
   if (semicolon != std::string_view::npos)
-    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1)));
+    return DecodeDate(AsUtf8(fields.received.substr(semicolon + 1), room));
   return std::nullopt;
 }
 
@@ -259,6 +256,10 @@ std::optional<MessageDateTime> DateOf(const HeaderFields& fields) {
 struct MessageReader::Impl {
   MessageDateTime date;
   std::string sender;
+  // Kept from message to message (see HeaderFields, AsUtf8, AnswerCache).
+  HeaderFields::Room unfolded;
+  std::string utf8;
+  AnswerCache addresses;
 
   // Takes the answers from the header block at the start of bytes (without
   // an envelope line), which ends at its first empty line; fallbackTime
@@ -266,12 +267,15 @@ struct MessageReader::Impl {
   void Load(std::string_view headerBlock, long long fallbackTime) {
     EnsureGMime();
 
-    const HeaderFields fields(headerBlock);
-    const std::optional<MessageDateTime> headerDate = DateOf(fields);
+    const HeaderFields fields(headerBlock, unfolded);
+    const std::optional<MessageDateTime> headerDate = DateOf(fields, utf8);
     date = headerDate ? *headerDate : FromLocalTime(fallbackTime);
     sender = "MAILER-DAEMON";
     for (const std::string_view value : {fields.returnPath, fields.from, fields.sender}) {
-      if (const std::string& address = CachedAddress(value); !address.empty()) {
+      if (value.empty()) continue;
+      const std::string& address =
+          addresses.Get(value, [this](std::string_view text) { return FirstAddress(text, utf8); });
+      if (!address.empty()) {
         sender = address;
         break;
       }
