@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "mbox/message_failure.h"
+#include "os/platform.h"
 #include "source/gzip_block_reader.h"
 
 namespace quillfen {
@@ -181,10 +182,16 @@ bool ArchiveReader::Next() {
   }
   if (status < ARCHIVE_WARN) throw ArchiveError(path_, stream_->ErrorText());
   stream_->entry = entry;
-  // The name as stored where the locale allows it, as UTF-8 otherwise, so
-  // that extended headers with names outside the locale still convert.
-  const char* name = archive_entry_pathname(entry);
-  if (name == nullptr) name = archive_entry_pathname_utf8(entry);
+  // On POSIX, the name as stored where the locale allows it, as UTF-8
+  // otherwise, so that extended headers with names outside the locale still
+  // convert. On Windows, where the core spells every path in UTF-8, as
+  // UTF-8 first: the locale's form is in the ANSI code page, whose bytes
+  // are no UTF-8, and "Café" and "Cafe" with a combining accent came out of
+  // it as one folder.
+  const char* name =
+      os::kWindows ? archive_entry_pathname_utf8(entry) : archive_entry_pathname(entry);
+  if (name == nullptr)
+    name = os::kWindows ? archive_entry_pathname(entry) : archive_entry_pathname_utf8(entry);
   entry_.name = name != nullptr ? name : "";
   entry_.link =
       archive_entry_hardlink(entry) != nullptr || archive_entry_filetype(entry) == AE_IFLNK;

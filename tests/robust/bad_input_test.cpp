@@ -1,6 +1,7 @@
 // Awkward messages and awkward trees: each message must give a whole record
 // or a failure reported for its file, and the source tree must not change.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -73,11 +74,10 @@ class BadInput : public ::testing::Test {
   // The From line of the one record in the mailbox of message's folder.
   std::string FromLineOf(const fs::path& message) {
     const std::string mailbox =
-        MboxFileFor(MirrorFolderFor(message.string(), destination.str(), PathStyle::Posix()),
-                    PathStyle::Posix());
+        MboxFileFor(MirrorFolderFor(Utf8(fs::path(message).make_preferred()), destination.str()));
     std::vector<SplitRecord> records;
     std::string reason;
-    if (!SplitMbox(ReadFile(mailbox), records, reason) || records.size() != 1) {
+    if (!SplitMbox(ReadFile(PathOf(mailbox)), records, reason) || records.size() != 1) {
       ADD_FAILURE() << mailbox << ": " << reason << " (" << records.size() << " records)";
       return {};
     }
@@ -210,32 +210,43 @@ TEST_F(BadInput, HugeHeaderLineAndLargeMessagesArriveWhole) {
 
 TEST_F(BadInput, AwkwardNamesAndTreeShapes) {
   const std::string message = "From: ann@example.org\r\nSubject: s\r\n\r\nbody\r\n";
-  // Names that are not valid UTF-8, for a folder and a file.
+  // A folder named like a message is a folder: its messages are converted,
+  // the folder itself is never read as a message.
+  Write("Mail/y.eml/inner.eml", message);
+  // Forty levels of folders.
+  std::string deep = "Mail";
+  for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
+  Write(deep + "/deep.eml", message);
+  int messages = 2;
+  std::size_t failed = 0;
+#ifndef _WIN32
+  // Names that are not valid UTF-8, for a folder and a file (Windows names
+  // are UTF-16 and cannot be).
   Write("Mail/caf\xe9/\xff\xfe.eml", message);
   // A dangling link named like a message: a failure for that file only.
   fs::create_directories(source.path() / "Mail/Links");
   fs::create_symlink(source.path() / "nowhere", source.path() / "Mail/Links/x.eml");
   Write("Mail/Links/ok.eml", message);
-  // A folder named like a message is a folder: its messages are converted,
-  // the folder itself is never read as a message.
-  Write("Mail/y.eml/inner.eml", message);
   // A link back up the tree: the folders below are converted once.
   fs::create_directory_symlink(source.path() / "Mail", source.path() / "Mail/Links/loop");
-  // Forty levels of folders.
-  std::string deep = "Mail";
-  for (int level = 0; level < 40; ++level) deep += "/d" + std::to_string(level);
-  Write(deep + "/deep.eml", message);
-  // A name with a trailing space is read by that exact name.
+  // A name with a trailing space is read by that exact name (Windows drops
+  // a trailing space from every name it is given).
   Write("Mail/Space/trailing.eml ", message);
+  messages += 4;
+  failed = 1;
+#endif
 
   const TreeConversion result = ConvertChecked();
   const auto failures = Failures(result.report);
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_TRUE(failures.count("x.eml")) << failures.begin()->first;
-  EXPECT_EQ(result.report.plan.messages, 6);
-  EXPECT_EQ(result.report.converted, 5);
-  EXPECT_TRUE(fs::exists(fs::path(destination.str() + source.str().substr(1)) / "Mail/y.eml" /
-                         "y.eml.mbox"));
+  ASSERT_EQ(failures.size(), failed);
+  if (failed > 0) {
+    EXPECT_TRUE(failures.count("x.eml")) << failures.begin()->first;
+  }
+  EXPECT_EQ(result.report.plan.messages, messages);
+  EXPECT_EQ(result.report.converted, messages - static_cast<int>(failed));
+  const std::string mirror = MirrorFolderFor(
+      Utf8((source.path() / "Mail/y.eml/inner.eml").make_preferred()), destination.str());
+  EXPECT_TRUE(fs::exists(PathOf(MboxFileFor(mirror)))) << mirror;
 }
 
 #ifndef _WIN32
@@ -272,7 +283,7 @@ TEST_F(BadInput, PipesAndDevicesNamedLikeMessagesFailWithoutHanging) {
 // written. A destination beside the source is fine.
 TEST_F(BadInput, DestinationWhoseMirrorLandsInsideTheSource) {
   Write("Mail/Inbox/a.eml", "From: ann@example.org\r\nSubject: a\r\n\r\nbody\r\n");
-  for (const fs::path& inside : {source.path() / "Converted", fs::path("/")}) {
+  for (const fs::path& inside : {source.path() / "Converted", source.path().root_path()}) {
     SCOPED_TRACE(inside);
     const TreeConversion refused = ConvertTree(source.path(), inside);
     EXPECT_EQ(refused.report.ending, Ending::Refused);
@@ -304,8 +315,12 @@ TEST_F(BadInput, FileThatVanishesAfterTheWalkFailsByItself) {
   const ConversionReport report = Convert(request, {}, sink);
 
   ASSERT_EQ(report.failures.size(), 1u);
-  EXPECT_TRUE(report.failures[0].file.ends_with("/2.eml"));
-  EXPECT_NE(report.failures[0].reason.find("No such file"), std::string::npos);
+  EXPECT_EQ(PathOf(report.failures[0].file).filename(), "2.eml");
+  // The system's own words: POSIX's, Windows' or Wine's.
+  EXPECT_THAT(report.failures[0].reason,
+              ::testing::AnyOf(::testing::HasSubstr("No such file"),
+                               ::testing::HasSubstr("cannot find the file"),
+                               ::testing::HasSubstr("File not found")));
   EXPECT_EQ(report.converted, 3);
   const std::vector<std::string> queue(request.scanned->begin(), request.scanned->end());
   EXPECT_EQ(Joined(CheckMailboxes(destination.path(), queue, &report)), "");

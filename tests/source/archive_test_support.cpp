@@ -174,7 +174,8 @@ std::vector<std::string> FilesBelow(const fs::path& folder) {
       item.disable_recursion_pending();
       continue;
     }
-    if (!item->is_directory()) files.push_back(item->path().lexically_relative(folder).string());
+    if (!item->is_directory())
+      files.push_back(item->path().lexically_relative(folder).generic_string());
   }
   std::sort(files.begin(), files.end());
   return files;

@@ -65,7 +65,8 @@ std::filesystem::path MirrorOf(const std::string& destination, const std::string
 std::map<std::string, std::vector<std::string>> MailboxRecordSets(
     const std::filesystem::path& mirrorRoot);
 
-// Every regular file below folder, as paths relative to it.
+// Every regular file below folder, as paths relative to it, written with
+// "/" on every system.
 std::vector<std::string> FilesBelow(const std::filesystem::path& folder);
 
 }  // namespace quillfen::test

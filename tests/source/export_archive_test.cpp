@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "conversion/conversion.h"
+#include "os/paths.h"
 #include "source/archive_names.h"
 #include "tests/source/archive_test_support.h"
 #include "tests/support/mbox_reader.h"
@@ -114,7 +115,7 @@ TEST_P(ArchiveMatchesFolder, SameMailboxesWithSameRecords) {
   EXPECT_TRUE(std::is_sorted(sink.steps.begin(), sink.steps.end(),
                              [](const auto& a, const auto& b) { return a.fraction < b.fraction; }));
   EXPECT_EQ(sink.steps.back().fraction, 1.0);
-  EXPECT_TRUE(sink.folders.count(source.string() + "/Inbox!1/"));
+  EXPECT_TRUE(sink.folders.count(AddTrailingSeparator(test::Utf8(source / "Inbox!1"))));
   // The progress names the mailboxes as they are written: a batch folder's
   // messages go into its sibling's.
   EXPECT_EQ(sink.mailboxes,
@@ -223,7 +224,8 @@ TEST(ExportArchive, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) {
   using Kind = TarEntry::Kind;
   const std::vector<TarEntry> entries = {
       TarEntry::File("Inbox/1.eml", message),
-      TarEntry::File((outside / "absolute.eml").string(), message),
+      // Written with "/", as tar names are, on every system.
+      TarEntry::File((outside / "absolute.eml").generic_string(), message),
       TarEntry::File("../outside/dotdot.eml", message),
       TarEntry::File("Inbox/../../../outside/deep.eml", message),
       TarEntry::Link("Inbox/symlink.eml", Kind::Symlink, "../../outside/x.eml"),
@@ -245,23 +247,26 @@ TEST(ExportArchive, HostileEntriesAreSkippedReportedAndNeverWrittenOutside) {
   EXPECT_EQ(report.ending, Ending::Finished);
   EXPECT_EQ(report.converted, 2);
   EXPECT_EQ(report.plan.messages, 8);
-  EXPECT_THAT(report.failures,
-              UnorderedElementsAre(Field(&FailedMessage::file, (outside / "absolute.eml").string()),
-                                   Field(&FailedMessage::file, "../outside/dotdot.eml"),
-                                   Field(&FailedMessage::file, "Inbox/../../../outside/deep.eml"),
-                                   Field(&FailedMessage::file, "Inbox/symlink.eml"),
-                                   Field(&FailedMessage::file, "Inbox/hardlink.eml"),
-                                   Field(&FailedMessage::file, "Inbox/pipe.eml")));
+  EXPECT_THAT(
+      report.failures,
+      UnorderedElementsAre(Field(&FailedMessage::file, (outside / "absolute.eml").generic_string()),
+                           Field(&FailedMessage::file, "../outside/dotdot.eml"),
+                           Field(&FailedMessage::file, "Inbox/../../../outside/deep.eml"),
+                           Field(&FailedMessage::file, "Inbox/symlink.eml"),
+                           Field(&FailedMessage::file, "Inbox/hardlink.eml"),
+                           Field(&FailedMessage::file, "Inbox/pipe.eml")));
   for (const FailedMessage& failure : report.failures) EXPECT_FALSE(failure.reason.empty());
 
   EXPECT_THAT(test::FilesBelow(outside), IsEmpty());
   EXPECT_THAT(test::FilesBelow(temp.path() / "src"), ElementsAre("hostile.tgz"));
   const fs::path mirror = test::MirrorOf(destination, (temp.path() / "src" / "hostile").string());
-  EXPECT_THAT(
-      test::FilesBelow(temp.path() / "dest"),
-      UnorderedElementsAre(
-          (mirror / "Inbox" / "Inbox.mbox").lexically_relative(temp.path() / "dest").string(),
-          (mirror / "Escape" / "Escape.mbox").lexically_relative(temp.path() / "dest").string()));
+  EXPECT_THAT(test::FilesBelow(temp.path() / "dest"),
+              UnorderedElementsAre((mirror / "Inbox" / "Inbox.mbox")
+                                       .lexically_relative(temp.path() / "dest")
+                                       .generic_string(),
+                                   (mirror / "Escape" / "Escape.mbox")
+                                       .lexically_relative(temp.path() / "dest")
+                                       .generic_string()));
   EXPECT_FALSE(fs::is_symlink(mirror / "Escape"));
 }
 
@@ -446,10 +451,13 @@ TEST(ArchiveNames, ArchivePathsAndTheFolderTheyStandFor) {
   for (const char* path : {"/a/export", "/a/x.gz", "/a/x.zip", "/a/x.tar.bz2", "/a/tgz", ""})
     EXPECT_FALSE(IsArchivePath(path)) << path;
 
-  EXPECT_EQ(ArchiveExtractionFolder("/a/b/export.tgz"), "/a/b/export/");
-  EXPECT_EQ(ArchiveExtractionFolder("/a/b/Export.Tar.GZ"), "/a/b/Export/");
-  EXPECT_EQ(ArchiveExtractionFolder("/a/./b/../c/export.tar"), "/a/c/export/");
-  EXPECT_EQ(ArchiveExtractionFolder("export.tgz"), (fs::current_path() / "export").string() + "/");
+  using test::RootedPath;
+  EXPECT_EQ(ArchiveExtractionFolder(RootedPath("a/b/export.tgz")), RootedPath("a/b/export/"));
+  EXPECT_EQ(ArchiveExtractionFolder(RootedPath("a/b/Export.Tar.GZ")), RootedPath("a/b/Export/"));
+  EXPECT_EQ(ArchiveExtractionFolder(RootedPath("a/./b/../c/export.tar")),
+            RootedPath("a/c/export/"));
+  EXPECT_EQ(ArchiveExtractionFolder("export.tgz"),
+            AddTrailingSeparator(test::Utf8(fs::current_path() / "export")));
 }
 
 TEST(ArchiveNames, EntryNamesThatLeaveTheirFolderAreRefused) {

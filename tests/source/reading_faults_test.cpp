@@ -14,6 +14,7 @@
 #include <string>
 
 #include "os/fault_injection.h"
+#include "os/paths.h"
 #include "tests/source/archive_test_support.h"
 #include "tests/support/message_tree.h"
 #include "tests/support/temp_dir.h"
@@ -92,14 +93,16 @@ TEST(ReadingFaults, AFolderThatCannotBeListedWhileConvertingKeepsNothingOfTheRun
   {
     // The deepest folder is walked last, while the first ones convert.
     os::Faults faults;
-    faults.pathPart = "Dev/Archive";
+    faults.pathPart = test::Utf8(fs::path("Dev") / "Archive");
     faults.failListing = true;
     const os::ScopedFaults planted(faults);
     const ConversionReport report = test::ConvertSource(source.string(), destination);
     EXPECT_EQ(report.ending, Ending::Refused);
     EXPECT_EQ(report.refusal, Refusal::SourceUnreadable);
-    EXPECT_EQ(report.reason, "cannot read folder " + source.string() +
-                                 "/Lists/Dev/Archive/: " + std::strerror(EACCES));
+    EXPECT_EQ(report.reason,
+              "cannot read folder " +
+                  AddTrailingSeparator(test::Utf8(source / "Lists" / "Dev" / "Archive")) + ": " +
+                  std::strerror(EACCES));
   }
   const std::string sourceFolder = source.string() + "/";
   for (const auto& [mailbox, records] :

@@ -28,17 +28,29 @@ TempDir::TempDir() {
   throw std::runtime_error("cannot create a temporary folder");
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
+namespace {
+
+// On Windows, path in its "\\?\" form, which names files as they are:
+// longer than 260 characters (which the plain form cuts short, and Wine
+// then finds another file by), or with names Windows would change
+// ("Kept.", which the core can create). Elsewhere path itself.
+std::filesystem::path Exact(const std::filesystem::path& path) {
 #ifdef _WIN32
-  // In its "\\?\" form, so that names Windows would change ("Kept.", which
-  // the core can create) are removed as they are; otherwise the C++
-  // library asks for "Kept" and loops over the name it cannot remove.
-  std::filesystem::path whole = std::filesystem::absolute(path_, ignored);
-  std::filesystem::remove_all(L"\\\\?\\" + whole.make_preferred().wstring(), ignored);
+  std::error_code ignored;
+  std::filesystem::path whole = std::filesystem::absolute(path, ignored);
+  return L"\\\\?\\" + whole.make_preferred().wstring();
 #else
-  std::filesystem::remove_all(path_, ignored);
+  return path;
 #endif
+}
+
+}  // namespace
+
+TempDir::~TempDir() {
+  // In the exact form: otherwise, on Windows, the C++ library asks for
+  // "Kept" and loops over the "Kept." it cannot remove.
+  std::error_code ignored;
+  std::filesystem::remove_all(Exact(path_), ignored);
 }
 
 std::string TempDir::str() const {
@@ -50,13 +62,13 @@ std::string TempDir::str() const {
 
 void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Exact(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + Utf8(path));
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Exact(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + Utf8(path));
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
