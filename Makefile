@@ -94,7 +94,7 @@ windows:
 
 # The Windows build under Wine: the core's tests and the CLI against the
 # Linux build's mailboxes (scripts/test-windows), the window driven through
-# two conversions as the installer lays it out, with its screenshots kept
+# three conversions as the installer lays it out, with its screenshots kept
 # in $(WINDOWS_BUILD)/screenshots (scripts/test-windows-window), and the
 # installer installed, used and removed again
 # (packaging/windows/test-installer).

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "mbox/message_failure.h"
+#include "os/classic_locale.h"
 #include "os/platform.h"
 #include "source/gzip_block_reader.h"
 
@@ -174,6 +175,10 @@ ArchiveReader::~ArchiveReader() = default;
 
 bool ArchiveReader::Next() {
   source_.reset();
+  // The names are converted while the header is read, and again when asked
+  // for: both in the classic locale, so that they do not depend on the
+  // front end's.
+  const os::ClassicLocale classic;
   archive_entry* entry = nullptr;
   const int status = archive_read_next_header(stream_->reader.get(), &entry);
   if (status == ARCHIVE_EOF) {

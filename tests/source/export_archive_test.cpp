@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -459,6 +460,27 @@ TEST(ArchiveNames, ArchivePathsAndTheFolderTheyStandFor) {
   EXPECT_EQ(ArchiveExtractionFolder("export.tgz"),
             AddTrailingSeparator(test::Utf8(fs::current_path() / "export")));
 }
+
+#ifndef _WIN32
+// The window's toolkit chooses the user's locale, the command line none: the
+// names read from an archive are the same under either. In a UTF-8 locale
+// the archive library composed "Cafe" with a combining accent into "Café",
+// which made two folders one.
+TEST(ArchiveNames, TheProcessLocaleChangesNoName) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale here";
+  TempDir temp;
+  const std::string message = "From: a@example.com\n\nbody\n";
+  // Written in the UTF-8 locale, so that the names are stored as UTF-8.
+  test::WriteTar(temp.path() / "export.tgz", {TarEntry::File("Cafe\xCC\x81/1.eml", message),
+                                              TarEntry::File("Caf\xC3\xA9/2.eml", message)});
+  const ConversionReport report =
+      test::ConvertSource((temp.path() / "export.tgz").string(), temp.str() + "out");
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(report.converted, 2);
+  EXPECT_EQ(report.mailboxes.size(), 2u);
+}
+#endif
 
 TEST(ArchiveNames, EntryNamesThatLeaveTheirFolderAreRefused) {
   EXPECT_EQ(ParseArchiveEntryName("./Inbox//1.eml", PathStyle::Posix()).relative, "Inbox/1.eml");
