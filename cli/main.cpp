@@ -9,18 +9,16 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/checked_output.h"
 #include "cli/convert_command.h"
 #include "cli/terminal_host.h"
+#include "os/command_line.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
-
-#include <vector>
 #define QUILLFEN_ISATTY(fd) _isatty(fd)
 #else
 #include <signal.h>
@@ -101,25 +99,6 @@ int Run(int argc, char** argv, std::ostream& out, std::ostream& err) {
 }
 
 #ifdef _WIN32
-// The arguments in UTF-8, as the core takes paths. main's argv holds them in
-// the system's code page, which loses every character outside it: a folder
-// named in another script would not be found, or another one taken.
-std::vector<std::string> Utf8Arguments() {
-  int count = 0;
-  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 0; wide != nullptr && i < count; ++i) {
-    const std::wstring arg = wide[i];
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()), utf8.data(), length,
-                          nullptr, nullptr);
-    args.push_back(std::move(utf8));
-  }
-  if (wide != nullptr) ::LocalFree(wide);
-  return args;
-}
 // The console shows the program's UTF-8 text as UTF-8 while it runs, and
 // shows what it showed before once it ends: a console takes its code page
 // from the system's locale, in which a name in another script would come
@@ -149,8 +128,8 @@ class Utf8Console {
 int main(int argc, char** argv) {
   using namespace quillfen::cli;
 
-#ifdef _WIN32
-  std::vector<std::string> utf8 = Utf8Arguments();
+  // The arguments in UTF-8 where argv holds them otherwise (Windows).
+  std::vector<std::string> utf8 = quillfen::os::CommandLineArguments();
   std::vector<char*> pointers;
   for (std::string& arg : utf8) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
@@ -158,6 +137,7 @@ int main(int argc, char** argv) {
     argc = static_cast<int>(utf8.size());
     argv = pointers.data();
   }
+#ifdef _WIN32
   const Utf8Console console;
 #endif
 
