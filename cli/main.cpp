@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
   // The arguments in UTF-8 where argv holds them otherwise (Windows).
   std::vector<std::string> utf8 = quillfen::os::CommandLineArguments();
   std::vector<char*> pointers;
+  pointers.reserve(utf8.size() + 1);
   for (std::string& arg : utf8) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   if (!utf8.empty()) {
